@@ -1,0 +1,49 @@
+# unit_test(<name> SOURCES <files...> LIBS <targets...>)
+#   One GoogleTest executable of a subsystem, registered with CTest test by
+#   test.  Declared right after the library it tests.
+function(unit_test name)
+  if(NOT UNIT_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+# unit_library(<name> [DIRS <subdirs...>] [LIBS <targets...>])
+#   The static library of one subsystem: every .cpp of the current folder
+#   (and of the named sub-folders), with the project root on the include
+#   path so that headers are included as "source/matrixop.h" and the like.
+#   An alias unit::<name> is created.
+function(unit_library name)
+  cmake_parse_arguments(L "" "" "DIRS;LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(d ${L_DIRS})
+    file(GLOB more CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${more})
+  endforeach()
+  if(srcs)
+    add_library(unit_${name} STATIC ${srcs})
+    target_include_directories(unit_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(unit_${name} PUBLIC ${L_LIBS})
+  else()
+    add_library(unit_${name} INTERFACE)
+    target_include_directories(unit_${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(unit_${name} INTERFACE ${L_LIBS})
+  endif()
+  add_library(unit::${name} ALIAS unit_${name})
+endfunction()
+
+# unit_test_glob(<name> <folder under tests/> LIBS <targets...>)
+#   unit_test over every .cpp of tests/<folder>; nothing while it has none.
+function(unit_test_glob name folder)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${folder}/*.cpp)
+  if(srcs)
+    unit_test(${name} SOURCES ${srcs} LIBS ${T_LIBS})
+  endif()
+endfunction()
