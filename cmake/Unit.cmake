@@ -47,3 +47,18 @@ function(unit_test_glob name folder)
     unit_test(${name} SOURCES ${srcs} LIBS ${T_LIBS})
   endif()
 endfunction()
+
+# unit_tests_from(<folder> [LIBS <targets...>])
+#   The tests of tests/<folder>: its own tests.cmake when it has one (for
+#   suites that need fakes, helper libraries or data), else one GoogleTest
+#   executable <folder>_tests over its .cpp files linked with LIBS.
+macro(unit_tests_from folder)
+  cmake_parse_arguments(UTF "" "" "LIBS" ${ARGN})
+  if(UNIT_BUILD_TESTS)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/tests/${folder}/tests.cmake)
+      include(${PROJECT_SOURCE_DIR}/tests/${folder}/tests.cmake)
+    else()
+      unit_test_glob(${folder}_tests ${folder} LIBS ${UTF_LIBS})
+    endif()
+  endif()
+endmacro()

@@ -1,0 +1,6 @@
+file(GLOB fmi_e2e_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fmi/*.cpp)
+if(fmi_e2e_srcs)
+  unit_test(fmi_tests SOURCES ${fmi_e2e_srcs} LIBS ${CMAKE_DL_LIBS})
+  target_compile_definitions(fmi_tests PRIVATE UNIT_SO_PATH="$<TARGET_FILE:vornwin3264>")
+  add_dependencies(fmi_tests vornwin3264)
+endif()
