@@ -1,0 +1,67 @@
+// The evaluation driver: the one entry through which the model's equations
+// are evaluated, with its event iteration, homotopy fallback, re-entrance
+// guard and error recovery, plus the run-control operators and the accessors
+// of the instance under evaluation.
+#pragma once
+
+#include <cstdint>
+
+#include "model/ModelInstanceData.h"
+
+// QiErr codes of the driver.
+inline constexpr int32_t kQiErrOk = 0;
+inline constexpr int32_t kQiErrError = 1;
+inline constexpr int32_t kQiErrDelayAllocation = -500;
+inline constexpr int32_t kQiErrHomotopyStep = -996;
+inline constexpr int32_t kQiErrHomotopyStart = -997;
+inline constexpr int32_t kQiErrRunControl = -998;
+inline constexpr int32_t kQiErrTerminated = -999;
+
+// Request codes.
+inline constexpr int32_t kRequestInitial = 0;
+inline constexpr int32_t kRequestOutputs = 1;
+inline constexpr int32_t kRequestDerivatives = 2;
+inline constexpr int32_t kRequestAuxiliaries = 3;
+inline constexpr int32_t kRequestEverything = 4;
+inline constexpr int32_t kRequestEvent = 5;
+inline constexpr int32_t kRequestTerminal = 7;
+
+// Evaluates the equations of `instance` (not null) for *request.  The
+// outcome is in *QiErr; the function always returns 0.  The arrays belong
+// to the caller.  The calling thread's instance binding is the same after
+// the call as before it.
+int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
+                     double *X, void *reserved, double *U, double *DP,
+                     int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
+                     double *Z, double *DUSER, int32_t *IUSER, char **strings,
+                     ModelInstanceData *instance, int32_t *QiErr);
+
+// dsblockInstance_ on defaultInstanceData.
+int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
+             void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP,
+             double *F, double *Y, double *W, double *Z, double *DUSER,
+             int32_t *IUSER, char **strings, int32_t *QiErr);
+
+// The homotopy operator: (1 - lambda)*simplified + lambda*actual; marks the
+// instance as using homotopy.
+double homotopy(double actual, double simplified, ModelInstanceData *instance);
+
+// Ends the simulation from inside the equations: logs the message once and
+// sets the status word to -999; returns to the caller.
+void terminateModel(const char *message);
+
+// Sets the status word to -998 and returns its address.
+int32_t *runControlStatus();
+
+// Accessors of the instance bound to the calling thread (defaultInstanceData
+// when none is bound).
+double getCurrentTime();
+int32_t *getStatusPointer();
+int32_t getEventFlag();
+// The instance's DUSER, or the DUSER registered in the kernel context when
+// the instance or its duser is null.
+double *getInstanceDUSER(ModelInstanceData *instance);
+
+// Process-wide copies of the first eleven model counts, written at every
+// initial call (numExtra1 and numExtra2 stay 0).
+extern ModelDimensions kernelDimensions;
