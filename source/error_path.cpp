@@ -1,0 +1,31 @@
+// The recovery point of the error path (see error_path.h).
+#include "source/error_path.h"
+
+#include "source/runtime_messages.h"
+
+ErrorRecoveryScope::ErrorRecoveryScope()
+    : context_(getThreadContext()), previous_(nullptr), stackAtEntry_(nullptr) {
+  if (context_ != nullptr) {
+    previous_ = context_->errorJump;
+    stackAtEntry_ = context_->functionStack;
+    context_->errorJump = this;
+  }
+}
+
+ErrorRecoveryScope::~ErrorRecoveryScope() {
+  if (context_ != nullptr) context_->errorJump = previous_;
+}
+
+void ErrorRecoveryScope::recover() {
+  if (context_ != nullptr) context_->functionStack = stackAtEntry_;
+}
+
+bool errorRecoveryArmed() {
+  ThreadContext *context = findThreadContext();
+  return context != nullptr && context->errorJump != nullptr;
+}
+
+void unwindToRecoveryPoint(int level) {
+  if (int *status = getStatusPointer()) *status = 1;
+  throw ModelErrorSignal(level);
+}
