@@ -1,0 +1,34 @@
+// Running a unit as an FMI 2.0 host: Model Exchange with the host's own
+// fixed-step RK4, or Co-Simulation with a fixed communication step.  The
+// trajectory goes to `out` as CSV; the unit's log messages and the host's
+// own diagnostics go to `err`.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fmuhost {
+
+enum class Mode { ModelExchange, CoSimulation };
+
+struct RunOptions {
+  Mode mode = Mode::CoSimulation;
+  std::optional<double> stopTime;        // default: DefaultExperiment, else 10
+  std::optional<double> step;            // ME integration / CS communication step; default 0.01
+  std::optional<double> outputInterval;  // rows at multiples of this; default: every step
+  std::vector<std::pair<std::string, std::string>> parameters;  // name=value, set before initialization
+  std::vector<std::pair<std::string, std::string>> inputs;  // name=value; "" = every input
+  std::vector<std::string> extraVariables;  // printed after time and the outputs
+  bool loggingOn = false;  // loggingOn of the instance: the unit's fmi2OK messages too
+};
+
+// Unpacks the archive, loads the unit and runs it.  Returns the process exit
+// status: 0 when the run reached the stop time (or the model ended it), 1 when
+// the archive, the unit or the simulation failed (the reason is on `err`),
+// 2 when the options do not fit the model (unknown variable, not a parameter).
+int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
+
+}  // namespace fmuhost
