@@ -1,0 +1,124 @@
+// The Model Exchange functions of continuous-time mode: time, states,
+// derivatives, event indicators, nominals and the completed step.
+//
+// The four readers share one shape: a state check, a count check that
+// copies the smaller count and ends with fmi2Warning, an evaluation when the
+// computed level does not suffice, the copy and the trace.
+#include <algorithm>
+
+#include "fmi/fmiInstance.h"
+#include "fmi/fmiStateMachine.h"
+#include "model/ModelInstanceData.h"
+#include "source/dsblock5/dsblock.h"
+
+namespace {
+
+// Compares the host's count with the instance's; logs the mismatch.  Returns
+// the count to copy; *mismatch tells whether the call ends in fmi2Warning.
+size_t checkCount(fmiInstance *c, const char *name, const char *argument, size_t given,
+                  uint32_t expected, bool *mismatch) {
+  *mismatch = given != expected;
+  if (*mismatch) {
+    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: argument %s = %u is incorrect, should be %u",
+           name, argument, static_cast<unsigned>(given), static_cast<unsigned>(expected));
+  }
+  return std::min<size_t>(given, expected);
+}
+
+// Status after a failed evaluation of a reader: model errors are discarded
+// with the instance unchanged, everything else terminates it.
+fmi2Status readerFailure(fmiInstance *c, int32_t qiErr) {
+  return qiErr == kQiErrError ? fmi2Discard : fmiTerminateOnError(c);
+}
+
+void trace(fmiInstance *c, const char *name) {
+  fmiLog(c, c->instanceName, fmi2OK, "", "%s", name);
+}
+
+}  // namespace
+
+fmi2Status fmiCompletedIntegratorStep(fmiInstance *c, fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/,
+                                      fmi2Boolean *enterEventMode,
+                                      fmi2Boolean *terminateSimulation) {
+  *terminateSimulation = c->terminatedByModel;
+  *enterEventMode = c->iuser[kIuserStepEvent] != 0 ? fmi2True : fmi2False;
+  trace(c, fmiFunctionName(fmiFunction::CompletedIntegratorStep));
+  return fmi2OK;
+}
+
+fmi2Status fmiSetTime(fmiInstance *c, double time) {
+  const char *name = fmiFunctionName(fmiFunction::SetTime);
+  if (c->state == fmiStateEventModeDone) {
+    if (c->nx != 0) {
+      fmiLog(c, c->instanceName, fmi2Warning, "",
+             "%s: only allowed for discrete models when not in continuous time mode", name);
+      return fmi2Warning;
+    }
+    c->state = fmiStateContinuousTimeMode;
+  }
+  if (!fmiCheckState(c, fmiFunction::SetTime)) return fmi2Warning;
+  c->time = time;
+  c->computedLevel = 0;
+  c->jacobianOutdated = 1;
+  fmiLog(c, c->instanceName, fmi2OK, "", "%s to %g", name, time);
+  return fmi2OK;
+}
+
+fmi2Status fmiSetContinuousStates(fmiInstance *c, const double x[], size_t nx) {
+  const char *name = fmiFunctionName(fmiFunction::SetContinuousStates);
+  bool mismatch = false;
+  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  trace(c, name);
+  std::copy_n(x, n, c->x);
+  c->valuesChanged = 1;
+  c->computedLevel = 0;
+  c->jacobianOutdated = 1;
+  return mismatch ? fmi2Warning : fmi2OK;
+}
+
+fmi2Status fmiGetContinuousStates(fmiInstance *c, double x[], size_t nx) {
+  const char *name = fmiFunctionName(fmiFunction::GetContinuousStates);
+  if (!fmiCheckState(c, fmiFunction::GetContinuousStates)) return fmi2Warning;
+  bool mismatch = false;
+  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  std::copy_n(c->x, n, x);
+  trace(c, name);
+  return mismatch ? fmi2Warning : fmi2OK;
+}
+
+fmi2Status fmiGetDerivatives(fmiInstance *c, double derivatives[], size_t nx) {
+  const char *name = fmiFunctionName(fmiFunction::GetDerivatives);
+  if (!fmiCheckState(c, fmiFunction::GetDerivatives)) return fmi2Warning;
+  bool mismatch = false;
+  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  if (c->computedLevel < kRequestDerivatives) {
+    const int32_t qiErr = fmiEvaluate(c, kRequestDerivatives, name, nullptr);
+    if (qiErr != 0) return readerFailure(c, qiErr);
+  }
+  std::copy_n(c->xdot, n, derivatives);
+  trace(c, name);
+  return mismatch ? fmi2Warning : fmi2OK;
+}
+
+fmi2Status fmiGetEventIndicators(fmiInstance *c, double indicators[], size_t ni) {
+  const char *name = fmiFunctionName(fmiFunction::GetEventIndicators);
+  if (!fmiCheckState(c, fmiFunction::GetEventIndicators)) return fmi2Warning;
+  bool mismatch = false;
+  const size_t n = checkCount(c, name, "ni", ni, c->nz, &mismatch);
+  if (c->computedLevel < kRequestEverything && c->terminatedByModel == 0) {
+    const int32_t qiErr = fmiEvaluate(c, kRequestEverything, name, nullptr);
+    if (qiErr != 0) return readerFailure(c, qiErr);
+  }
+  std::copy_n(c->z, n, indicators);
+  trace(c, name);
+  return mismatch ? fmi2Warning : fmi2OK;
+}
+
+fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *c, double nominals[], size_t nx) {
+  const char *name = fmiFunctionName(fmiFunction::GetNominalsOfContinuousStates);
+  bool mismatch = false;
+  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  std::copy_n(c->nominals, n, nominals);
+  trace(c, name);
+  return mismatch ? fmi2Warning : fmi2OK;
+}

@@ -1,0 +1,11 @@
+// Generated lists of the model that only the FMI layer reads.
+#pragma once
+
+#include <cstdint>
+
+#include "fmi/fmi2.h"
+
+// Boolean variables whose values are reset after every successful event
+// iteration: none in this model.
+inline constexpr uint32_t fmiBooleanResetCount = 0;
+inline constexpr const fmi2ValueReference *fmiBooleanResetReferences = nullptr;
