@@ -1,0 +1,210 @@
+// The template record, its accessors and the String variables.
+#include "model/ModelInstanceData.h"
+
+#include <cstring>
+
+#include "source/dsblock5/delay.h"
+#include "source/matrixop.h"
+#include "source/runtime_messages.h"
+
+// Constant-initialised: the template holds exactly the values below, every
+// other byte is 0 (the members not named are zero-initialised on purpose).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+constinit ModelInstanceData defaultInstanceData = {
+    .fixedStepLastTime = 1e30,
+    .unreadTimes = {1.0, 1.0, -1e30},
+    .lambda = 1.0,
+    .lambdaStep = 0.1,
+    .timeMarkers = {-1e33, -1e33},
+    .reservedCount = 100000,
+};
+#pragma GCC diagnostic pop
+
+namespace {
+
+ModelInstanceData *orDefault(ModelInstanceData *record) {
+  return record != nullptr ? record : &defaultInstanceData;
+}
+
+}  // namespace
+
+void initInstanceData(ModelInstanceData *record) {
+  if (record == nullptr) return;
+  if (ThreadContext *context = getThreadContext()) {
+    context->externalCallState = 0;
+    context->currentInstance = nullptr;
+  }
+  std::memcpy(static_cast<void *>(record), &defaultInstanceData,
+              sizeof(ModelInstanceData));
+}
+
+void resetInstanceData(ModelInstanceData *record) {
+  std::memset(record->workArea, 0, sizeof record->workArea);
+  std::memset(record->expressionCache, 0, sizeof record->expressionCache);
+  std::memset(record->indicatorStore, 0, sizeof record->indicatorStore);
+  std::memset(record->relationFlags, 0, sizeof record->relationFlags);
+  std::memset(record->relationState, 0, sizeof record->relationState);
+  record->relationWord = 0;
+  record->timeMarkers[0] = record->timeMarkers[1] = -1e33;
+  record->tailMarker = -1e33;
+  for (double &marker : record->tailMarkers) marker = -1e33;
+  std::memset(record->tailWords, 0, sizeof record->tailWords);
+  // External objects are destroyed from the last slot in use to the first;
+  // each slot is emptied before its destructor runs.
+  for (int32_t k = kModelExternalInUse - 1; k >= 0; --k) {
+    ExternalObjectSlot &slot = record->externalObjects[k];
+    void *object = slot.object;
+    slot.object = nullptr;
+    if (object != nullptr && slot.destructor != nullptr) slot.destructor(object);
+    slot.destructor = nullptr;
+  }
+  for (int32_t k = 0; k < kModelProfileInUse; ++k)
+    record->profileBlocks[k].callCount = 0;
+  freeDelayBuffers(record->delayBuffers, kModelDelaySlots);
+}
+
+void resetDefaultInstanceData() { resetInstanceData(&defaultInstanceData); }
+
+int32_t getEventPhase(ModelInstanceData *record) {
+  return orDefault(record)->eventPhase;
+}
+
+void setEventPhase(ModelInstanceData *record, int32_t value) {
+  orDefault(record)->eventPhase = value;
+}
+
+int32_t getEventThisCall(ModelInstanceData *record) {
+  return orDefault(record)->eventThisCall;
+}
+
+void setInlineIntegration(ModelInstanceData *record, int32_t value) {
+  orDefault(record)->inlineIntegration = value;
+}
+
+void setPerturbationFlag(ModelInstanceData *record, int32_t value) {
+  orDefault(record)->perturbation = value;
+}
+
+double getInitialTime() {
+  ThreadContext *context = getThreadContext();
+  ModelInstanceData *bound =
+      context != nullptr ? context->currentInstance : nullptr;
+  return orDefault(bound)->initialTime;
+}
+
+void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B,
+                               double *C, double *D, int32_t n1, int32_t n2,
+                               int32_t n3, int32_t n4, int32_t n5, int32_t n6,
+                               int32_t n7, int32_t *status) {
+  ModelInstanceData *d = orDefault(record);
+  d->jacobianA = A;
+  d->jacobianB = B;
+  d->jacobianC = C;
+  d->jacobianD = D;
+  const int32_t sizes[7] = {n1, n2, n3, n4, n5, n6, n7};
+  std::memcpy(d->jacobianSizes, sizes, sizeof sizes);
+  d->jacobianStatusGiven = status != nullptr ? 1 : 0;
+  if (status != nullptr) *status = 0;
+}
+
+void setJacobianMatrices(ModelInstanceData *record, double *A, double *B,
+                         double *C, double *D, int32_t n1, int32_t n2,
+                         int32_t n3, int32_t n4, int32_t n5, int32_t n6,
+                         int32_t n7) {
+  setJacobianMatricesStatus(record, A, B, C, D, n1, n2, n3, n4, n5, n6, n7,
+                            nullptr);
+}
+
+ProfileBlock *getProfilingTable(ModelInstanceData *record, int32_t *count) {
+  ModelInstanceData *d = orDefault(record);
+  if (count != nullptr) *count = d->profileBlockCount;
+  return d->profileBlocks;
+}
+
+// The model has no extra value arrays: nothing to copy either way.
+void copyExtraArraysIn(ModelInstanceData *, const double *, const double *) {}
+void copyExtraArraysOut(ModelInstanceData *, double *, double *) {}
+
+void getDefaultInstanceData(void **record, int32_t *size) {
+  if (record != nullptr) *record = &defaultInstanceData;
+  if (size != nullptr) *size = getInstanceDataSize();
+}
+
+int32_t getInstanceDataSize() {
+  return static_cast<int32_t>(sizeof(ModelInstanceData));
+}
+
+ExternalObjectSlot *getExternalObjectTable(ModelInstanceData *record) {
+  return record != nullptr ? record->externalObjects : nullptr;
+}
+
+void *getExternalObject(ModelInstanceData *record) {
+  return record != nullptr ? record->externalObjects[0].object : nullptr;
+}
+
+int32_t getExternalObjectCount() { return kModelExternalInUse; }
+
+int32_t getExternalObjectSlotSize() { return 8; }
+
+void clearExternalObjects(ModelInstanceData *record) {
+  for (int32_t k = 0; k < kModelExternalInUse; ++k) {
+    record->externalObjects[k].object = nullptr;
+    record->externalObjects[k].destructor = nullptr;
+  }
+}
+
+void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table,
+                     int32_t *count) {
+  if (count != nullptr) *count = kModelDelaySlots;
+  if (table != nullptr) *table = orDefault(record)->delayBuffers;
+}
+
+// The model has no samples, so there is no sampleActive to clear.
+void dsclearsamples_(ModelInstanceData *) {}
+
+// ---------------------------------------------------------------------------
+// String variables.  The pointers hold the addresses of the record's own
+// slots.  A whole-record copy (an FMU state) carries the source record's
+// addresses, so every use re-points a pointer that does not address this
+// record's own slot; a record never reads another record's storage.
+// ---------------------------------------------------------------------------
+int32_t initStringVariables(ModelInstanceData *record) {
+  for (int32_t k = 0; k < kModelStringSlots; ++k) {
+    if (record->stringPointers[k] != record->stringStorage[k])
+      record->stringPointers[k] = record->stringStorage[k];
+  }
+  return 0;
+}
+
+int32_t setStringVariable(ModelInstanceData *record, const char *value,
+                          int32_t index) {
+  constexpr size_t kMaxLength = kStringSlotSize - 1;
+  initStringVariables(record);
+  if (index < 0 || index >= kModelStringSlots) {
+    logText("Internal error in String handling.");
+    return 0;
+  }
+  if (value == nullptr) value = "";
+  char *slot = record->stringPointers[index];
+  if (record->stringsChanged == 0 && std::strncmp(slot, value, kMaxLength) != 0)
+    record->stringsChanged = 1;
+  const size_t length = strnlen(value, kMaxLength);
+  std::memmove(slot, value, length);
+  slot[length] = '\0';
+  if (value[length] != '\0') {
+    logText("Truncated string variable to");
+    logText(slot);
+  }
+  return static_cast<int32_t>(length);
+}
+
+const char *getStringVariable(ModelInstanceData *record, int32_t index) {
+  initStringVariables(record);
+  if (index < 0 || index >= kModelStringSlots) return "";
+  return record->stringPointers[index];
+}
+
+void dsqueryzero_(int32_t *out) {
+  if (out != nullptr) *out = 0;
+}

@@ -1,0 +1,529 @@
+// The evaluation driver.
+//
+// dsblockInstance_ is the recovery point of model evaluation: it binds the
+// instance to the calling thread, arms an ErrorRecoveryScope and runs the
+// generated equations through it.  A model error unwinds back here as a C++
+// exception (never a long jump, since C++ frames lie in between) and becomes
+// QiErr 1, unless the global homotopy method takes over at initialization.
+//
+// At events the equations are evaluated in passes until the discrete state
+// settles (at most iterationLimit passes).  The instance binding and the
+// re-entrance guard of the instance are put back to their values at entry on
+// every exit, so a refused nested call cannot rebind the running evaluation
+// and nothing stays bound to an instance after the call.
+#include "source/dsblock5/dsblock.h"
+
+#include <algorithm>
+
+#include "model/model.h"
+#include "source/dsblock5/delay.h"
+#include "source/error_path.h"
+#include "source/kernel.h"
+#include "source/matrixop.h"
+#include "source/runtime_messages.h"
+
+ModelDimensions kernelDimensions{};
+
+namespace {
+
+// Passes that generated code forces through relationChanged are not counted
+// against iterationLimit; this bound only stops a model that never stops
+// reporting changes.
+constexpr int32_t kForcedPassBound = 1000;
+
+int32_t increment(int32_t value) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
+}
+
+// The arguments of one call, as the equations and the hooks take them.
+struct Call {
+  int32_t *request;
+  int32_t *computedLevel;
+  double *time;
+  double *X;
+  void *reserved;
+  double *U;
+  double *DP;
+  int32_t *IP;
+  int32_t *LP;
+  double *F;
+  double *Y;
+  double *W;
+  double *Z;
+  double *DUSER;
+  int32_t *IUSER;
+  char **strings;
+  ModelInstanceData *d;
+  int32_t *QiErr;
+
+  void equations() const {
+    dsequations_(request, computedLevel, time, X, reserved, U, DP, IP, LP, F,
+                 Y, W, Z, DUSER, IUSER, strings, d, QiErr);
+  }
+  // Every change of lambda is announced to the model before it is evaluated
+  // again.
+  void restartHook() const {
+    dsrestarthook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
+                   strings, d, 0);
+  }
+  bool quiet() const { return (IUSER[kIuserOptions] & kOptionQuiet) != 0; }
+  bool eventLogging() const {
+    const int32_t options = IUSER[kIuserOptions];
+    return (*request != 0 && (options & kOptionLogEvents) != 0) ||
+           (*request == 0 && (options & kOptionLogInitialEvents) != 0);
+  }
+  // Relations the record has room for.
+  int32_t relations() const {
+    return std::clamp(kernelDimensions.nrel, 0, kModelRelations);
+  }
+  void clearRelationFlags() const {
+    for (int32_t k = 1; k <= relations(); ++k) d->relationFlags[k] = 0;
+  }
+};
+
+// Puts the thread's binding and the instance's guard back on every exit.
+class BindingRestore {
+public:
+  BindingRestore(ThreadContext *context, ModelInstanceData *instance)
+      : context_(context),
+        instance_(instance),
+        binding_(context != nullptr ? context->currentInstance : nullptr),
+        busy_(instance->busy) {}
+  ~BindingRestore() {
+    instance_->busy = busy_;
+    if (context_ != nullptr) context_->currentInstance = binding_;
+  }
+  BindingRestore(const BindingRestore &) = delete;
+  BindingRestore &operator=(const BindingRestore &) = delete;
+
+private:
+  ThreadContext *context_;
+  ModelInstanceData *instance_;
+  ModelInstanceData *binding_;
+  int32_t busy_;
+};
+
+// The start of the global homotopy method at a failed initial evaluation:
+// one start per initial call.
+bool homotopyMayStart(const Call &c) {
+  ModelInstanceData *d = c.d;
+  return *c.time <= d->initialTime && d->iteration <= 1 &&
+         d->usesHomotopy != 0 && d->inHomotopy == 0 &&
+         d->initCount != d->homotopyTriedAt;
+}
+
+void startHomotopy(const Call &c) {
+  c.d->homotopyTriedAt = c.d->initCount;
+  if (!c.quiet())
+    logText("Trying to solve non-linear system using global homotopy-method.");
+  c.d->inHomotopy = 1;
+}
+
+// After a failed evaluation during the homotopy method: true with a reduced
+// step ready to be evaluated, false (with its message) when the method
+// gives up.
+bool reduceHomotopyStep(const Call &c) {
+  ModelInstanceData *d = c.d;
+  if (d->lambda <= 0.0) {
+    logText("Error: could not solve simplified initialization for homotopy "
+            "method.");
+    return false;
+  }
+  if (d->lambdaStep <= 1e-4) {
+    if (d->lastGoodLambda > 0.0)
+      logText("Error: adaptive homotopy method got stuck after starting. Can "
+              "set scripting flag Advanced.DebugHomotopy=true; simulate "
+              "again, and open continuation.csv to investigate");
+    else
+      logText("Error: adaptive homotopy method could not start using actual "
+              "- check that actual and simplified arguments are similar.");
+    return false;
+  }
+  d->status = 0;
+  *c.QiErr = 0;
+  d->lambda -= d->lambdaStep;
+  d->lambdaStep *= 0.5;
+  d->lastGoodLambda = d->lambda;
+  d->lambda += d->lambdaStep;
+  logText("Error: reducing step size for homotopy.");
+  d->homotopyStepReduced = 1;
+  c.restartHook();
+  return true;
+}
+
+enum class EvalOutcome { Completed, Failed };
+
+// Evaluates the equations, with the homotopy method's repeated evaluations.
+// Failed: the call ends through error recovery with QiErr 1.
+EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
+  ModelInstanceData *d = c.d;
+  for (;;) {
+    if (!scope.run([&] { c.equations(); })) {
+      // Error recovery: the status word is already 1.
+      *c.QiErr = 1;
+      if (*c.time <= d->initialTime && d->iteration <= 1 &&
+          d->usesHomotopy != 0) {
+        if (d->inHomotopy == 0 && d->initCount != d->homotopyTriedAt) {
+          startHomotopy(c);
+          d->lambda = 0.0;
+          c.restartHook();
+          d->status = 0;
+          *c.QiErr = 0;
+          continue;
+        }
+        if (d->inHomotopy != 0 && reduceHomotopyStep(c)) continue;
+      }
+      return EvalOutcome::Failed;
+    }
+    if (*c.QiErr >= 1 && *c.QiErr <= 4 && homotopyMayStart(c)) {
+      startHomotopy(c);
+      *c.QiErr = kQiErrHomotopyStart;
+    }
+    if (*c.QiErr == kQiErrHomotopyStart) {
+      if (d->inHomotopy != 0 && d->lambda != 0.0) {
+        d->lambda = 0.0;
+        c.restartHook();
+        d->status = 0;
+        *c.QiErr = 0;
+        continue;
+      }
+      return EvalOutcome::Completed;
+    }
+    if (*c.QiErr == kQiErrHomotopyStep && d->inHomotopy != 0) {
+      d->status = 0;
+      *c.QiErr = 0;
+      if (d->lambda < 1.0) {
+        if (d->lambdaStep < 0.08 &&
+            d->lambda > d->lastGoodLambda + 6.0 * d->lambdaStep)
+          d->lambdaStep *= 2.0;
+        d->lambda += d->lambdaStep;
+        if (d->lambda > 0.999999999) d->lambda = 1.0;
+        d->homotopyStepReduced = 0;
+        c.restartHook();
+        continue;
+      }
+      d->inHomotopy = 0;
+      return EvalOutcome::Completed;
+    }
+    if (*c.QiErr != 0 && d->inHomotopy != 0) {
+      const int32_t failure = *c.QiErr;
+      if (reduceHomotopyStep(c)) continue;
+      *c.QiErr = failure;
+    }
+    return EvalOutcome::Completed;
+  }
+}
+
+// The settings of an initial call.  False when the delay rings cannot be
+// allocated.
+bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
+  ModelInstanceData *d = c.d;
+  for (int32_t k = 0; k < std::min(d->profileBlockCount, kModelProfileBlocks);
+       ++k) {
+    d->profileBlocks[k].callCount = 0;
+    d->profileBlocks[k].name = "";
+  }
+  c.IUSER[kIuserInitialWord] = 0;
+  d->timeMarkers[0] = d->timeMarkers[1] = -1e33;
+  d->tailMarker = -1e33;
+  for (double &marker : d->tailMarkers) marker = -1e33;
+  d->initialTime = *c.time;
+  d->initialCallPending = 1;
+  c.IUSER[kIuserOptions] = 0;
+  d->iterationLimit = 25;
+  d->initialEpsilon = 1e-10;
+  d->initialTolerance = 1e-4;
+  d->initialSeen = 1;
+  for (int32_t &word : d->tailWords) word = 0;
+  d->initialWord = 0;
+  if (d->delayBuffers[0].times == nullptr) {
+    // The allocation reports its own failure and does not raise; should it
+    // reach the error path all the same, the outcome is the same failure.
+    int32_t result = 1;
+    const bool completed = scope.run([&] {
+      result = allocDelayBuffers(d->delayBuffers, kModelDelaySlots, Buffersize);
+    });
+    if (!completed || result != 0) return false;
+  }
+  dskernelsizes_(&kernelDimensions.nx, &kernelDimensions.dim2,
+                 &kernelDimensions.nu, &kernelDimensions.ny,
+                 &kernelDimensions.nw, &kernelDimensions.np,
+                 &kernelDimensions.nstr, &kernelDimensions.nzpairs,
+                 &kernelDimensions.nrel, &kernelDimensions.dim10,
+                 &kernelDimensions.dim11);
+  double *stored = storedIndicators(d);
+  for (int32_t k = 1; k <= c.relations(); ++k) {
+    stored[2 * k - 2] = stored[2 * k - 1] = 1.0;
+    c.Z[2 * k - 2] = c.Z[2 * k - 1] = 1.0;
+  }
+  for (auto &values : d->delayValues)
+    for (double &value : values) value = 0.0;
+  return true;
+}
+
+// The pass loop from the pass preparation to the end of the call.
+void runPasses(const Call &c, ErrorRecoveryScope &scope) {
+  ModelInstanceData *d = c.d;
+  enum class Step { Prepare, PassStart, Evaluate, After, Return };
+  Step step = Step::Prepare;
+
+  // Pass preparation, steps 1 to 4.
+  if (d->eventFlag != 0 && d->inlineIntegration == 0)
+    c.IUSER[kIuserStepEvent] = 0;
+  if (d->eventPhase < 3) d->iteration = 0;
+  if (d->inlineIntegration != 0 && *c.request == kRequestEvent &&
+      c.DUSER[kDuserNextTimeEvent] > *c.time && c.IUSER[kIuserStepEvent] == 0) {
+    d->eventFlag = 0;
+    *c.request = kRequestEverything;
+    d->iteration = 1;
+  }
+  if (d->eventPhase == 5) step = Step::Evaluate;
+
+  for (;;) {
+    switch (step) {
+      case Step::Prepare:
+        if (d->eventFlag != 0) {
+          c.DUSER[kDuserNextTimeEvent] = 1e100;
+          d->eventThisCall = 1;
+        }
+        if (*c.request == kRequestEverything ||
+            (d->eventFlag != 0 && d->eventPhase != 3 && d->eventPhase != 4))
+          c.clearRelationFlags();
+        if (d->eventFlag != 0) dsclearsamples_(d);
+        step = Step::PassStart;
+        break;
+
+      case Step::PassStart:
+        d->homotopyStepReduced = 0;
+        if (d->eventFlag != 0) d->eventCount = increment(d->eventCount);
+        if (d->iteration % 11 == 10) c.clearRelationFlags();
+        d->repeatPass = 0;
+        d->iteration += 1;
+        d->needPass = 0;
+        d->keepParametersChanged = 0;
+        step = Step::Evaluate;
+        break;
+
+      case Step::Evaluate:
+        if (evaluate(c, scope) == EvalOutcome::Failed) return;
+        step = Step::After;
+        break;
+
+      case Step::After: {
+        if (d->repeatPass != 0) {
+          step = Step::PassStart;
+          break;
+        }
+        if (d->eventPhase == -1) d->eventPhase = 0;
+        if (d->inlineIntegration != 0 && *c.request == kRequestEverything &&
+            d->iteration == 2) {
+          const double *stored = storedIndicators(d);
+          for (int32_t m = 0; m < 2 * c.relations(); ++m)
+            if (stored[m] * c.Z[m] < 0.0) d->needPass = 1;
+          if (d->needPass != 0) {
+            *c.request = kRequestEvent;
+            d->eventFlag = 1;
+            d->iteration = 0;
+            step = Step::Prepare;
+            break;
+          }
+        }
+        if (d->needPass != 0) d->eventThisCall = 1;
+        const bool withinLimit = d->iteration <= d->iterationLimit;
+        const bool forced =
+            d->relationChanged != 0 && d->iteration < kForcedPassBound;
+        const bool another =
+            forced || (((d->initial != 0 && c.relations() > 0) ||
+                        d->needPass != 0) &&
+                       withinLimit);
+        if (another) {
+          if (d->status != 0 || *c.QiErr != 0) {
+            step = Step::Return;
+            break;
+          }
+          const bool logging = c.eventLogging();
+          if (logging && (d->eventPhase == 0 || d->eventPhase == 4)) {
+            logText("Iterating to find consistent restart conditions.");
+          } else if (!logging && d->iteration == d->iterationLimit &&
+                     !c.quiet()) {
+            logText("");
+            logText("On the final iteration for restart conditions we get:");
+            c.IUSER[kIuserOptions] |= 2;
+          }
+          if (d->relationChanged == 1) {
+            d->relationChanged = 2;
+          } else {
+            if (d->initial != 0) d->iteration = 0;
+            d->initial = 0;
+            d->relationChanged = 0;
+          }
+          d->parametersChanged =
+              (d->parametersChanged != 0 && d->keepParametersChanged != 0) ? 1
+                                                                           : 0;
+          d->eventFlag = 1;
+          *c.computedLevel = 0;
+          if (d->eventPhase == 4) {
+            d->eventPhase = 0;
+            step = Step::PassStart;
+          } else if (d->eventPhase == 0) {
+            step = Step::PassStart;
+          } else {
+            d->eventPhase = 3;
+            step = Step::Return;
+          }
+          break;
+        }
+        if (!withinLimit || d->relationChanged != 0) {
+          logText("");
+          logTextValue(
+              "ERROR: Finding consistent restart conditions failed at time: ",
+              *c.time);
+          logText("");
+          *c.QiErr = 1;
+          d->status = 1;
+          step = Step::Return;
+          break;
+        }
+        // End of the passes.
+        d->eventPhase = 0;
+        d->initial = d->initialCallPending;
+        d->initialCallPending = 0;
+        if (((d->initial != 0 && c.relations() > 0) || d->needPass != 0 ||
+             d->iteration > 1) &&
+            c.eventLogging())
+          logTextValue("      during event at Time : ", *c.time);
+        if (d->eventFlag != 0) {
+          double *stored = storedIndicators(d);
+          for (int32_t k = 1; k <= c.relations(); ++k) {
+            if (d->relationFlags[k] == 0) {
+              if ((d->relationState[k] & 2) != 0 || c.Z[2 * k - 1] == 0.0)
+                c.Z[2 * k - 2] = c.Z[2 * k - 1] = 0.1;
+              d->relationState[k] &= 1;
+            } else {
+              d->relationState[k] &= 3;
+            }
+          }
+          if (d->inlineIntegration != 0)
+            for (int32_t m = 0; m < 2 * c.relations(); ++m) stored[m] = c.Z[m];
+        }
+        *c.computedLevel = *c.request;
+        step = Step::Return;
+        break;
+      }
+
+      case Step::Return:
+        if (d->status != 0 && *c.QiErr == 0) *c.QiErr = d->status;
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
+                     double *X, void *reserved, double *U, double *DP,
+                     int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
+                     double *Z, double *DUSER, int32_t *IUSER, char **strings,
+                     ModelInstanceData *instance, int32_t *QiErr) {
+  ThreadContext *context = getThreadContext();
+  BindingRestore restore(context, instance);
+  setCurrentInstance(instance);
+  ModelInstanceData *d = instance;
+
+  // Re-entrance guard: a nested request 3 returns with QiErr untouched, any
+  // other nested request but 0 is refused.
+  if (d->busy != 0 && *request != kRequestInitial) {
+    if (*request != kRequestAuxiliaries) *QiErr = kQiErrError;
+    return 0;
+  }
+  d->busy = 1;
+  ErrorRecoveryScope scope;
+  const Call c{request, computedLevel, time, X,     reserved, U,
+               DP,      IP,            LP,   F,     Y,        W,
+               Z,       DUSER,         IUSER, strings, d,      QiErr};
+
+  d->time = *time;
+  d->initial = *request == kRequestInitial ? 1 : 0;
+  d->eventThisCall = 0;
+  const bool phaseStarts = d->eventPhase == 0 || d->eventPhase == 2;
+  if (phaseStarts) {
+    d->stringsChanged = 0;
+    d->changeFlags[0] = d->changeFlags[1] = 0;
+  }
+  // A parameter or String change moves IUSER[8]; an initial call always
+  // counts as a change.
+  if (d->initial != 0 && phaseStarts) {
+    d->lastChangeCount = 0;
+    IUSER[kIuserChangeCount] = increment(IUSER[kIuserChangeCount]);
+  }
+  d->parametersChanged = d->lastChangeCount != IUSER[kIuserChangeCount] ? 1 : 0;
+  if (d->parametersChanged != 0) *computedLevel = 0;
+  d->lastChangeCount = IUSER[kIuserChangeCount];
+  if (d->initial != 0 && IUSER[kIuserCountInitialChanges] != 0)
+    IUSER[kIuserChangeCount] = increment(IUSER[kIuserChangeCount]);
+
+  d->eventFlag = (d->initial != 0 || *request == kRequestEvent ||
+                  *request == kRequestTerminal || d->parametersChanged != 0)
+                     ? 1
+                     : 0;
+  IUSER[kIuserEventFlag] = d->eventFlag;
+  if (d->initial != 0) d->initCount = increment(d->initCount);
+  d->status = 0;
+  IUSER[kIuserCallWord] = 0;
+
+  if (d->initial != 0 && !prepareInitialCall(c, scope)) {
+    *QiErr = kQiErrDelayAllocation;
+    return 0;
+  }
+  runPasses(c, scope);
+  return 0;
+}
+
+int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
+             void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP,
+             double *F, double *Y, double *W, double *Z, double *DUSER,
+             int32_t *IUSER, char **strings, int32_t *QiErr) {
+  return dsblockInstance_(request, computedLevel, time, X, reserved, U, DP, IP,
+                          LP, F, Y, W, Z, DUSER, IUSER, strings,
+                          &defaultInstanceData, QiErr);
+}
+
+double homotopy(double actual, double simplified, ModelInstanceData *instance) {
+  ModelInstanceData *d = instance != nullptr ? instance : &defaultInstanceData;
+  d->usesHomotopy = 1;
+  return (1.0 - d->lambda) * simplified + d->lambda * actual;
+}
+
+namespace {
+ModelInstanceData *boundInstance() {
+  ThreadContext *context = getThreadContext();
+  if (context != nullptr && context->currentInstance != nullptr)
+    return context->currentInstance;
+  return &defaultInstanceData;
+}
+}  // namespace
+
+void terminateModel(const char *message) {
+  int32_t *status = getStatusPointer();
+  if (*status == kQiErrTerminated) return;
+  logText("Simulation successfully terminated");
+  logText(message != nullptr ? message : "");
+  *status = kQiErrTerminated;
+}
+
+int32_t *runControlStatus() {
+  int32_t *status = getStatusPointer();
+  *status = kQiErrRunControl;
+  return status;
+}
+
+double getCurrentTime() { return boundInstance()->time; }
+
+int32_t *getStatusPointer() { return &boundInstance()->status; }
+
+int32_t getEventFlag() { return boundInstance()->eventFlag; }
+
+double *getInstanceDUSER(ModelInstanceData *instance) {
+  if (instance != nullptr && instance->duser != nullptr) return instance->duser;
+  return getDUSER();
+}

@@ -1,0 +1,8 @@
+# The driver runs against a scripted fake of the equation function instead of
+# the generated model; the instance-data record and its accessors are real.
+unit_test(driver_tests
+  SOURCES
+    ${PROJECT_SOURCE_DIR}/tests/driver/fake_model.cpp
+    ${PROJECT_SOURCE_DIR}/tests/driver/driver_test.cpp
+    ${PROJECT_SOURCE_DIR}/model/ModelInstanceData.cpp
+  LIBS unit::runtime)
