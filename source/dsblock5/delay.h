@@ -25,10 +25,11 @@ extern int32_t Buffersize;
 
 // For each of the count records: one zero-filled block of 2*size doubles,
 // times := the block, values := block + size, size := size (the other fields
-// are kept).  Returns 0 on success.  When a block cannot be allocated the
-// message is logged as an error, the rings allocated by this call are freed
-// again (last first) with their records cleared, and 1 is returned; nothing
-// is raised, so the call is safe outside an evaluation.
+// are kept; a block the record held before is released).  Returns 0 on
+// success.  A size below 1 cannot be allocated.  When a block cannot be
+// allocated the message is logged as an error, the rings allocated by this
+// call are freed again (last first) with their records cleared, and 1 is
+// returned; nothing is raised, so the call is safe outside an evaluation.
 [[nodiscard]] int32_t allocDelayBuffers(DelayBuffer *table, int32_t count, int32_t size);
 
 // Copies count rings into destination, reallocating a destination block
