@@ -1,0 +1,29 @@
+// The small math functions of the integrator, shared with the FMI layer.
+#include <cmath>
+
+#include "integrator/ode.h"
+
+double odeAbs(double x) { return std::fabs(x); }
+
+// Multiplies abs(exponent) factors one at a time, so that the result does
+// not depend on how a library power function rounds.
+double odeIntPower(double base, int exponent) {
+  double prod = 1.0;
+  int count = exponent < 0 ? -exponent : exponent;
+  for (int i = 0; i < count; ++i) {
+    prod = prod * base;
+  }
+  if (exponent < 0) {
+    prod = 1.0 / prod;
+  }
+  return prod;
+}
+
+double odeRealPower(double base, double exponent) {
+  if (base <= 0.0) {
+    return 0.0;
+  }
+  return std::pow(base, exponent);
+}
+
+double odeSafeSqrt(double x) { return x <= 0.0 ? 0.0 : std::sqrt(x); }
