@@ -425,6 +425,7 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
                      int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
                      double *Z, double *DUSER, int32_t *IUSER, char **strings,
                      ModelInstanceData *instance, int32_t *QiErr) {
+  if (instance == nullptr) instance = &defaultInstanceData;
   ThreadContext *context = getThreadContext();
   BindingRestore restore(context, instance);
   setCurrentInstance(instance);

@@ -173,6 +173,24 @@ TEST_F(DriverTest, SettledTwentySixthPassStillFails) {
   EXPECT_EQ(fakeModel.evaluations.size(), 26u);
 }
 
+TEST_F(DriverTest, RelationChangesForcePassesBeyondTheLimitButNotForever) {
+  ASSERT_EQ(call(0), 0);
+  // Passes forced by changed relations run on beyond the limit of 25 until
+  // the relations settle; a call that needed more than 25 passes still fails.
+  fakeModel.reset();
+  int changes = 0;
+  fakeModel.body = [&](FakeCall &call) {
+    call.instance->relationChanged = changes++ < 30 ? 1 : 0;
+  };
+  EXPECT_EQ(call(5), 1);
+  EXPECT_EQ(fakeModel.evaluations.size(), 31u);
+  // A model that never stops reporting changes is stopped.
+  fakeModel.reset();
+  fakeModel.body = [](FakeCall &call) { call.instance->relationChanged = 1; };
+  EXPECT_EQ(call(5), 1);
+  EXPECT_EQ(fakeModel.evaluations.size(), 1000u);
+}
+
 TEST_F(DriverTest, EventLoggingReportsEachExtraPassAndTheEventTime) {
   ASSERT_EQ(call(0), 0);
   fakeModel.reset();
@@ -228,6 +246,44 @@ TEST_F(DriverTest, ParameterChangeMakesAnEventCall) {
   EXPECT_EQ(fakeModel.evaluations[0].eventFlag, 1);
   EXPECT_EQ(fakeModel.evaluations[0].parametersChanged, 1);
   EXPECT_EQ(IUSER[kIuserEventFlag], 1);
+}
+
+TEST_F(DriverTest, InlineIntegrationTurnsAnEventRequestIntoAPlainEvaluation) {
+  struct Case {
+    bool equationsAskForAPass;
+    std::vector<int32_t> requestsEvaluated;
+    std::vector<int32_t> eventFlags;
+    int32_t finalRequest;
+  };
+  const Case cases[] = {
+      {false, {4}, {0}, 4},
+      {true, {4, 5}, {0, 1}, 5},  // a pass asked for makes it an event call
+  };
+  ASSERT_EQ(call(0), 0);
+  data.inlineIntegration = 1;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.equationsAskForAPass);
+    fakeModel.reset();
+    bool asked = false;
+    fakeModel.body = [&](FakeCall &call) {
+      if (c.equationsAskForAPass && !asked) {
+        asked = true;
+        call.instance->needPass = 1;
+      }
+    };
+    time = 1.0;
+    DUSER[kDuserNextTimeEvent] = 2.0;  // no time event reached
+    EXPECT_EQ(call(5), 0);
+    std::vector<int32_t> requests, flags;
+    for (const FakeEvaluation &e : fakeModel.evaluations) {
+      requests.push_back(e.request);
+      flags.push_back(e.eventFlag);
+    }
+    EXPECT_EQ(requests, c.requestsEvaluated);
+    EXPECT_EQ(flags, c.eventFlags);
+    EXPECT_EQ(lastRequest, c.finalRequest);
+    EXPECT_EQ(computedLevel, c.finalRequest);
+  }
 }
 
 // ---------------------------------------------------------------------------
