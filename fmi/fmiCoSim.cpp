@@ -1,0 +1,484 @@
+// The Co-Simulation side of the FMI layer: fmi2DoStep with its checks of the
+// communication point and the stop time and its loop to the end of the step,
+// the event handling at a step, input extrapolation and output derivatives,
+// the status functions, and the Co-Simulation branches of instantiation,
+// initialization and terminate.
+//
+// The step integrates with the solver of fmiSolver.cpp toward the next
+// target: the next time event, the next output time or the end of the step.
+// Asynchronous stepping is not supported: no call returns fmi2Pending.
+#include "fmi/fmiCoSimSupport.h"
+#include "fmi/fmiInstance.h"
+#include "fmi/fmiSolver.h"
+#include "fmi/fmiValueReference.h"
+#include "model/ModelInstanceData.h"
+#include "source/dsblock5/dsblock.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kTwoPowMinus49 = 1.7763568394002505e-15;
+constexpr double kTwoPowMinus50 = 8.881784197001252e-16;
+constexpr double kDefaultRelativeTolerance = 1e-5;
+
+const char *const kDoStep = "fmi2DoStep";
+
+bool inlineIntegration(const fmiInstance *instance) {
+  return instance->iuser[kIuserInlineSetting] != 0;
+}
+
+void logTo(fmiInstance *instance, fmi2Status status, const char *text, const char *name) {
+  fmiLog(instance, instance->instanceName, status, "", text, name);
+}
+
+// Event handling at a step: the event iteration, then (unless the iteration
+// says it is not needed and no restart is forced) a restart of the integrator.
+fmi2Status handleStepEvent(fmiInstance *instance, int forceReinit) {
+  instance->noSolverReinit = 0;
+  int32_t terminated = 0;
+  const fmi2Status status = fmiEventUpdate(instance, &terminated);
+  if (status != fmi2OK) return status;
+  if (terminated) {
+    fmiLog(instance, instance->instanceName, fmi2Discard, "",
+           "fmiDoStep: simulation terminated by model");
+    instance->terminatedByModel = 1;
+    return fmi2Discard;
+  }
+  if (inlineIntegration(instance)) return fmi2OK;
+  if (instance->noSolverReinit && !forceReinit) return fmi2OK;
+  if (fmiReinitSolver(instance, 1) != 0) return fmiTerminateOnError(instance);
+  return fmi2OK;
+}
+
+// Inline integration: the fixed grid of DUSER[0] up to tEnd.
+fmi2Status inlineSteps(fmiInstance *instance, double tEnd) {
+  const double g = instance->duser[kDuserFixedStep];
+  uint64_t n = instance->inlineStepCount + 1;
+  double t = static_cast<double>(n) * g;
+  while (tEnd + 0.1 * g > t) {
+    fmiCoSimSetTime(instance, t);
+    const fmi2Status status = handleStepEvent(instance, 0);
+    if (status != fmi2OK) return status;
+    n += 1;
+    t = static_cast<double>(n) * g;
+  }
+  instance->inlineStepCount = n - 1;
+  instance->time = static_cast<double>(instance->inlineStepCount) * g;
+  return fmi2OK;
+}
+
+// The variable-step path of fmi2DoStep from the instance time to tEnd.
+fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
+  fmiSolverData *solver = instance->solver;
+  if (solver == nullptr) {
+    logTo(instance, fmi2Error, "%s: integration_step failed", kDoStep);
+    return fmiTerminateOnError(instance);
+  }
+  // The first step starts from the states that initialization produced.
+  if (solver->restartPending && fmiReinitSolver(instance, 0) != 0) {
+    return fmiTerminateOnError(instance);
+  }
+  if (instance->valuesChanged) {
+    const fmi2Status status = handleStepEvent(instance, 1);
+    instance->valuesChanged = 0;
+    if (status != fmi2OK) return status;
+  } else if (instance->computedLevel < 2) {
+    const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
+    if (qiErr == kQiErrModelError) return fmi2Discard;
+    if (qiErr != 0) return fmiTerminateOnError(instance);
+  }
+  solver = instance->solver;
+  if (solver->nonZeroCount != 0 && solver->sparseSolverPending &&
+      fmiAttachSparseSolver(instance) != 0) {
+    return fmiTerminateOnError(instance);
+  }
+
+  double *nextEvent = &instance->duser[kDuserNextTimeEvent];
+  int reachedEnd = 0;
+  while (tEnd > instance->time || (tEnd == *nextEvent && !reachedEnd)) {
+    if (*nextEvent > instance->time) {
+      double target = *nextEvent;
+      if (instance->nextOutputTime < target) target = instance->nextOutputTime;
+      if (target >= tEnd) target = tEnd;
+      const int r = integration_step(instance, target);
+      if (r == 1) {
+        logTo(instance, fmi2Error, "%s: integration_step failed", kDoStep);
+        return fmiTerminateOnError(instance);
+      }
+      if (r == 2) {
+        logTo(instance, fmi2Discard, "%s: simulation terminated by model", kDoStep);
+        instance->terminatedByModel = 1;
+        return fmi2Discard;
+      }
+      fmiCoSimSetTime(instance, target);
+      fmiExtrapolateInputs(instance, target);
+      if (instance->iuser[kIuserStepEvent] == 0) continue;
+    } else {
+      // A time event is due.
+      fmiCoSimSetTime(instance, *nextEvent);
+      if (instance->time == tEnd) reachedEnd = 1;
+    }
+    const fmi2Status status = handleStepEvent(instance, 0);
+    if (status != fmi2OK) return status;
+  }
+  instance->time = tEnd;
+  if (instance->solver != nullptr) instance->solver->inputDerivativesValid = 0;
+  return fmi2OK;
+}
+
+fmi2Status doStep(fmiInstance *instance, double point, double step) {
+  if (instance->state == fmiStateInstantiated || instance->state == fmiStateInitializationMode) {
+    logTo(instance, fmi2Warning, "%s: Initialization must be finished before calling fmiDoStep",
+          kDoStep);
+    return fmi2Warning;
+  }
+  if (instance->state == fmiStateTerminated || instance->terminatedByModel == 1) {
+    logTo(instance, fmi2Warning, "%s: model is terminated", kDoStep);
+    return fmi2Warning;
+  }
+  // A step or point that is negative or not a finite number changes nothing.
+  if (!std::isfinite(point)) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: invalid currentCommunicationPoint = %g, ignoring call", kDoStep, point);
+    return fmi2Warning;
+  }
+  if (!std::isfinite(step) || step < 0.0) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: invalid communicationStepSize = %g, ignoring call", kDoStep, step);
+    return fmi2Warning;
+  }
+  const double time = instance->time;
+  const double d = std::fabs(time - point);
+  const bool off = inlineIntegration(instance) ? d > 1.5 * instance->duser[kDuserFixedStep]
+                                               : d > 0.0;
+  if (off && d >= (std::fabs(time) + 1.0) * kTwoPowMinus50) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: currentCommunicationPoint = %.16f, expected %.16f", kDoStep, point, time);
+    return fmi2Warning;
+  }
+  if (step == 0.0) return handleStepEvent(instance, 1);
+
+  double tEnd = point + step;
+  if (instance->stopTimeDefined) {
+    const double overshoot = tEnd - instance->stopTime;
+    if (overshoot > 0.0) {
+      if (overshoot > (std::fabs(instance->stopTime) + 1.0) * kTwoPowMinus49) {
+        fmiLog(instance, instance->instanceName, fmi2Warning, "",
+               "%s: trying to compute past tStop = %f, to %.16f,  at t = %f", kDoStep,
+               instance->stopTime, tEnd, time);
+        return fmi2Warning;
+      }
+      fmiLog(instance, instance->instanceName, fmi2OK, "",
+             "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", time,
+             overshoot);
+      tEnd = instance->stopTime;
+    }
+  }
+
+  const fmi2Status status =
+      inlineIntegration(instance) ? inlineSteps(instance, tEnd) : variableSteps(instance, tEnd);
+  if (status != fmi2OK) return status;
+  logTo(instance, fmi2OK, "%s", kDoStep);
+  return fmi2OK;
+}
+
+// Refusals shared by the two derivative functions; fmi2OK when accepted.
+fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr, uint32_t count,
+                             const char *nvrFormat) {
+  if (inlineIntegration(instance)) {
+    logTo(instance, fmi2Warning, "%s is not suported with inline integration", name);
+    return fmi2Warning;
+  }
+  if (instance->state == fmiStateInstantiated) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: fmi2EnterInitializationMode must be called before calling %s", name, name);
+    return fmi2Warning;
+  }
+  // After terminate the solver record is released.
+  if (instance->state == fmiStateTerminated || instance->solver == nullptr) {
+    logTo(instance, fmi2Warning, "%s: model is terminated, ignoring call", name);
+    return fmi2Warning;
+  }
+  if (nvr == 0 || nvr > count) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "", nvrFormat, name,
+           static_cast<int>(nvr), static_cast<int>(count));
+    return fmi2Warning;
+  }
+  return fmi2OK;
+}
+
+fmi2Status setInputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
+                               const fmi2Integer order[], const fmi2Real value[]) {
+  const char *name = "fmi2SetRealInputDerivatives";
+  const fmi2Status refusal = derivativeRefusal(
+      instance, name, nvr, instance->nu, "%s: invalid nvr = %d (number of inputs = %d), ignoring call");
+  if (refusal != fmi2OK) return refusal;
+  fmiSolverData *solver = instance->solver;
+  for (size_t i = 0; i < nvr; ++i) {
+    if (order[i] != 1) {
+      fmiLog(instance, instance->instanceName, fmi2Warning, "",
+             "%s: derivative order %d is not supported", name, order[i]);
+      return fmi2Warning;
+    }
+    const uint32_t index = fmiReferenceIndex(vr[i]);
+    if (fmiReferenceCategory(vr[i]) != fmiCategory::Input || index >= instance->nu) {
+      logTo(instance, fmi2Warning, "%s: variable is not input", name);
+      return fmi2Warning;
+    }
+    solver->inputDerivatives[index] = value[i];
+  }
+  std::memcpy(solver->inputBase, instance->u, instance->nu * sizeof(double));
+  solver->inputDerivativeTime = instance->time;
+  solver->inputDerivativesValid = 1;
+  logTo(instance, fmi2OK, "%s", name);
+  return fmi2OK;
+}
+
+fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
+                                const fmi2Integer order[], fmi2Real value[]) {
+  const char *name = "fmi2GetRealOutputDerivatives";
+  const fmi2Status refusal = derivativeRefusal(instance, name, nvr, instance->ny,
+                                               "%s: invalid nvr = %d (number of outputs = %d)");
+  if (refusal != fmi2OK) return refusal;
+  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  const fmiSolverData *solver = instance->solver;
+  const double dt = instance->time - solver->previousOutputTime;
+  for (size_t i = 0; i < nvr; ++i) {
+    if (order[i] <= 0) {
+      logTo(instance, fmi2Warning, "%s: derivative order 0 is not allowed", name);
+      return fmi2Warning;
+    }
+    if (order[i] >= 2) {
+      value[i] = 0.0;
+      continue;
+    }
+    const uint32_t index = fmiReferenceIndex(vr[i]);
+    if (fmiReferenceCategory(vr[i]) != fmiCategory::Output || index >= instance->ny) {
+      logTo(instance, fmi2Warning, "%s: variable is not output", name);
+      return fmi2Warning;
+    }
+    if (dt <= 0.0) {
+      fmiLog(instance, instance->instanceName, fmi2Warning, "",
+             "%s: time interval for estimate is %f, returning 0", name, dt);
+      value[i] = 0.0;
+    } else {
+      value[i] = (instance->y[index] - solver->previousOutputs[index]) / dt;
+    }
+  }
+  logTo(instance, fmi2OK, "%s", name);
+  return fmi2OK;
+}
+
+fmi2Status unknownKind(fmiInstance *instance, const char *name, fmi2StatusKind s) {
+  fmiLog(instance, instance->instanceName, fmi2Discard, "", "%s: fmiStatusKind %d unknown", name,
+         static_cast<int>(s));
+  return fmi2Discard;
+}
+
+fmi2Status notSupported(fmiInstance *instance, const char *name) {
+  logTo(instance, fmi2Discard,
+        "%s: not supported since asynchronous execution of fmiDoStep is not supported", name);
+  return fmi2Discard;
+}
+
+// The terminal section (request 7) of a Co-Simulation instance.
+fmi2Status terminalSection(fmiInstance *instance) {
+  int32_t request = 7;
+  int32_t qiErr = 0;
+  copyExtraArraysIn(instance->runtime, instance->extra1, instance->extra2);
+  fmiSetEvaluatingInstance(instance);
+  if (instance->runtime != nullptr) {
+    dsblockInstance_(&request, &instance->computedLevel, &instance->time, instance->x, nullptr,
+                     instance->u, instance->p, nullptr, nullptr, instance->xdot, instance->y,
+                     instance->w, instance->z, instance->evaluationDuser,
+                     instance->evaluationIuser, instance->strings, instance->runtime, &qiErr);
+  } else {
+    dsblock_(&request, &instance->computedLevel, &instance->time, instance->x, nullptr,
+             instance->u, instance->p, nullptr, nullptr, instance->xdot, instance->y, instance->w,
+             instance->z, instance->evaluationDuser, instance->evaluationIuser,
+             instance->strings, &qiErr);
+  }
+  fmiSetEvaluatingInstance(nullptr);
+  copyExtraArraysOut(instance->runtime, instance->extra1, instance->extra2);
+  if (qiErr >= -995 && qiErr <= -990) qiErr = 0;
+  instance->lastQiErr = qiErr;
+  if (qiErr != 0 && qiErr != kQiErrTerminated) {
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
+           "%s: calling terminal section of dsblock_ failed, QiErr = %d", "fmi2Terminate", qiErr);
+    return fmi2Error;
+  }
+  return fmi2OK;
+}
+
+fmiInstance *instanceOf(fmi2Component c) { return static_cast<fmiInstance *>(c); }
+
+}  // namespace
+
+// ---- Shared helpers -------------------------------------------------------------
+
+void fmiCoSimSetTime(fmiInstance *instance, double t) {
+  instance->time = t;
+  instance->computedLevel = 0;
+  instance->jacobianOutdated = 1;
+  fmiLog(instance, instance->instanceName, fmi2OK, "", "%s to %g", "fmi2SetTime", t);
+}
+
+// ---- Instantiation, initialization, terminate -----------------------------------
+
+fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
+                              fmi2String fmuResourceLocation,
+                              const fmi2CallbackFunctions *functions, fmi2Boolean visible,
+                              fmi2Boolean loggingOn) {
+  fmiInstance *instance = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation,
+                                               functions, visible, loggingOn);
+  if (instance == nullptr) return nullptr;
+  if (functions->stepFinished != nullptr) {
+    logTo(instance, fmi2Warning,
+          "%s: Callback function stepFinished != NULL but asynchronous fmiDoStep is not supported",
+          "fmi2Instantiate");
+  }
+  logTo(instance, fmi2OK, "%s", "fmi2Instantiate");
+  return instance;
+}
+
+fmi2Status fmiInitializeCS(fmiInstance *instance, double relativeTolerance, double startTime,
+                           int32_t stopTimeDefined, double stopTime) {
+  fmiCoSimSetTime(instance, startTime);
+  const fmi2Status status = fmiInitialize(instance);
+  if (status != fmi2OK) return status;
+  instance->stopTimeDefined = stopTimeDefined;
+  instance->stopTime = stopTime;
+  instance->valuesChanged = 0;
+  if (!inlineIntegration(instance)) {
+    if (fmiSetupSolver(instance, relativeTolerance) != 0) {
+      logTo(instance, fmi2Fatal, "%s: integrator set-up failed", "fmi2EnterInitializationMode");
+      return fmi2Fatal;
+    }
+    // The integrator restarts from the states that initialization produces,
+    // which parameters set in initialization mode still change.
+    instance->solver->restartPending = 1;
+  }
+  return fmi2OK;
+}
+
+fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance,
+                                        double startTime, int32_t stopTimeDefined,
+                                        double stopTime) {
+  const double relTol = instance->toleranceDefined ? tolerance : kDefaultRelativeTolerance;
+  const fmi2Status status =
+      fmiInitializeCS(instance, relTol, startTime, stopTimeDefined, stopTime);
+  if (status != fmi2OK) return status;
+  instance->state = fmiStateInitializationMode;
+  instance->inlineStepCount = 0;
+  logTo(instance, fmi2OK, "%s", "fmi2EnterInitializationMode");
+  return fmi2OK;
+}
+
+fmi2Status fmiTerminateCS(fmiInstance *instance) {
+  const char *name = "fmi2Terminate";
+  logTo(instance, fmi2OK, "%s...", name);
+  if (instance->state == fmiStateTerminated) {
+    logTo(instance, fmi2Warning, "%s: already terminated, ignoring call", name);
+    return fmi2Warning;
+  }
+  fmi2Status result = fmi2OK;
+  if (instance->lastQiErr == 0 && instance->terminatedByModel == 0) {
+    result = terminalSection(instance);
+  }
+  if (!inlineIntegration(instance)) fmiFinishSolver(instance);
+  fmiProfilingReport(instance);
+  instance->state = fmiStateTerminated;
+  logTo(instance, fmi2OK, "%s completed", name);
+  return result;
+}
+
+// ---- Exports -----------------------------------------------------------------------
+
+extern "C" {
+
+FMI2_Export fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
+                                  fmi2Real communicationStepSize,
+                                  fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
+  if (c == nullptr) return fmi2Error;
+  try {
+    return doStep(instanceOf(c), currentCommunicationPoint, communicationStepSize);
+  } catch (...) {
+    fmiLog(instanceOf(c), instanceOf(c)->instanceName, fmi2Error, "", "%s failed", kDoStep);
+    return fmi2Error;
+  }
+}
+
+FMI2_Export fmi2Status fmi2CancelStep(fmi2Component c) {
+  if (c == nullptr) return fmi2Error;
+  logTo(instanceOf(c), fmi2Discard, "%s: asynchronous execution of fmiDoStep is not supported",
+        "fmi2CancelStep");
+  return fmi2Discard;
+}
+
+FMI2_Export fmi2Status fmi2GetStatus(fmi2Component c, const fmi2StatusKind, fmi2Status *) {
+  if (c == nullptr) return fmi2Error;
+  return notSupported(instanceOf(c), "fmi2GetStatus");
+}
+
+FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s,
+                                         fmi2Real *value) {
+  if (c == nullptr) return fmi2Error;
+  if (s == fmi2LastSuccessfulTime) {
+    if (value == nullptr) return fmi2Error;
+    *value = instanceOf(c)->time;
+    return fmi2OK;
+  }
+  return unknownKind(instanceOf(c), "fmi2GetRealStatus", s);
+}
+
+FMI2_Export fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s,
+                                            fmi2Integer *) {
+  if (c == nullptr) return fmi2Error;
+  return unknownKind(instanceOf(c), "fmi2GetIntegerStatus", s);
+}
+
+FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s,
+                                            fmi2Boolean *value) {
+  if (c == nullptr) return fmi2Error;
+  if (s == fmi2Terminated) {
+    if (value == nullptr) return fmi2Error;
+    *value = instanceOf(c)->terminatedByModel;
+    return fmi2OK;
+  }
+  return unknownKind(instanceOf(c), "fmi2GetBooleanStatus", s);
+}
+
+FMI2_Export fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind,
+                                           fmi2String *) {
+  if (c == nullptr) return fmi2Error;
+  return notSupported(instanceOf(c), "fmi2GetStringStatus");
+}
+
+FMI2_Export fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[],
+                                                   size_t nvr, const fmi2Integer order[],
+                                                   const fmi2Real value[]) {
+  if (c == nullptr) return fmi2Error;
+  if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) return fmi2Error;
+  try {
+    return setInputDerivatives(instanceOf(c), vr, nvr, order, value);
+  } catch (...) {
+    return fmi2Error;
+  }
+}
+
+FMI2_Export fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c,
+                                                    const fmi2ValueReference vr[], size_t nvr,
+                                                    const fmi2Integer order[],
+                                                    fmi2Real value[]) {
+  if (c == nullptr) return fmi2Error;
+  if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) return fmi2Error;
+  try {
+    return getOutputDerivatives(instanceOf(c), vr, nvr, order, value);
+  } catch (...) {
+    return fmi2Error;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,154 @@
+// The Co-Simulation integrator of an instance: the solver record that sits
+// between an fmiInstance and the ODE integrator, its set-up at
+// fmi2EnterInitializationMode, the integration to one target time with its
+// recovery rules, re-initialisation after events, input extrapolation, the
+// statistics report and release, the copies that FMU states carry, and the
+// six callbacks through which the integrator evaluates the model.
+//
+// Ownership: the record and its three value arrays come from the host's
+// allocateMemory and go back through freeMemory; the integrator memory and
+// the vectors use the standard heap (the integrator's own constructors).
+// The record lives from fmiSetupSolver to fmiFinishSolver (terminate), not
+// to fmi2FreeInstance.
+#ifndef FMI_FMISOLVER_H
+#define FMI_FMISOLVER_H
+
+#include "fmi/fmi2.h"
+#include "integrator/ode.h"
+
+#include <cstdint>
+
+struct fmiInstance;
+
+// Counters of one instance's integration.  Twelve 32-bit fields.
+struct fmiSolverStatistics {
+  int32_t externalSteps;                // integrator calls that reached their target
+  int32_t internalSteps;                // integrator steps of all finished segments
+  int32_t rhsEvaluations;               // right-hand-side evaluations
+  int32_t nonlinearIterations;          // Newton iterations
+  int32_t convergenceFailures;          // Newton convergence failures
+  int32_t rootEvaluations;              // root-function evaluations
+  int32_t jacobianEvaluations;          // Jacobian evaluations
+  float cpuSeconds;                     // clock() at set-up; elapsed seconds after the report
+  int32_t rejectedExternalSteps;        // work discarded by restoring FMU states ...
+  int32_t rejectedInternalSteps;
+  int32_t rejectedRhsEvaluations;
+  int32_t rejectedJacobianEvaluations;
+};
+
+// The integrator record of a Co-Simulation instance (fmiInstance::solver).
+struct fmiSolverData {
+  OdeVector stateVector;          // length nx over the instance's x (no own data)
+  OdeMemory *odeMemory;           // the integrator; null until set-up recorded it
+  OdeVector absoluteTolerances;   // per state
+  OdeVector relativeTolerances;   // per state
+  OdeVector errorWeights;         // the integrator's weights, fetched by the Jacobian
+  OdeVector derivativeScratch;    // derivatives at perturbed states (grouped Jacobian)
+  OdeVector stateSave;            // unperturbed components of a group
+  DenseMatrix *productMatrix;     // never set
+  int *columnStarts;              // sparse path: nx+1 column starts
+  int *patternIndex;              // sparse path: groupCount*nx positions, -1 for none
+  int32_t nonZeroCount;           // structural non-zeros; 0 selects the dense path
+  int32_t groupCount;             // column groups (sparse path)
+  int32_t solverCores;            // cores handed to the sparse solver
+  int32_t sparseSolverPending;    // sparse solver still to be attached by the first step
+  int32_t requestedCores;         // the model's dsstructcount_(1)
+  double inputDerivativeTime;     // time at which inputBase was taken
+  double *inputDerivatives;       // nu+1: first input derivatives
+  double *inputBase;              // nu+1: inputs at inputDerivativeTime
+  int32_t inputDerivativesValid;  // inputs are extrapolated
+  double *previousOutputs;        // ny+1: outputs at the start of the last integrator call
+  double previousOutputTime;      // time of previousOutputs
+  fmiSolverStatistics statistics;
+  // QiErr of a callback evaluation that failed other than by a model error
+  // while the integrator ran; acted upon only after OdeSolve has returned,
+  // so that the instance is never terminated under the integrator's feet.
+  int32_t callbackFailure;
+  // 1 from set-up until the first step restarts the integrator from the
+  // states that initialization produced.
+  int32_t restartPending;
+};
+
+// Process-wide column-group count of the model's Jacobian table, written at
+// every set-up; selects "yes" or "no" in the statistics report.
+extern int groupingUsed;
+
+// ---- Set-up, integration, re-initialisation, release ------------------------
+
+// Creates and configures the integrator for the instance.  0 on success;
+// 1 on failure, with everything created released again.
+[[nodiscard]] int fmiSetupSolver(fmiInstance *instance, double relativeTolerance);
+
+// Integrates to tout.  0 target reached, 1 failure (reported), 2 the model
+// terminated the simulation.
+[[nodiscard]] int integration_step(fmiInstance *instance, double tout);
+
+// Restarts the integrator at the instance time and states (after adding the
+// finished segment's statistics when addStatistics).  0, or 1 on failure.
+[[nodiscard]] int fmiReinitSolver(fmiInstance *instance, int addStatistics);
+
+// Statistics report (when an integrator exists) and release.
+void fmiFinishSolver(fmiInstance *instance);
+
+// Releases instance->solver with owner's freeMemory; null-safe.
+void fmiFreeSolverData(fmiInstance *owner, fmiInstance *instance);
+
+// Adds the integrator's counters of the running segment to s.  0, or 1 when
+// the last query failed.
+int fmiAccumulateStatistics(fmiInstance *instance, fmiSolverStatistics *s);
+
+// ---- FMU-state support ---------------------------------------------------------
+
+// Copies the solver data of source into destination (creating its record when
+// missing).  0, or 1 on an allocation failure (destination left without one).
+[[nodiscard]] int fmiCopySolverData(fmiInstance *destination, fmiInstance *source);
+// fmi2GetFMUstate: the instance's solver data into the state record.
+fmi2Status fmiGetSolverState(fmiInstance *instance, fmiInstance *state);
+// fmi2SetFMUstate: the state's solver data into the instance, integrator restarted.
+fmi2Status fmiSetSolverState(fmiInstance *state, fmiInstance *instance);
+// fmi2FreeFMUstate: releases the state's solver data.
+void fmiFreeStateSolverData(fmiInstance *instance, fmiInstance *state);
+
+// ---- Inputs during integration ---------------------------------------------------
+
+// While input extrapolation is valid: u_i := base_i + derivative_i*(t - t0).
+void fmiExtrapolateInputs(fmiInstance *instance, double t);
+// A Co-Simulation input set by the host becomes its extrapolation base.
+void fmiSetInputBase(fmiInstance *instance, int inputIndex);
+
+// ---- Result checks ------------------------------------------------------------------
+
+// mode 0: result is a pointer, failure when null; mode 1: result points to an
+// int flag, failure when negative; other modes never fail.  0 ok, 1 failure
+// (logged at fmi2Error with the entry point's name).
+int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
+                         fmiInstance *instance);
+
+// ---- Integrator callbacks (user data: the instance) -------------------------------
+
+int fmiOdeRhs(double t, OdeVector y, OdeVector ydot, void *userData);
+int fmiOdeRoots(double t, OdeVector y, double *gout, void *userData);
+int fmiOdeStepRoot(void *userData);
+int fmiOdeErrWeights(OdeVector y, OdeVector ewt, void *userData);
+void fmiOdeErrHandler(int errorCode, const char *module, const char *function,
+                      const char *message, void *userData);
+int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J,
+                   void *userData, OdeVector tmp1, OdeVector tmp2, OdeVector tmp3);
+
+// ---- Jacobian paths ---------------------------------------------------------------
+
+// Stores the model's column-group count G for the dense Jacobian.
+void setJacobianGroupCount(int groups);
+// The model's column-group count G (0: the model has no group table).
+int fmiJacobianGroupTableCount();
+// Sets solver->requestedCores and gives the structural non-zero count of the
+// grouped Jacobian, 0 for the dense path.
+int fmiCountStructureNonZeros(int nx, fmiSolverData *solver);
+// Fills columnStarts, patternIndex (allocated by the caller) for the sparse
+// path; returns the largest |row - column| met.
+int fmiBuildSparsePattern(fmiInstance *instance, fmiSolverData *solver, int nx,
+                          int nonZeroCount);
+// Attaches the sparse direct solver at the first step.  0, or 1 on failure.
+[[nodiscard]] int fmiAttachSparseSolver(fmiInstance *instance);
+
+#endif  // FMI_FMISOLVER_H
