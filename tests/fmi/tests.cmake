@@ -1,6 +1,23 @@
-file(GLOB fmi_e2e_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fmi/*.cpp)
+# fmi_tests: end-to-end tests that load the built vornwin3264.so with dlopen
+# and drive it as a host does (every .cpp here except unit_*.cpp).
+# fmi_unit_tests: the layer's internals that no fmi2 call shows (unit_*.cpp),
+# linked with the layer itself.
+file(GLOB fmi_all_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fmi/*.cpp)
+set(fmi_e2e_srcs)
+set(fmi_unit_srcs)
+foreach(src ${fmi_all_srcs})
+  get_filename_component(src_name ${src} NAME)
+  if(src_name MATCHES "^unit_")
+    list(APPEND fmi_unit_srcs ${src})
+  else()
+    list(APPEND fmi_e2e_srcs ${src})
+  endif()
+endforeach()
 if(fmi_e2e_srcs)
-  unit_test(fmi_tests SOURCES ${fmi_e2e_srcs} LIBS ${CMAKE_DL_LIBS})
+  unit_test(fmi_tests SOURCES ${fmi_e2e_srcs} LIBS unit_test_support ${CMAKE_DL_LIBS})
   target_compile_definitions(fmi_tests PRIVATE UNIT_SO_PATH="$<TARGET_FILE:vornwin3264>")
   add_dependencies(fmi_tests vornwin3264)
+endif()
+if(fmi_unit_srcs)
+  unit_test(fmi_unit_tests SOURCES ${fmi_unit_srcs} LIBS unit::fmi unit_test_support)
 endif()
