@@ -125,6 +125,19 @@ char **allocStringbufferNon(int n);
 // other string (a literal, an already persistent one) is returned unchanged.
 char *copyStringToNon(const char *str);
 
+// Moves the characters of every element of a String array (a record with
+// ndims, dims and data, row-major) that lies in the calling thread's
+// character area to the persistent area, through copyStringToNon.  The
+// pointer array and the sizes stay where they are; since the data is shared,
+// the caller's array sees the new pointers too.  Returns a copy of the header.
+template <class StringArrayRecord>
+StringArrayRecord StringElementsToNon(StringArrayRecord a) {
+  long long count = 1;
+  for (int k = 0; k < a.ndims; ++k) count *= a.dims[k];
+  for (long long i = 0; i < count; ++i) a.data[i] = copyStringToNon(a.data[i]);
+  return a;
+}
+
 // ---- marks -----------------------------------------------------------------
 
 // Returns currentMark, then currentMark.savedPlace := currentMark.place.

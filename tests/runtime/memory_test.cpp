@@ -360,3 +360,27 @@ TEST_F(MemoryTest, TwoThreadsEvaluatingAtOnceUseSeparateBuffers) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MemoryTest, StringElementsToNonMovesOnlyTheCharactersOfTemporaries) {
+  struct Strings {
+    int ndims;
+    int *dims;
+    char **data;
+  };
+  int dims[2] = {1, 2};
+  char *temp = allocSimplestring(2);
+  std::strcpy(temp, "hi");
+  char literal[] = "lit";
+  char *data[2] = {temp, literal};
+  const Strings a{2, dims, data};
+  const Strings b = StringElementsToNon(a);
+  EXPECT_EQ(b.data, data);
+  EXPECT_EQ(b.dims, dims);
+  EXPECT_NE(data[0], temp) << "the caller's array sees the persistent copy";
+  EXPECT_STREQ(data[0], "hi");
+  EXPECT_EQ(data[1], literal);
+}
+
+} // namespace
