@@ -145,7 +145,9 @@ void *getExternalObject(ModelInstanceData *record) {
 
 int32_t getExternalObjectCount() { return kModelExternalInUse; }
 
-int32_t getExternalObjectSlotSize() { return 8; }
+int32_t getExternalObjectSlotSize() {
+  return static_cast<int32_t>(sizeof(ExternalObjectSlot));
+}
 
 void clearExternalObjects(ModelInstanceData *record) {
   for (int32_t k = 0; k < kModelExternalInUse; ++k) {

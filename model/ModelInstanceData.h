@@ -260,7 +260,7 @@ int32_t getInstanceDataSize();
 ExternalObjectSlot *getExternalObjectTable(ModelInstanceData *record);
 void *getExternalObject(ModelInstanceData *record);
 int32_t getExternalObjectCount();
-// Size of one slot on the 32-bit layout (two pointers of four bytes).
+// Size in bytes of one external-object slot (two pointers).
 int32_t getExternalObjectSlotSize();
 // Forgets the objects in use without destroying them.
 void clearExternalObjects(ModelInstanceData *record);

@@ -392,6 +392,8 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
              d->iteration > 1) &&
             c.eventLogging())
           logTextValue("      during event at Time : ", *c.time);
+        // The fixed-step event approach belongs here when IUSER[0] is set;
+        // this model never asks for fixed-step mode, so none runs.
         if (d->eventFlag != 0) {
           double *stored = storedIndicators(d);
           for (int32_t k = 1; k <= c.relations(); ++k) {

@@ -66,7 +66,8 @@ TEST_F(InstanceDataTest, SizesAreThoseOfTheRecord) {
   EXPECT_EQ(size, static_cast<int32_t>(sizeof(ModelInstanceData)));
   EXPECT_EQ(getInstanceDataSize(), static_cast<int32_t>(sizeof(ModelInstanceData)));
   getDefaultInstanceData(nullptr, nullptr);
-  EXPECT_EQ(getExternalObjectSlotSize(), 8);
+  EXPECT_EQ(getExternalObjectSlotSize(),
+            static_cast<int32_t>(sizeof(ExternalObjectSlot)));
   EXPECT_EQ(getExternalObjectCount(), 0);
 }
 
