@@ -1,5 +1,4 @@
-// FMU states and the directional derivative are not available yet: each call
-// is answered with fmi2Error.
+// FMU states are not available yet: each call is answered with fmi2Error.
 // The definitions are weak, so the FMU-state functions' own take their place.
 #include "fmi/fmi2.h"
 #include "fmi/fmiInstance.h"
@@ -40,12 +39,6 @@ __attribute__((weak)) fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUs
 __attribute__((weak)) fmi2Status fmi2DeSerializeFMUstate(fmi2Component c, const fmi2Byte[], size_t, fmi2FMUstate *) {
   // The messages of deserialization name the serializing function.
   return notAvailable(c, "fmi2SerializeFMUstate");
-}
-
-__attribute__((weak)) fmi2Status fmi2GetDirectionalDerivative(fmi2Component c, const fmi2ValueReference[], size_t,
-                                        const fmi2ValueReference[], size_t, const fmi2Real[],
-                                        fmi2Real[]) {
-  return notAvailable(c, "fmi2GetDirectionalDerivative");
 }
 
 }  // extern "C"
