@@ -72,7 +72,7 @@ bool inside(const char *p, const char *begin, const char *end) {
 ThreadContext *contextWithBuffers() {
   ThreadContext *context = getThreadContext();
   if (context == nullptr) return nullptr;
-  initThreadBuffers();
+  if (context->EndRealbuffer == nullptr) initThreadBuffers();
   return context->EndRealbuffer != nullptr ? context : nullptr;
 }
 
