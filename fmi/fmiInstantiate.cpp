@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "bim/bim.h"
 #include "fmi/fmiGuid.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiModelLists.h"
@@ -30,9 +31,6 @@ namespace {
 
 constexpr size_t kMaxInstanceName = 1024;
 constexpr size_t kStringTextMax = kFmiStringBufferSize - 1;  // 500 characters
-// The block descriptor through which the model data enters a state image:
-// an address and a 32-bit length.
-constexpr size_t kRuntimeImageSize = sizeof(void *) + sizeof(uint64_t);
 
 std::mutex liveMutex;
 std::vector<fmiInstance *> &liveInstances() {
@@ -159,7 +157,10 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
                        "fmi2Instantiate: allocateMemory and freeMemory must not be NULL");
     return nullptr;
   }
-  setRuntimeMessageHook(fmiRuntimeMessage);
+  // The runtime's messages reach the logger of the instance under evaluation;
+  // installed once, before the first instance can be evaluated.
+  static const bool hookInstalled = (setRuntimeMessageHook(fmiRuntimeMessage), true);
+  (void)hookInstalled;
 
   auto *c = static_cast<fmiInstance *>(functions->allocateMemory(1, sizeof(fmiInstance)));
   if (c == nullptr) return nullptr;
@@ -228,7 +229,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
     c->stopTimeDefined = c->toleranceDefined = c->valuesChanged = 0;
     c->lastNewDiscreteStatesNeeded = c->useStateInDerivative = c->inputsChanged = 0;
     c->nextOutputTime = 1e100;
-    c->runtimeImage = static_cast<bim_binary *>(allocate(c, 1, kRuntimeImageSize));
+    c->runtimeImage = static_cast<bim_binary *>(allocate(c, 1, sizeof(bim_binary)));
     if (c->runtimeImage == nullptr) break;
     ok = true;
   } while (false);

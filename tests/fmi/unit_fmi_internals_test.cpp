@@ -210,3 +210,42 @@ TEST(WorkArrays, NeverPointIntoAFreedInstance) {
 }
 
 }  // namespace
+
+namespace {
+
+// The block-profiling report at terminate: nothing without calls; otherwise
+// a header at the instance's name and one line per called block, the name
+// cut to 100 characters.
+TEST(ProfilingReport, ListsCalledBlocks) {
+  fmihost::HostCallbacks host;
+  fmiInstance *c = create(host);
+  ASSERT_NE(c, nullptr);
+  host.clearMessages();
+  fmiProfilingReport(c);
+  EXPECT_TRUE(host.messages().empty());
+
+  const std::string name(120, 'n');
+  ProfileBlock &block = c->runtime->profileBlocks[0];
+  block = ProfileBlock{4, 3e-6, 1e-6, 8e-6, name.c_str()};
+  c->runtime->profileBlockCount = 1;
+  fmiProfilingReport(c);
+  auto m = host.messages();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].instanceName, "unit");
+  EXPECT_EQ(m[0].message.rfind("\nProfiling information for the blocks.\n"
+                               "Estimated overhead per call        1.00[us] total        0.000[s]\n"
+                               "the estimated overhead has been subtracted below.\nName of block",
+                               0),
+            0u)
+      << m[0].message;
+  EXPECT_EQ(m[1].instanceName, "");
+  // T = 8e-6 - 4 * 1e-6 = 4e-6 s; mean 1 us; min 0 us; max 2 us.
+  EXPECT_EQ(m[1].message, std::string(100, 'n') +
+                              ":     0,        0.000,        1.00 (       0.00 to        2.00),"
+                              "        4\n");
+  block = ProfileBlock{};
+  c->runtime->profileBlockCount = 0;
+  fmiFreeModelInstance(c);
+}
+
+}  // namespace
