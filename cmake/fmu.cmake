@@ -42,9 +42,9 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vornwin3264>
           ${UNIT_FMU_STAGE}/binaries/linux64/vornwin3264.so
   COMMAND ${CMAKE_COMMAND} -E rm -f ${UNIT_FMU}
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${UNIT_FMU} --format=zip
+  COMMAND ${CMAKE_COMMAND} -E chdir ${UNIT_FMU_STAGE}
+          ${CMAKE_COMMAND} -E tar cf ${UNIT_FMU} --format=zip
           modelDescription.xml binaries resources
-  WORKING_DIRECTORY ${UNIT_FMU_STAGE}
   DEPENDS vornwin3264 ${UNIT_MODEL_DESCRIPTION}
   COMMENT "Packing vornwin3264.fmu"
   VERBATIM)

@@ -59,8 +59,10 @@ const char *statusName(fmi2Status s) {
 
 class Unit {
  public:
+  // RTLD_NODELETE: a unit that carries its own static C++ runtime allocates
+  // memory at load time that only stays reachable while it is mapped.
   Unit(const std::string &path, Mode mode) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle_) {
       const char *why = dlerror();
       throw RunError("cannot load " + path + ": " + (why ? why : "unknown error"));
@@ -123,6 +125,15 @@ void *hostAllocate(size_t nobj, size_t size) { return std::calloc(nobj, size); }
 void hostFree(void *obj) { std::free(obj); }
 
 // ---- The run --------------------------------------------------------------------
+
+// A number given on the command line: a misfit of the options when malformed.
+double optionReal(const std::string &text, const std::string &what) {
+  try {
+    return parseReal(text, what);
+  } catch (const std::runtime_error &e) {
+    throw UsageError(e.what());
+  }
+}
 
 bool isFailure(fmi2Status s) { return s != fmi2OK && s != fmi2Warning; }
 
@@ -208,10 +219,10 @@ class Simulation {
       if (v->causality != "parameter" || v->variability == "constant")
         throw UsageError("\"" + name + "\" is not a parameter");
       if (v->type != "Real") throw UsageError("\"" + name + "\" is not a Real parameter");
-      parameters_.push_back({v->valueReference, parseReal(value, "--set " + name)});
+      parameters_.push_back({v->valueReference, optionReal(value, "--set " + name)});
     }
     for (const auto &[name, value] : options_.inputs) {
-      double x = parseReal(value, "--input " + (name.empty() ? std::string("value") : name));
+      double x = optionReal(value, "--input " + (name.empty() ? std::string("value") : name));
       bool any = false;
       for (const ScalarVariable &v : md_.variables) {
         if (v.causality != "input" || (!name.empty() && v.name != name)) continue;
