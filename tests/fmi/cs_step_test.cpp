@@ -93,6 +93,23 @@ TEST_F(CoSimTest, InputDerivativeActsAsARampWithinEachStep) {
   terminate();
 }
 
+TEST_F(CoSimTest, InputSetAfterItsDerivativeBecomesTheBaseOfTheRamp) {
+  ready(fmi2True, 1e-8, fmi2False, 0.0, false);
+  const fmi2Integer order = 1;
+  const double rate = 0.2;
+  const double base = 0.1;
+  ASSERT_EQ(fmi().fmi2SetRealInputDerivatives(c_, &e2e::vrInputRate, 1, &order, &rate), fmi2OK);
+  ASSERT_EQ(fmi().fmi2SetReal(c_, &e2e::vrInputRate, 1, &base), fmi2OK);
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 2.0, fmi2True), fmi2OK) << host_.dump();
+  EXPECT_NEAR(real(e2e::vrInputRate), 0.1 + 0.2 * 2.0, 1e-12);
+  const double reference = cs::referenceLevel(2.0, [](double s) { return 0.1 + 0.2 * s; });
+  EXPECT_NEAR(real(e2e::vrLevel), reference, 1e-6 * reference);
+  // The extrapolation ended with the step: the input holds still now.
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 2.0, 1.0, fmi2True), fmi2OK);
+  EXPECT_NEAR(real(e2e::vrInputRate), 0.5, 1e-12);
+  terminate();
+}
+
 TEST_F(CoSimTest, InputDerivativeRefusals) {
   ready();
   const double rate = 0.2;
