@@ -13,6 +13,7 @@
 // the buffer's failed assertion, which does not return.
 #include "source/matrixop.h"
 
+#include "platform/heap.h"
 #include "platform/threadslot.h"
 #include "source/clocale_io.h"
 #include "source/runtime_messages.h"
@@ -57,7 +58,7 @@ char persistentStringArea[PersistentStringAreaSize];
 void releaseThreadRecord(void *value) {
   auto *context = static_cast<ThreadContext *>(value);
   freeThreadBuffers(context);
-  std::free(context);
+  platform::heapFree(context);
 }
 
 // Whether p lies in [begin, end).  The pointers may belong to different
@@ -114,10 +115,11 @@ ThreadContext *findThreadContext() {
 ThreadContext *getThreadContext() {
   if (auto *context = findThreadContext()) return context;
   if (!platform::threadSlotOpen(releaseThreadRecord)) return nullptr;
-  auto *context = static_cast<ThreadContext *>(std::calloc(1, sizeof(ThreadContext)));
+  auto *context =
+      static_cast<ThreadContext *>(platform::heapAllocZeroed(1, sizeof(ThreadContext)));
   if (context == nullptr) return nullptr;
   if (!platform::threadSlotSet(context)) {
-    std::free(context);
+    platform::heapFree(context);
     return nullptr;
   }
   return context;
@@ -134,18 +136,19 @@ ThreadContext *setCurrentInstance(ModelInstanceData *instance) {
 void initThreadBuffers() {
   ThreadContext *context = getThreadContext();
   if (context == nullptr || context->EndRealbuffer != nullptr) return;
-  auto *reals = static_cast<double *>(std::calloc(RealbufferSize, sizeof(double)));
-  auto *integers = static_cast<int *>(std::calloc(IntegerbufferSize, sizeof(int)));
-  auto *sizes = static_cast<int *>(std::calloc(SizebufferSize, sizeof(int)));
-  auto *strings = static_cast<char **>(std::calloc(StringbufferSize, sizeof(char *)));
-  auto *characters = static_cast<char *>(std::calloc(SimplestringSize, 1));
+  auto *reals = static_cast<double *>(platform::heapAllocZeroed(RealbufferSize, sizeof(double)));
+  auto *integers = static_cast<int *>(platform::heapAllocZeroed(IntegerbufferSize, sizeof(int)));
+  auto *sizes = static_cast<int *>(platform::heapAllocZeroed(SizebufferSize, sizeof(int)));
+  auto *strings =
+      static_cast<char **>(platform::heapAllocZeroed(StringbufferSize, sizeof(char *)));
+  auto *characters = static_cast<char *>(platform::heapAllocZeroed(SimplestringSize, 1));
   if (!reals || !integers || !sizes || !strings || !characters) {
     // Keep none: the allocators then report their buffer as exhausted.
-    std::free(reals);
-    std::free(integers);
-    std::free(sizes);
-    std::free(strings);
-    std::free(characters);
+    platform::heapFree(reals);
+    platform::heapFree(integers);
+    platform::heapFree(sizes);
+    platform::heapFree(strings);
+    platform::heapFree(characters);
     return;
   }
   context->EndRealbuffer = reals + RealbufferSize;
@@ -162,11 +165,11 @@ void initThreadBuffers() {
 
 void freeThreadBuffers(ThreadContext *context) {
   if (context == nullptr || context->EndRealbuffer == nullptr) return;
-  std::free(context->startMark.place.Realbuffer);
-  std::free(context->startMark.place.Integerbuffer);
-  std::free(context->startMark.place.Sizebuffer);
-  std::free(context->startMark.place.Stringbuffer);
-  std::free(context->simplestring);
+  platform::heapFree(context->startMark.place.Realbuffer);
+  platform::heapFree(context->startMark.place.Integerbuffer);
+  platform::heapFree(context->startMark.place.Sizebuffer);
+  platform::heapFree(context->startMark.place.Stringbuffer);
+  platform::heapFree(context->simplestring);
   context->startMark = MemoryMark{};
   context->currentMark = MemoryMark{};
   context->stringmark = nullptr;

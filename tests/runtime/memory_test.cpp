@@ -1,6 +1,8 @@
 // Evaluation memory: the per-thread record, the bump buffers with their
 // exhaustion messages, marks, the character area and the persistent buffers.
+#include "platform/heap.h"
 #include "platform/threadslot.h"
+#include "source/ModelicaUtilities.h"
 #include "source/error_path.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
@@ -381,6 +383,48 @@ TEST_F(MemoryTest, StringElementsToNonMovesOnlyTheCharactersOfTemporaries) {
   EXPECT_NE(data[0], temp) << "the caller's array sees the persistent copy";
   EXPECT_STREQ(data[0], "hi");
   EXPECT_EQ(data[1], literal);
+}
+
+} // namespace
+
+namespace {
+
+// When the heap refuses the record or a buffer, nothing half-made is kept and
+// the allocators report their buffer as exhausted.
+TEST_F(MemoryTest, HeapFailuresLeaveNoRecordOrNoBuffersAndFailAllocations) {
+  for (int n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    std::thread([n] {
+      platform::heapFailFrom(n);
+      ThreadContext *t = getThreadContext();
+      EXPECT_EQ(t == nullptr, n == 1) << "the record is the first allocation";
+      EXPECT_TRUE(fails([] { allocIntegerbuffer(1); }));
+      EXPECT_TRUE(fails([] { allocSimplestring(1); }));
+      EXPECT_EQ(ModelicaAllocateStringWithErrorReturn(1), nullptr);
+      const MemoryMark m = saveMark();
+      EXPECT_EQ(m.place.Realbuffer, nullptr);
+      restoreMark(m);
+      endEvaluation();
+      EXPECT_EQ(getStringMark(), nullptr);
+      if (t != nullptr) {
+        EXPECT_EQ(t->EndRealbuffer, nullptr);
+      }
+      platform::heapFailFrom(0);
+      EXPECT_FALSE(fails([] { allocIntegerbuffer(1); })) << "works once the heap gives again";
+    }).join();
+  }
+  EXPECT_EQ(fakeInstance().status, 0);
+}
+
+TEST_F(MemoryTest, HeapFailureReportsTheBufferMessage) {
+  std::thread([] {
+    platform::heapFailFrom(1);
+    EXPECT_TRUE(fails([] { allocRealbuffer(1); }));
+    platform::heapFailFrom(0);
+  }).join();
+  const auto texts = capturedTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[1], assertionText(kRealMessage, "currentMark.place.Realbuffer<EndRealbuffer"));
 }
 
 } // namespace
