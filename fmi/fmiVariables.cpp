@@ -185,21 +185,27 @@ fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
   return fmi2OK;
 }
 
+void markChanged(fmiInstance *c) {
+  c->computedLevel = 0;
+  c->valuesChanged = 1;
+  c->jacobianOutdated = 1;
+}
+
+// A refused reference ends the call; the values stored before it stay stored
+// and mark the instance as changed like a complete call, so that no getter
+// returns results computed from the old values.
 template <typename Kind>
 fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
                       const typename Kind::Value value[]) {
   bool changed = false;
   for (size_t i = 0; i < nvr; ++i) {
     double *target = nullptr;
-    switch (writable(c, vr[i], &target)) {
-      case WriteCheck::MayNotChange:
-        fmiLog(c, c->instanceName, fmi2Warning, "", Kind::mayNotChange, vr[i]);
-        return fmi2Warning;
-      case WriteCheck::CannotSet:
-        fmiLog(c, c->instanceName, fmi2Warning, "", Kind::cannotSet, vr[i]);
-        return fmi2Warning;
-      case WriteCheck::Accepted:
-        break;
+    const WriteCheck check = writable(c, vr[i], &target);
+    if (check != WriteCheck::Accepted) {
+      fmiLog(c, c->instanceName, fmi2Warning, "",
+             check == WriteCheck::MayNotChange ? Kind::mayNotChange : Kind::cannotSet, vr[i]);
+      if (changed) markChanged(c);
+      return fmi2Warning;
     }
     const double v = static_cast<double>(value[i]);
     if (!(*target == v)) {  // a NaN on either side counts as a change
@@ -215,11 +221,7 @@ fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
     }
     fmiLog(c, c->instanceName, fmi2OK, "", Kind::set, vr[i], v);
   }
-  if (changed) {
-    c->computedLevel = 0;
-    c->valuesChanged = 1;
-    c->jacobianOutdated = 1;
-  }
+  if (changed) markChanged(c);
   return fmi2OK;
 }
 

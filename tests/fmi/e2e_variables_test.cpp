@@ -189,6 +189,19 @@ TEST_F(Variables, ParameterChangeInContinuousTimeReevaluates) {
   EXPECT_DOUBLE_EQ(dx, -e2e::kOutflow0);
 }
 
+// Values stored before a refused reference stay stored and count as a
+// change: the next read evaluates with them.
+TEST_F(Variables, ValuesBeforeARefusedSetAreStoredAndSeen) {
+  continuousTime();
+  EXPECT_DOUBLE_EQ(real(e2e::vrOutflow), e2e::kOutflow0);
+  const fmi2ValueReference vr[2] = {e2e::vrHoleSurface, e2e::vrLevel};
+  const double values[2] = {0.2, 1.0};
+  EXPECT_EQ(fmi().fmi2SetReal(c_, vr, 2, values), fmi2Warning);
+  EXPECT_DOUBLE_EQ(real(e2e::vrHoleSurface), 0.2);
+  EXPECT_DOUBLE_EQ(real(e2e::vrOutflow), 2 * e2e::kOutflow0);
+  EXPECT_DOUBLE_EQ(real(e2e::vrLevel), 3.0);
+}
+
 TEST_F(Variables, StringsAreRefusedWithoutStringVariables) {
   initialized();
   const fmi2ValueReference vr = 0x08000000;
