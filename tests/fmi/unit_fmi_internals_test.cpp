@@ -249,3 +249,32 @@ TEST(ProfilingReport, ListsCalledBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Setting a parameter to the value it has changes nothing: no change count,
+// no new evaluation; a different value moves both.
+TEST(ChangeTracking, OnlyRealChangesCount) {
+  fmihost::HostCallbacks host;
+  fmiInstance *c = create(host);
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(fmiEnterInitializationModeME(c), fmi2OK);
+  ASSERT_EQ(fmiExitInitializationMode(c), fmi2OK);
+  c->computedLevel = 3;
+  c->valuesChanged = 0;
+  const int32_t count = c->iuser[kIuserChangeCount];
+  const fmi2ValueReference hole = 0x01000001;
+  const double same = 0.1, other = 0.2;
+  ASSERT_EQ(fmiSetReal(c, &hole, 1, &same), fmi2OK);
+  EXPECT_EQ(host.messages().back().message, "fmiSetReal: #r16777217# = 0.1");
+  EXPECT_EQ(c->iuser[kIuserChangeCount], count);
+  EXPECT_EQ(c->computedLevel, 3);
+  EXPECT_EQ(c->valuesChanged, 0);
+  ASSERT_EQ(fmiSetReal(c, &hole, 1, &other), fmi2OK);
+  EXPECT_EQ(c->iuser[kIuserChangeCount], count + 1);
+  EXPECT_EQ(c->computedLevel, 0);
+  EXPECT_EQ(c->valuesChanged, 1);
+  fmiFreeModelInstance(c);
+}
+
+}  // namespace
