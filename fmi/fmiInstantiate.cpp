@@ -55,7 +55,8 @@ void unregisterLive(fmiInstance *instance) {
   std::lock_guard<std::mutex> lock(liveMutex);
   auto &list = liveInstances();
   list.erase(std::remove(list.begin(), list.end(), instance), list.end());
-  const bool held = getDUSER() == instance->duser || getIUSER() == instance->iuser;
+  const bool held = (instance->duser != nullptr && getDUSER() == instance->duser) ||
+                    (instance->iuser != nullptr && getIUSER() == instance->iuser);
   if (!held) return;
   releaseUserArrays(getDUSER(), getIUSER());
   if (!list.empty()) setUserArrays(list.back()->duser, list.back()->iuser);
