@@ -79,7 +79,7 @@ void release(const fmiInstance *instance, T *&pointer) {
   pointer = nullptr;
 }
 
-char *copyInstanceName(const fmi2CallbackFunctions *functions, const char *name) {
+char *fmiCopyInstanceName(const fmi2CallbackFunctions *functions, const char *name) {
   if (name == nullptr) name = "<NULL>";
   const size_t length = strnlen(name, kMaxInstanceName);
   char *copy = static_cast<char *>(functions->allocateMemory(length + 1, 1));
@@ -187,7 +187,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
     c->time = 0.0;
     c->fmuType = fmi2ModelExchange;
-    c->instanceName = copyInstanceName(functions, instanceName);
+    c->instanceName = fmiCopyInstanceName(functions, instanceName);
     if (c->instanceName == nullptr) break;
     c->loggingOn = loggingOn;
 

@@ -17,7 +17,7 @@ constexpr size_t kRuntimeCopySize = 4096;  // runtime text after doubling '#'
 
 // The instance whose evaluation runs on this thread: runtime messages of
 // evaluations on different threads reach their own instance.
-thread_local fmiInstance *evaluatingInstance = nullptr;
+thread_local fmiInstance *fmiEvaluatingInstance = nullptr;
 
 bool dropped(const fmiInstance *instance, fmi2Status status) {
   return instance->loggingOn == 0 && status == fmi2OK;
@@ -106,7 +106,7 @@ void fmiRuntimeMessage(const char *text, int emit, int level) {
   }
   copy[n] = '\0';
   const fmi2Status status = level == 0 ? fmi2OK : level == 1 ? fmi2Warning : fmi2Error;
-  fmiInstance *target = evaluatingInstance;
+  fmiInstance *target = fmiEvaluatingInstance;
   if (target == nullptr) return;
   if (emit != 0) {
     fmiLog(target, target->instanceName, status, "", "%s", copy);
@@ -115,6 +115,6 @@ void fmiRuntimeMessage(const char *text, int emit, int level) {
   }
 }
 
-fmiInstance *fmiGetEvaluatingInstance() { return evaluatingInstance; }
+fmiInstance *fmiGetEvaluatingInstance() { return fmiEvaluatingInstance; }
 
-void fmiSetEvaluatingInstance(fmiInstance *instance) { evaluatingInstance = instance; }
+void fmiSetEvaluatingInstance(fmiInstance *instance) { fmiEvaluatingInstance = instance; }
