@@ -60,7 +60,17 @@ TEST_F(CoSimTest, TerminateReportsTheIntegratorStatistics) {
 }
 
 TEST_F(CoSimTest, ResetAndInitializeAgainRunsASecondSimulation) {
-  ready();
+  // Terminated straight from initialization mode: the integrator set up at
+  // its entry is released.
+  instantiate(fmi2CoSimulation);
+  ASSERT_EQ(fmi().fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
+  terminate();
+  ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);
+  // A simulation terminated after some steps.
+  ASSERT_EQ(fmi().fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
+  ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
   ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 2.0, fmi2True), fmi2OK);
   terminate();
   ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);

@@ -241,6 +241,25 @@ TEST_F(CoSimTest, StepsBeforeInitializationOrAfterTerminateAreRefused) {
   EXPECT_TRUE(hasExactly("fmi2DoStep: model is terminated", fmi2Warning));
 }
 
+TEST_F(CoSimTest, StepTooShortForTheRestartedIntegratorGetsAnExplicitInitialStep) {
+  ready();
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, 0.0, fmi2True), fmi2OK);  // restarts the integrator
+  host_.clearMessages();
+  const double tEnd = std::nextafter(1.0, 2.0);
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, tEnd - 1.0, fmi2True), fmi2OK) << host_.dump();
+  EXPECT_TRUE(hasExactly(format("Internal step too small at t = 1.000000, setting initial step "
+                                "size explicitly to %.16e",
+                                (tEnd + 1.0) * std::ldexp(1.0, -51)),
+                         fmi2OK))
+      << host_.dump();
+  EXPECT_EQ(lastSuccessfulTime(), tEnd);
+  EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(1.0), 1e-4 * cs::exactLevel(1.0));
+  ASSERT_EQ(fmi().fmi2DoStep(c_, tEnd, 1.0, fmi2True), fmi2OK) << host_.dump();
+  EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(2.0), 1e-4 * cs::exactLevel(2.0));
+  terminate();
+}
+
 // ---- Status functions ------------------------------------------------------------------------
 
 TEST_F(CoSimTest, StatusFunctionsAnswerInEveryState) {
