@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,25 @@ TEST(ArchiveEntryName, OnlyRelativeNamesInsideTheFolderAreSafe) {
   }
 }
 
-// A zip written with libzip into a test folder.
+// A zip written with libzip into a test folder; TMPDIR points into that
+// folder too, so that the unpacked folders can be counted without seeing
+// those of other processes.
 class ZipFixture : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("archive_test." + std::to_string(::getpid()));
-    fs::create_directories(dir_);
+    fs::create_directories(dir_ / "tmp");
+    const char *old = std::getenv("TMPDIR");
+    oldTmp_ = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    if (oldTmp_)
+      ::setenv("TMPDIR", oldTmp_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+    fs::remove_all(dir_);
+  }
 
   std::string writeZip(const std::vector<std::pair<std::string, std::string>> &entries) {
     std::string path = (dir_ / "a.fmu").string();
@@ -63,7 +75,7 @@ class ZipFixture : public testing::Test {
     return path;
   }
 
-  // The fmuhost.* folders in the temporary folder.
+  // The fmuhost.* folders in the (test's) temporary folder.
   static std::vector<fs::path> tempFolders() {
     std::vector<fs::path> found;
     for (const auto &e : fs::directory_iterator(fs::temp_directory_path()))
@@ -72,6 +84,7 @@ class ZipFixture : public testing::Test {
   }
 
   fs::path dir_;
+  std::optional<std::string> oldTmp_;
 };
 
 TEST_F(ZipFixture, UnpacksFilesAndEmptyFoldersAndRemovesThemAfterwards) {
@@ -99,8 +112,10 @@ TEST_F(ZipFixture, RefusesAnEntryThatClimbsOutAndLeavesNothingBehind) {
   } catch (const std::runtime_error &e) {
     EXPECT_THAT(e.what(), HasSubstr("refusing entry \"../escaped.txt\""));
   }
-  EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "tmp" / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "escaped.txt"));
   EXPECT_EQ(tempFolders(), before);
+  EXPECT_TRUE(before.empty());
 }
 
 TEST_F(ZipFixture, ReportsAFileThatIsNoZip) {

@@ -22,3 +22,29 @@ if(TARGET host_unit_tests)
     UNIT_SANITIZED=$<BOOL:${UNIT_SANITIZE}>)
   add_dependencies(host_unit_tests vornwin3264 vornwin3264_fmu fmuhost)
 endif()
+
+# A small Model Exchange unit with state, time and step events and a model
+# that ends the simulation, packed as fake_unit.fmu, for fmuhost's event handling.
+add_library(host_fake_unit MODULE ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/fake_unit.cpp)
+set_target_properties(host_fake_unit PROPERTIES PREFIX "" OUTPUT_NAME fake_unit)
+target_include_directories(host_fake_unit PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(host_fake_unit PRIVATE FMI2_BUILDING_UNIT)
+set(host_fake_stage ${CMAKE_CURRENT_BINARY_DIR}/fake_unit)
+set(host_fake_fmu ${CMAKE_CURRENT_BINARY_DIR}/fake_unit.fmu)
+add_custom_command(
+  OUTPUT ${host_fake_fmu}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${host_fake_stage}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${host_fake_stage}/binaries/linux64
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/modelDescription.xml
+          ${host_fake_stage}/modelDescription.xml
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:host_fake_unit> ${host_fake_stage}/binaries/linux64/
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${host_fake_fmu}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${host_fake_stage}
+          ${CMAKE_COMMAND} -E tar cf ${host_fake_fmu} --format=zip modelDescription.xml binaries
+  DEPENDS host_fake_unit ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/modelDescription.xml
+  VERBATIM)
+add_custom_target(host_fake_fmu DEPENDS ${host_fake_fmu})
+if(TARGET host_unit_tests)
+  target_compile_definitions(host_unit_tests PRIVATE FAKE_FMU_PATH="${host_fake_fmu}")
+  add_dependencies(host_unit_tests host_fake_fmu)
+endif()
