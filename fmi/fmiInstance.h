@@ -208,8 +208,7 @@ fmi2Status fmiSetString(fmiInstance *instance, const fmi2ValueReference vr[], si
 
 // ---- Co-Simulation hooks ----------------------------------------------------------
 // The Co-Simulation side of instantiation, initialization, terminate and input
-// setting.  fmi/fmiCoSimHooks.cpp holds replaceable (weak) definitions until the
-// Co-Simulation driver provides its own.
+// setting, defined by the Co-Simulation driver (fmi/fmiCoSim.cpp, fmi/fmiSolver.cpp).
 fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
                               fmi2String fmuResourceLocation,
                               const fmi2CallbackFunctions *functions, fmi2Boolean visible,
