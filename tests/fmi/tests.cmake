@@ -1,13 +1,13 @@
 # fmi_tests: end-to-end tests that load the built vornwin3264.so with dlopen
-# and drive it as a host does (every .cpp here except unit_*.cpp).
-# fmi_unit_tests: the layer's internals that no fmi2 call shows (unit_*.cpp),
+# and drive it as a host does (every .cpp here except unit_*.cpp and cs_unit_*.cpp).
+# fmi_unit_tests: the layer's internals that no fmi2 call shows (unit_*.cpp, cs_unit_*.cpp),
 # linked with the layer itself.
 file(GLOB fmi_all_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fmi/*.cpp)
 set(fmi_e2e_srcs)
 set(fmi_unit_srcs)
 foreach(src ${fmi_all_srcs})
   get_filename_component(src_name ${src} NAME)
-  if(src_name MATCHES "^unit_")
+  if(src_name MATCHES "^unit_" OR src_name MATCHES "^cs_unit_")
     list(APPEND fmi_unit_srcs ${src})
   else()
     list(APPEND fmi_e2e_srcs ${src})
