@@ -90,7 +90,10 @@ extern int groupingUsed;
 // Statistics report (when an integrator exists) and release.
 void fmiFinishSolver(fmiInstance *instance);
 
-// Releases instance->solver with owner's freeMemory; null-safe.
+// Releases instance->solver with owner's freeMemory; null-safe.  Besides
+// terminate, fmi2FreeInstance of an instance that was never terminated needs
+// fmiFreeSolverData(instance, instance), or the record and the integrator
+// outlive the instance.
 void fmiFreeSolverData(fmiInstance *owner, fmiInstance *instance);
 
 // Adds the integrator's counters of the running segment to s.  0, or 1 when
