@@ -478,7 +478,10 @@ static void bim_free_tree(bim_element *root) {
 
 void bim_destroy(bim_element *root) {
   if (!bim_is_root(root)) return;
-  bim_free_tree(root);
+  bim_guarded(0, [&] {
+    bim_free_tree(root);
+    return 0;
+  });
 }
 
 // ---------------------------------------------------------------------------

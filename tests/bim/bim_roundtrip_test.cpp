@@ -411,4 +411,90 @@ TEST_F(BimRoundTrip, RepackingReplacesTheCopiesAndPackingALoadedMapEmptiesIt) {
   bim_destroy(m);
 }
 
+// The one format of the FMU states: scalars, eleven counted arrays (one of
+// strings ending in a null), two work arrays as structures, the model data as
+// a block and the delay buffers; serialized into a caller's buffer.
+TEST_F(BimRoundTrip, TheFmuStateFormatSurvivesSerializationIntoAHostBuffer) {
+  static constexpr const char *kStateFormat =
+      "ifif#f#f#f#f#f#f#f#f#f#s#fiiiiiiiiiiiUfiS(ffffff)S(iiiiiiiiiiiii)Bf#";
+  struct State {
+    int32_t toleranceDefined, loggingOn, ints[11], useState;
+    double tolerance, time, nextOutputTime;
+    uint64_t steps;
+    std::vector<double> arrays[10];
+    char *strings[3];
+    double duser[6];
+    int32_t iuser[14];
+    bim_binary runtime;
+    std::vector<double> delays;
+  };
+  const int counts[10] = {2, 2, 4, 2, 3, 1, 5, 2, 1, 1};
+  auto mapState = [&](State &r) {
+    for (int k = 0; k < 10; ++k) r.arrays[k].resize(size_t(counts[k]));
+    r.delays.resize(40);
+    auto a = [&](int k) { return r.arrays[k].data(); };
+    return bim_map(kStateFormat, &r.toleranceDefined, &r.tolerance, &r.loggingOn, a(0), counts[0],
+                   a(1), counts[1], a(2), counts[2], a(3), counts[3], a(4), counts[4], a(5),
+                   counts[5], a(6), counts[6], a(7), counts[7], a(8), counts[8], a(9), counts[9],
+                   r.strings, 3, &r.time, &r.ints[0], &r.ints[1], &r.ints[2], &r.ints[3],
+                   &r.ints[4], &r.ints[5], &r.ints[6], &r.ints[7], &r.ints[8], &r.ints[9],
+                   &r.ints[10], &r.steps, &r.nextOutputTime, &r.useState, r.duser, r.iuser,
+                   &r.runtime, r.delays.data(), 40);
+  };
+  State a{}, b{};
+  bim_element *out = mapState(a);
+  ASSERT_NE(out, nullptr);
+  a.toleranceDefined = 1;
+  a.tolerance = 1e-5;
+  a.loggingOn = 1;
+  for (int k = 0; k < 10; ++k)
+    for (size_t n = 0; n < a.arrays[k].size(); ++n) a.arrays[k][n] = k * 10.0 + double(n);
+  char s0[] = "first", s1[] = "";
+  a.strings[0] = s0;
+  a.strings[1] = s1;
+  for (int k = 0; k < 11; ++k) a.ints[k] = k - 5;
+  a.time = 2.5;
+  a.steps = 1234567890123ull;
+  a.nextOutputTime = 3;
+  a.useState = 1;
+  for (int k = 0; k < 6; ++k) a.duser[k] = 0.5 * k;
+  for (int k = 0; k < 14; ++k) a.iuser[k] = 100 + k;
+  unsigned char model[100];
+  for (int k = 0; k < 100; ++k) model[k] = static_cast<unsigned char>(k * 7);
+  a.runtime = bim_binary{model, sizeof model};
+  for (size_t n = 0; n < a.delays.size(); ++n) a.delays[n] = -double(n);
+  ASSERT_EQ(bim_pack(out, 0), 0);
+  size_t size = 0;
+  ASSERT_EQ(bim_dump(out, BIM_SIZE_ONLY, &size), 0);
+  std::vector<char> host(size + 3, 'h');
+  ASSERT_EQ(bim_dump(out, BIM_TO_MEMORY | BIM_CALLER_BUFFER, host.data(), host.size()), 0);
+  bim_destroy(out);
+
+  bim_element *in = mapState(b);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(bim_load(in, BIM_TO_MEMORY, host.data(), size), 0) << allReports();
+  ASSERT_EQ(bim_unpack(in, 0), 1);
+  bim_destroy(in);
+  EXPECT_EQ(b.toleranceDefined, 1);
+  EXPECT_EQ(b.tolerance, 1e-5);
+  EXPECT_EQ(b.loggingOn, 1);
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(b.arrays[k], a.arrays[k]) << k;
+  EXPECT_STREQ(b.strings[0], "first");
+  EXPECT_STREQ(b.strings[1], "");
+  EXPECT_EQ(b.strings[2], nullptr);
+  EXPECT_EQ(std::memcmp(b.ints, a.ints, sizeof a.ints), 0);
+  EXPECT_EQ(b.time, 2.5);
+  EXPECT_EQ(b.steps, a.steps);
+  EXPECT_EQ(b.nextOutputTime, 3);
+  EXPECT_EQ(b.useState, 1);
+  EXPECT_EQ(std::memcmp(b.duser, a.duser, sizeof a.duser), 0);
+  EXPECT_EQ(std::memcmp(b.iuser, a.iuser, 13 * sizeof(int32_t)), 0);
+  EXPECT_EQ(b.iuser[13], 0);  // only 13 of the 14 are in the image
+  ASSERT_EQ(b.runtime.size, sizeof model);
+  EXPECT_EQ(std::memcmp(b.runtime.address, model, sizeof model), 0);
+  EXPECT_EQ(b.delays, a.delays);
+  for (char *s : b.strings) std::free(s);
+  std::free(b.runtime.address);
+}
+
 }  // namespace
