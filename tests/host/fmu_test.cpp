@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -170,6 +171,182 @@ TEST_F(FmuArchive, EveryVariableReadsBackAfterInitialization) {
   ASSERT_EQ(lib.fmi.fmi2EnterContinuousTimeMode(c.get()), fmi2OK) << host.dump();
   readAll("continuous-time mode");
   EXPECT_EQ(lib.fmi.fmi2Terminate(c.get()), fmi2OK);
+}
+
+// ---- Capability flags --------------------------------------------------------
+// Every capability the description claims holds for the unit in the archive.
+// (A flag left false while the unit could do more is merely modest.)
+
+class Capabilities : public FmuArchive {
+ protected:
+  void SetUp() override {
+    lib_ = std::make_unique<fmihost::Fmi2Library>(
+        (archive_->root() / "binaries/linux64/vornwin3264.so").string());
+  }
+  // An initialized instance of the kind; ME is left in continuous-time mode.
+  fmihost::ScopedInstance initialized(fmi2Type kind) {
+    const auto &fmi = lib_->fmi;
+    fmihost::ScopedInstance c(fmi, fmi.fmi2Instantiate("caps", kind, md_->guid.c_str(), nullptr,
+                                                       &host_.functions(), fmi2False, fmi2False));
+    EXPECT_TRUE(c) << host_.dump();
+    if (!c) return c;
+    EXPECT_EQ(fmi.fmi2SetupExperiment(c.get(), fmi2False, 0, 0, fmi2True, 10), fmi2OK);
+    EXPECT_EQ(fmi.fmi2EnterInitializationMode(c.get()), fmi2OK) << host_.dump();
+    EXPECT_EQ(fmi.fmi2ExitInitializationMode(c.get()), fmi2OK) << host_.dump();
+    if (kind == fmi2ModelExchange) {
+      fmi2EventInfo info{};
+      info.newDiscreteStatesNeeded = fmi2True;
+      for (int i = 0; i < 10 && info.newDiscreteStatesNeeded; ++i)
+        EXPECT_EQ(fmi.fmi2NewDiscreteStates(c.get(), &info), fmi2OK);
+      EXPECT_EQ(fmi.fmi2EnterContinuousTimeMode(c.get()), fmi2OK);
+    }
+    return c;
+  }
+  fmi2ValueReference vr(const char *name) { return md_->find(name)->valueReference; }
+  double real(fmi2Component c, const char *name) {
+    fmi2ValueReference r = vr(name);
+    double v = NAN;
+    EXPECT_EQ(lib_->fmi.fmi2GetReal(c, &r, 1, &v), fmi2OK) << host_.dump();
+    return v;
+  }
+  static double exactLevel(double t) {
+    double r = std::sqrt(3.0) - 0.1 * std::sqrt(19.62) / 4.0 * t;
+    return r * r;
+  }
+
+  void checkDirectionalDerivative(fmi2Type kind) {
+    auto c = initialized(kind);
+    ASSERT_TRUE(c);
+    fmi2ValueReference unknown = vr("der(_StatesForOutputs.level)");
+    fmi2ValueReference known = vr("_StatesForOutputs.level");
+    double seed = 1.0, d = NAN;
+    ASSERT_EQ(lib_->fmi.fmi2GetDirectionalDerivative(c.get(), &unknown, 1, &known, 1, &seed, &d),
+              fmi2OK)
+        << host_.dump();
+    EXPECT_NEAR(d, -0.1 * std::sqrt(19.62) / (2.0 * 2.0 * std::sqrt(3.0)), 1e-6);
+    EXPECT_EQ(lib_->fmi.fmi2Terminate(c.get()), fmi2OK);
+  }
+
+  void checkVariableStepSize() {
+    auto c = initialized(fmi2CoSimulation);
+    ASSERT_TRUE(c);
+    double t = 0;
+    for (double h : {0.5, 1.5, 0.25, 2.75}) {
+      ASSERT_EQ(lib_->fmi.fmi2DoStep(c.get(), t, h, fmi2True), fmi2OK) << host_.dump();
+      t += h;
+      EXPECT_NEAR(real(c.get(), "level"), exactLevel(t), 1e-4 * exactLevel(t)) << t;
+    }
+    EXPECT_EQ(lib_->fmi.fmi2Terminate(c.get()), fmi2OK);
+  }
+
+  void checkInputInterpolation() {
+    auto c = initialized(fmi2CoSimulation);
+    ASSERT_TRUE(c);
+    fmi2ValueReference input = vr("inputRate");
+    fmi2Integer order = 1;
+    fmi2Real rate = 0.2;
+    EXPECT_EQ(lib_->fmi.fmi2SetRealInputDerivatives(c.get(), &input, 1, &order, &rate), fmi2OK)
+        << host_.dump();
+    ASSERT_EQ(lib_->fmi.fmi2DoStep(c.get(), 0, 1, fmi2True), fmi2OK) << host_.dump();
+    // With the ramp the vessel loses less than without inflow.
+    // The ramp brings 0.1 of volume in the first second: about 0.05 of level,
+    // a little less because the higher level drains faster.
+    EXPECT_NEAR(real(c.get(), "level"), exactLevel(1) + 0.049, 0.001);
+    EXPECT_EQ(lib_->fmi.fmi2Terminate(c.get()), fmi2OK);
+  }
+
+  void checkOutputDerivatives(int maxOrder) {
+    auto c = initialized(fmi2CoSimulation);
+    ASSERT_TRUE(c);
+    ASSERT_EQ(lib_->fmi.fmi2DoStep(c.get(), 0, 0.1, fmi2True), fmi2OK) << host_.dump();
+    ASSERT_EQ(lib_->fmi.fmi2DoStep(c.get(), 0.1, 0.1, fmi2True), fmi2OK) << host_.dump();
+    fmi2ValueReference output = vr("level");
+    for (fmi2Integer order = 1; order <= maxOrder; ++order) {
+      SCOPED_TRACE(order);
+      fmi2Real d = NAN;
+      EXPECT_EQ(lib_->fmi.fmi2GetRealOutputDerivatives(c.get(), &output, 1, &order, &d), fmi2OK)
+          << host_.dump();
+      if (order == 1) {
+        // d/dt (sqrt(3) - k t)^2 at t = 0.2.
+        const double k = 0.1 * std::sqrt(19.62) / 4.0;
+        const double exact = -2.0 * k * (std::sqrt(3.0) - k * 0.2);
+        EXPECT_NEAR(d, exact, 0.02 * std::fabs(exact));
+      }
+    }
+    EXPECT_EQ(lib_->fmi.fmi2Terminate(c.get()), fmi2OK);
+  }
+
+  void checkFmuState(fmi2Type kind, bool serialize) {
+    const auto &fmi = lib_->fmi;
+    auto c = initialized(kind);
+    ASSERT_TRUE(c);
+    fmi2FMUstate state = nullptr;
+    ASSERT_EQ(fmi.fmi2GetFMUstate(c.get(), &state), fmi2OK) << host_.dump();
+    const double before = real(c.get(), "level");
+    if (kind == fmi2CoSimulation) {
+      ASSERT_EQ(fmi.fmi2DoStep(c.get(), 0, 1, fmi2True), fmi2OK);
+    } else {
+      double x = 1.0;
+      ASSERT_EQ(fmi.fmi2SetContinuousStates(c.get(), &x, 1), fmi2OK);
+    }
+    if (serialize) {
+      size_t size = 0;
+      ASSERT_EQ(fmi.fmi2SerializedFMUstateSize(c.get(), state, &size), fmi2OK) << host_.dump();
+      std::vector<fmi2Byte> bytes(size);
+      ASSERT_EQ(fmi.fmi2SerializeFMUstate(c.get(), state, bytes.data(), size), fmi2OK);
+      ASSERT_EQ(fmi.fmi2FreeFMUstate(c.get(), &state), fmi2OK);
+      ASSERT_EQ(fmi.fmi2DeSerializeFMUstate(c.get(), bytes.data(), size, &state), fmi2OK)
+          << host_.dump();
+    }
+    ASSERT_EQ(fmi.fmi2SetFMUstate(c.get(), state), fmi2OK) << host_.dump();
+    EXPECT_DOUBLE_EQ(real(c.get(), "level"), before);
+    EXPECT_EQ(fmi.fmi2FreeFMUstate(c.get(), &state), fmi2OK);
+    EXPECT_EQ(fmi.fmi2Terminate(c.get()), fmi2OK);
+  }
+
+  fmihost::HostCallbacks host_;
+  std::unique_ptr<fmihost::Fmi2Library> lib_;
+};
+
+TEST_F(Capabilities, EveryClaimedCapabilityWorks) {
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((archive_->root() / "modelDescription.xml").c_str()));
+  pugi::xml_node root = doc.child("fmiModelDescription");
+  for (const char *kindName : {"ModelExchange", "CoSimulation"}) {
+    const fmi2Type kind = std::string(kindName) == "ModelExchange" ? fmi2ModelExchange
+                                                                   : fmi2CoSimulation;
+    for (pugi::xml_attribute a : root.child(kindName).attributes()) {
+      const std::string name = a.name();
+      SCOPED_TRACE(std::string(kindName) + " " + name + "=" + a.value());
+      if (name == "modelIdentifier") continue;
+      if (name == "maxOutputDerivativeOrder") {
+        if (a.as_int() > 0) checkOutputDerivatives(a.as_int());
+        continue;
+      }
+      // Flags that claim nothing when true or false alike.
+      if (name == "needsExecutionTool" || name == "canBeInstantiatedOnlyOncePerProcess" ||
+          name == "canNotUseMemoryManagementFunctions" ||
+          name == "completedIntegratorStepNotNeeded" || name == "canRunAsynchronuously") {
+        EXPECT_STREQ(a.value(), "false");
+        continue;
+      }
+      if (!a.as_bool()) continue;
+      if (name == "providesDirectionalDerivative")
+        checkDirectionalDerivative(kind);
+      else if (name == "canHandleVariableCommunicationStepSize")
+        checkVariableStepSize();
+      else if (name == "canInterpolateInputs")
+        checkInputInterpolation();
+      else if (name == "canGetAndSetFMUstate")
+        checkFmuState(kind, false);
+      else if (name == "canSerializeFMUstate")
+        checkFmuState(kind, true);
+      else
+        ADD_FAILURE() << "no check for this claim";
+    }
+  }
+  // Every instance was terminated and freed as a host does it.
+  EXPECT_EQ(fmihost::liveBlocks(), 0u);
 }
 
 }  // namespace

@@ -106,9 +106,7 @@ TEST(Fmuhost, ModelExchangeFollowsTheExactLevel) {
 }
 
 // Co-Simulation: the unit integrates itself between the communication points.
-// Disabled until the unit's fmi2DoStep is built (today fmuhost reports the
-// unit's refusal with exit status 1).
-TEST(Fmuhost, DISABLED_CoSimulationFollowsTheExactLevel) {
+TEST(Fmuhost, CoSimulationFollowsTheExactLevel) {
   for (const char *step : {"1", "0.01"}) {
     SCOPED_TRACE(step);
     Result r = runFmuhost(std::string("--mode cs --stop 10 --interval 1 --step ") + step + " " +

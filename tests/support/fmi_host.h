@@ -153,6 +153,7 @@ class ScopedInstance {
  public:
   ScopedInstance(const Fmi2Functions &fmi, fmi2Component c) : fmi_(&fmi), c_(c) {}
   ~ScopedInstance() { reset(); }
+  ScopedInstance(ScopedInstance &&other) noexcept : fmi_(other.fmi_), c_(other.release()) {}
   ScopedInstance(const ScopedInstance &) = delete;
   ScopedInstance &operator=(const ScopedInstance &) = delete;
   fmi2Component get() const { return c_; }
