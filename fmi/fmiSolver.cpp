@@ -363,6 +363,7 @@ int integration_step(fmiInstance *instance, double tout) {
 
 int fmiReinitSolver(fmiInstance *instance, int addStatistics) {
   fmiSolverData *solver = instance->solver;
+  if (solver == nullptr) return 1;  // no integrator to restart
   if (addStatistics) (void)fmiAccumulateStatistics(instance, &solver->statistics);
   solver->restartPending = 0;
   return restartIntegrator(instance, solver) ? 1 : 0;
