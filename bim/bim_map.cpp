@@ -574,6 +574,25 @@ static void bim_pack_children(bim_element *owner, bim_array_block *block) {
   });
 }
 
+// A new zeroed element block at the end of the array.  It counts with its
+// empty size at once, so that the map stays consistent (and dumpable) when
+// packing one of its fields fails.
+static bim_array_block *bim_append_element(bim_element *array) {
+  auto *record = static_cast<bim_array_info *>(array->data);
+  if (record->elementCount == UINT32_MAX) bim_fail("out of memory\n");
+  auto *block = static_cast<bim_array_block *>(
+      bim_alloc_zero(sizeof(bim_array_block) + record->elementSize));
+  block->data = reinterpret_cast<unsigned char *>(block + 1);
+  if (record->lastBlock)
+    record->lastBlock->next = block;
+  else
+    record->firstBlock = block;
+  record->lastBlock = block;
+  record->elementCount += 1;
+  array->serializedSize += bim_empty_block_size(array);
+  return block;
+}
+
 int bim_pack(bim_element *root, int index) {
   return bim_guarded(-1, [&] {
     bim_element *array = nullptr;
@@ -588,21 +607,7 @@ int bim_pack(bim_element *root, int index) {
       bim_pack_children(root, nullptr);
       return 0;
     }
-    auto *record = static_cast<bim_array_info *>(array->data);
-    if (record->elementCount == UINT32_MAX) bim_fail("out of memory\n");
-    // The new block counts with its empty size at once, so that the map
-    // stays consistent (and dumpable) when packing a field fails.
-    auto *block = static_cast<bim_array_block *>(
-        bim_alloc_zero(sizeof(bim_array_block) + record->elementSize));
-    block->data = reinterpret_cast<unsigned char *>(block + 1);
-    if (record->lastBlock)
-      record->lastBlock->next = block;
-    else
-      record->firstBlock = block;
-    record->lastBlock = block;
-    record->elementCount += 1;
-    array->serializedSize += bim_empty_block_size(array);
-    bim_pack_children(array, block);
+    bim_pack_children(array, bim_append_element(array));
     return 0;
   });
 }
