@@ -57,6 +57,12 @@ bim_element *mapVars(int k, Vars &x) {
   }
 }
 
+}  // namespace
+
+#ifndef BIM_FUZZ_SEEDS
+
+namespace {
+
 // Frees what unpacking handed out.
 void release(Vars &x) {
   for (char *&s : x.s) {
@@ -79,8 +85,6 @@ int quiet(const char *, ...) { return 0; }
 int ignoreImage(void *, size_t, void *) { return 0; }
 
 }  // namespace
-
-#ifndef BIM_FUZZ_SEEDS
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
