@@ -239,8 +239,8 @@ class Simulation {
   void check(fmi2Status s, const char *what) {
     if (!isFailure(s)) return;
     mayTerminate_ = false;
-    throw RunError(std::string(what) + " returned " + statusName(s) + " at t = " +
-                     formatNumber(time_));
+    throw RunError(std::string(what) + " returned " + statusName(s) + " (host at t = " +
+                   formatNumber(time_) + ")");
   }
 
   void setParameters() {
