@@ -159,6 +159,8 @@ TEST(Fmuhost, RefusesOptionsThatDoNotFitTheModel) {
       {"--mode me --step 0", 2, "the step must be positive"},
       {"--mode xx", 2, "--mode is me or cs"},
       {"--mode me --set vornSurface=0", 1, "fmi2EnterInitializationMode returned fmi2Error"},
+      // The vessel runs dry at about 15.64 s: the model error ends the run.
+      {"--mode me --stop 20 --step 0.1", 1, "fmi2GetDerivatives returned fmi2Discard"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.arguments);
