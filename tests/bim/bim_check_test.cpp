@@ -136,6 +136,23 @@ TEST_F(BimCheck, ACraftedImageGivesEachResultCodeAndTheLoadersReportIt) {
   ::unlink(file.c_str());
 }
 
+// Counts of nested arrays are bounded like every other field.
+TEST_F(BimCheck, NestedArrayCountsPastTheEndAreRefused) {
+  for (uint32_t inner : {2u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(inner);
+    reports().clear();
+    Image image = ImageBuilder(0).format("A(A(i))").u32(1).u32(inner).u32(5).done();
+    int32_t v = 0;
+    bim_element *m = bim_map("A(A(i))", &v);
+    recordImage(m, image);
+    EXPECT_EQ(bim_check_image(m, 0), -8);
+    clearImage(m);
+    EXPECT_EQ(bim_load(m, BIM_TO_MEMORY, image.data(), image.size()), -1);
+    EXPECT_EQ(allReports(), "[not a valid bim file\n]");
+    bim_destroy(m);
+  }
+}
+
 // Every prefix of a valid image (with its length field made to match) and
 // every byte set to 0x00, 0x7F or 0xFF in turn: the load succeeds or fails,
 // never reads outside the image, and what it unpacks can be freed.

@@ -143,6 +143,12 @@ TEST_F(BimFormat, BadIndicesAndHandlesAreRefused) {
                                 " to bim_unpack\n]");
   }
   reports().clear();
+  EXPECT_EQ(bim_ser_osz(m->children), -1);
+  size_t size = 0;
+  EXPECT_EQ(bim_dump(m->children, BIM_SIZE_ONLY, &size), -1);
+  EXPECT_EQ(allReports(), "[internal error: bim_ser_osz on non-root node\n]"
+                          "[internal error: bim_ser_osz on non-root node\n]");
+  reports().clear();
   EXPECT_EQ(bim_unpack(m, 0), -1);  // nothing packed or loaded
   EXPECT_EQ(allReports(), "[error: bim_unpack called for a bim without image\n]");
   reports().clear();
