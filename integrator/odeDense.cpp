@@ -65,8 +65,10 @@ void DenseClear(DenseMatrix *A) {
   }
 }
 
+// The diagonal of a non-square matrix ends at its shorter side.
 void DensePlusIdentity(DenseMatrix *A) {
-  for (int i = 0; i < A->numCols; ++i) A->colPtrs[i][i] += 1.0;
+  int n = A->numCols < A->numRows ? A->numCols : A->numRows;
+  for (int i = 0; i < n; ++i) A->colPtrs[i][i] += 1.0;
 }
 
 void DenseCopyInto(const DenseMatrix *A, DenseMatrix *B) {
