@@ -108,11 +108,11 @@ fmi2Status serializedSize(fmiInstance *c, fmiInstance *record, size_t *size) {
     fmiLog(c, c->instanceName, fmi2Warning, "", "%s: size == NULL", kSizeName);
     return fmi2Warning;
   }
+  if (!usableRecord(c, kSizeName, record)) return fmi2Warning;
   if (const uint32_t cached = fmiSerializedSizeCache.load(std::memory_order_relaxed)) {
     *size = cached;
     return fmi2OK;
   }
-  if (!usableRecord(c, kSizeName, record)) return fmi2Warning;
   fmi2Status status = fmi2OK;
   {
     DelayImage scratch(c, record);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -269,6 +270,75 @@ TEST_F(StateImageTest, BrokenImagesChangeNothing) {
     EXPECT_EQ(serialize(c_, kept), good);
     EXPECT_EQ(snapshot(c_), before);
   }
+}
+
+// Every allocation of the three functions, made to fail in turn.  A scratch
+// allocation is reported as "out of memory" and leaves the instance running;
+// only a failing creation of a new record terminates the instance.  Nothing
+// leaks and the host's pointer stays as it was.
+TEST_F(StateImageTest, AllocationFailuresAreReported) {
+  movedInstance();
+  const fmi2FMUstate s = save(c_);
+  const Bytes image = serialize(c_, s);
+  Bytes buffer(image.size());
+  struct Operation {
+    const char *what;
+    bool createsRecord;
+    std::function<fmi2Status(fmi2Component, fmi2FMUstate *)> run;
+  };
+  const Operation operations[] = {
+      {"serialize", false,
+       [&](fmi2Component c, fmi2FMUstate *) {
+         return fmi().fmi2SerializeFMUstate(c, s, buffer.data(), buffer.size());
+       }},
+      {"deserialize into an existing record", false,
+       [&](fmi2Component c, fmi2FMUstate *) {
+         fmi2FMUstate into = s;
+         const fmi2Status status =
+             fmi().fmi2DeSerializeFMUstate(c, image.data(), image.size(), &into);
+         EXPECT_EQ(into, s);
+         return status;
+       }},
+      {"deserialize into a new record", true,
+       [&](fmi2Component c, fmi2FMUstate *fresh) {
+         return fmi().fmi2DeSerializeFMUstate(c, image.data(), image.size(), fresh);
+       }},
+  };
+  for (const Operation &op : operations) {
+    SCOPED_TRACE(op.what);
+    for (size_t n = 1;; ++n) {
+      SCOPED_TRACE(n);
+      ASSERT_LT(n, 100u);
+      // New records are made by a second instance, which a failure may end.
+      fmihost::ScopedInstance o(fmi(), op.createsRecord ? otherInstance() : nullptr);
+      other_ = nullptr;
+      fmi2Component target = op.createsRecord ? o.get() : c_;
+      const size_t blocks = fmihost::liveBlocks();
+      host_.clearMessages();
+      fmi2FMUstate fresh = nullptr;
+      fmihost::failAllocation(n);
+      const fmi2Status status = op.run(target, &fresh);
+      fmihost::failAllocation(0);
+      if (status == fmi2OK) {
+        EXPECT_EQ(fmi().fmi2FreeFMUstate(target, &fresh), fmi2OK);
+        break;
+      }
+      EXPECT_EQ(status, fmi2Error);
+      EXPECT_EQ(fresh, nullptr);
+      EXPECT_EQ(fmihost::liveBlocks(), blocks);
+      if (host_.hasMessage("memory allocation failed", fmi2Error)) {
+        EXPECT_TRUE(op.createsRecord);
+        EXPECT_EQ(fmi().fmi2Terminate(target), fmi2Warning);  // already terminated
+      } else {
+        EXPECT_TRUE(host_.hasMessage("out of memory", fmi2Error)) << host_.dump();
+        if (!op.createsRecord) {
+          double x = NAN;
+          EXPECT_EQ(fmi().fmi2GetContinuousStates(target, &x, 1), fmi2OK);  // still running
+        }
+      }
+    }
+  }
+  EXPECT_EQ(serialize(c_, s), image);
 }
 
 // Random damage to a good image, seeded: every result is a usable state or

@@ -252,6 +252,32 @@ TEST_F(CoSimStateTest, RestoreBeforeInitializationLeavesNoIntegrator) {
   free();
 }
 
+// A save into an existing record that fails half-way leaves the record
+// with the host but unusable: restoring it is refused.
+TEST_F(CoSimStateTest, RecordOfAFailedSaveIsRefused) {
+  instantiate(fmi2CoSimulation);
+  fmi2FMUstate &state = newState();
+  ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2OK);  // no integrator data yet
+  ASSERT_EQ(fmi().fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
+  ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
+  run(0.0, 0.5);
+  const fmi2FMUstate record = state;
+  fmihost::failAllocation(1);  // the integrator data of the record
+  EXPECT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2Error);
+  fmihost::failAllocation(0);
+  EXPECT_EQ(state, record);
+  EXPECT_TRUE(host_.hasMessage("fmi2GetFMUstate failed", fmi2Error)) << host_.dump();
+  host_.clearMessages();
+  EXPECT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2Warning);
+  EXPECT_EQ(last().message, "fmi2SetFMUstate: FMUstate is not valid");
+  size_t size = 0;
+  EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, state, &size), fmi2Warning);
+  std::vector<fmi2Byte> image(16);
+  EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, state, image.data(), image.size()), fmi2Warning);
+  EXPECT_EQ(last().message, "fmi2SerializeFMUstate: FMUstate is not valid");
+}
+
 TEST_F(CoSimStateTest, FailedSaveFreesItsRecord) {
   for (size_t n = 1;; ++n) {
     SCOPED_TRACE(n);
