@@ -201,6 +201,10 @@ int32_t setStringVariable(ModelInstanceData *record, const char *value,
   return static_cast<int32_t>(length);
 }
 
+void reportStringArrayIndexError() {
+  logText("Internal error in String array handling.");
+}
+
 const char *getStringVariable(ModelInstanceData *record, int32_t index) {
   initStringVariables(record);
   if (index < 0 || index >= kModelStringSlots) return "";

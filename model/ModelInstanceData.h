@@ -281,5 +281,30 @@ int32_t setStringVariable(ModelInstanceData *record, const char *value,
 // The text of slot index, "" for an index outside the slots.
 const char *getStringVariable(ModelInstanceData *record, int32_t index);
 
+// Logs the index error of setStringArrayVariable.
+void reportStringArrayIndexError();
+
+// Stores the elements of a String array (any record with ndims, dims and
+// data, row-major) into the slots from start on, in order.  A range that
+// does not lie within the slots is logged and changes nothing.
+template <class StringArrayRecord>
+void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value,
+                            int32_t start) {
+  // The element count, capped once it exceeds the slots (so the product of
+  // the sizes cannot overflow).
+  long long count = 1;
+  for (int k = 0; k < value.ndims; ++k) {
+    const long long size = value.dims[k];
+    count = size <= 0 ? 0 : count * size;
+    if (count > kModelStringSlots) count = kModelStringSlots + 1LL;
+  }
+  if (start < 0 || start + count > kModelStringSlots) {
+    reportStringArrayIndexError();
+    return;
+  }
+  for (long long i = 0; i < count; ++i)
+    setStringVariable(record, value.data[i], start + static_cast<int32_t>(i));
+}
+
 // Generated query without a caller: *out := 0 when given.
 void dsqueryzero_(int32_t *out);

@@ -210,3 +210,46 @@ TEST_F(InstanceDataTest, CopiedRecordUsesItsOwnStringStorage) {
 }
 
 }  // namespace
+
+namespace {
+
+struct TestStringArray {
+  int ndims;
+  int *dims;
+  const char **data;
+};
+
+TEST_F(InstanceDataTest, StringArrayFillsTheSlotsFromItsStartOrIsRefused) {
+  struct Case {
+    const char *name;
+    int32_t start;
+    int size;
+    const char *stored;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"one element at slot 0", 0, 1, "first", nullptr},
+      {"empty array", 0, 0, "", nullptr},
+      {"negative start", -1, 1, "", "Internal error in String array handling."},
+      {"beyond the slots", 0, 2, "", "Internal error in String array handling."},
+      {"start past the last slot", 1, 1, "", "Internal error in String array handling."},
+  };
+  const char *elements[] = {"first", "second"};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    initInstanceData(&data);
+    logged.clear();
+    int dims[1] = {c.size};
+    setStringArrayVariable(&data, TestStringArray{1, dims, elements}, c.start);
+    EXPECT_STREQ(getStringVariable(&data, 0), c.stored);
+    if (c.message == nullptr) {
+      EXPECT_TRUE(logged.empty());
+    } else {
+      ASSERT_EQ(logged.size(), 1u);
+      EXPECT_EQ(logged[0], c.message);
+      EXPECT_EQ(data.stringsChanged, 0);
+    }
+  }
+}
+
+}  // namespace
