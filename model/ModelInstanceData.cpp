@@ -37,6 +37,11 @@ void initInstanceData(ModelInstanceData *record) {
   }
   std::memcpy(static_cast<void *>(record), &defaultInstanceData,
               sizeof(ModelInstanceData));
+  // The template's own rings (it has some once dsblock_ evaluated it) stay
+  // the template's: a new record owns no ring block until its first initial
+  // call, so no two records ever free the same block.
+  std::memset(static_cast<void *>(record->delayBuffers), 0,
+              sizeof record->delayBuffers);
 }
 
 void resetInstanceData(ModelInstanceData *record) {

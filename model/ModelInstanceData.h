@@ -222,7 +222,8 @@ inline constexpr int32_t kOptionQuiet = 0x400;
 extern ModelInstanceData defaultInstanceData;
 
 // Copies the template over the record and clears the calling thread's
-// externalCallState and currentInstance; nothing for null.
+// externalCallState and currentInstance; nothing for null.  The record's
+// delay rings start empty: it never shares the template's ring blocks.
 void initInstanceData(ModelInstanceData *record);
 // Clears the work and indicator areas, resets the markers, destroys the
 // external objects and frees the delay rings (record must not be null).

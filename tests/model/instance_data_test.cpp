@@ -109,6 +109,20 @@ TEST_F(InstanceDataTest, ResetClearsWorkAreasAndKeepsTheRest) {
   EXPECT_EQ(data.delayBuffers[0].times, nullptr);
 }
 
+TEST_F(InstanceDataTest, NewRecordNeverSharesTheTemplatesRings) {
+  // The template gets rings once dsblock_ has evaluated it.
+  ASSERT_EQ(allocDelayBuffers(defaultInstanceData.delayBuffers, 1, 16), 0);
+  initInstanceData(&data);
+  EXPECT_EQ(data.delayBuffers[0].times, nullptr);
+  EXPECT_EQ(data.delayBuffers[0].values, nullptr);
+  EXPECT_EQ(data.delayBuffers[0].size, 0);
+  // Each record frees only its own block (a shared one would be freed twice).
+  resetInstanceData(&data);
+  EXPECT_NE(defaultInstanceData.delayBuffers[0].times, nullptr);
+  resetDefaultInstanceData();
+  EXPECT_EQ(defaultInstanceData.delayBuffers[0].times, nullptr);
+}
+
 TEST_F(InstanceDataTest, NullRecordAccessorsUseTheTemplate) {
   DelayBuffer *table = nullptr;
   int32_t count = 0;
