@@ -9,6 +9,7 @@
 // sectionFlag before its section runs, as generated code does.
 #include "model/model.h"
 
+#include <climits>
 #include <cmath>
 
 #include "source/matrixop.h"
@@ -363,7 +364,11 @@ void dsdefaultsectionhook_(double *time, double *X, void *reserved, double *U,
                            int32_t *IUSER, char **strings, int32_t section,
                            int32_t initialValue, int32_t eventFlagValue,
                            int32_t inlineStep) {
-  if (IUSER[kIuserCallWord] < 0) IUSER[kIuserCallWord] = -IUSER[kIuserCallWord];
+  // The most negative word has no positive counterpart; it becomes the
+  // largest one.
+  int32_t &callWord = IUSER[kIuserCallWord];
+  if (callWord < 0)
+    callWord = callWord == INT32_MIN ? INT32_MAX : -callWord;
   defaultInstanceData.initial = initialValue;
   defaultInstanceData.eventFlag = eventFlagValue;
   dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,

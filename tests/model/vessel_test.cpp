@@ -1,6 +1,7 @@
 // The vessel model evaluated through the driver.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -289,6 +290,28 @@ TEST(VesselModel, ConstantsAndStubs) {
   EXPECT_EQ(OdeSlsGetNumJacEvals(nullptr, nullptr), -1);
   EXPECT_EQ(dszerovalue_(nullptr), 0.0);
   EXPECT_EQ(dszerohook_(), 0);
+}
+
+TEST(VesselModel, DefaultSectionHookMakesTheCallWordNonNegative) {
+  const struct {
+    int32_t before;
+    int32_t after;
+  } cases[] = {{-5, 5}, {7, 7}, {0, 0}, {INT32_MIN, INT32_MAX}};
+  const int32_t savedInitial = defaultInstanceData.initial;
+  const int32_t savedEventFlag = defaultInstanceData.eventFlag;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.before);
+    int32_t IUSER[kIuserSize] = {};
+    IUSER[kIuserCallWord] = c.before;
+    dsdefaultsectionhook_(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          IUSER, nullptr, 0, 1, 1, 0);
+    EXPECT_EQ(IUSER[kIuserCallWord], c.after);
+    EXPECT_EQ(defaultInstanceData.initial, 1);
+    EXPECT_EQ(defaultInstanceData.eventFlag, 1);
+  }
+  defaultInstanceData.initial = savedInitial;
+  defaultInstanceData.eventFlag = savedEventFlag;
 }
 
 }  // namespace
