@@ -218,10 +218,10 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
 // allocated.
 bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
   ModelInstanceData *d = c.d;
-  for (int32_t k = 0; k < std::min(d->profileBlockCount, kModelProfileBlocks);
-       ++k) {
-    d->profileBlocks[k].callCount = 0;
-    d->profileBlocks[k].name = "";
+  // Every entry of the profiling table, in use or not, starts unnamed.
+  for (ProfileBlock &block : d->profileBlocks) {
+    block.callCount = 0;
+    block.name = "";
   }
   c.IUSER[kIuserInitialWord] = 0;
   d->timeMarkers[0] = d->timeMarkers[1] = -1e33;

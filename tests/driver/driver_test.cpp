@@ -83,8 +83,14 @@ protected:
 
 TEST_F(DriverTest, InitialCallPreparesTheInstanceAndNeedsASecondPass) {
   IUSER[kIuserOptions] = 0x7;
+  IUSER[kIuserInitialWord] = 3;
+  data.profileBlocks[0].callCount = 9;
   time = 1.5;
   EXPECT_EQ(call(0), 0);
+  EXPECT_EQ(data.profileBlocks[0].callCount, 0);
+  ASSERT_NE(data.profileBlocks[0].name, nullptr);
+  EXPECT_STREQ(data.profileBlocks[0].name, "");
+  EXPECT_EQ(IUSER[kIuserInitialWord], 0);
   ASSERT_EQ(fakeModel.evaluations.size(), 2u);
   EXPECT_EQ(fakeModel.evaluations[0].initial, 1);
   EXPECT_EQ(fakeModel.evaluations[0].parametersChanged, 1);
