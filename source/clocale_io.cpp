@@ -138,9 +138,10 @@ int fscanfWordC(std::FILE *stream, char *word) {
 
 int fscanfNameC(std::FILE *stream, char *name, char *next) {
   CLocaleScope scope;
-  // The name is everything up to the next '[' (bounded to 255 characters);
-  // the second read takes the next non-blank character.
-  (void)std::fscanf(stream, "%255[^[]", name);
+  // The name is everything up to the next '[' or backslash (bounded to 255
+  // characters; the text "255s" behind the set is matched literally); the
+  // second read takes the next non-blank character.
+  (void)std::fscanf(stream, "%255[^\\[]255s", name);
   return std::fscanf(stream, "%1s", next);
 }
 

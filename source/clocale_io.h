@@ -39,7 +39,8 @@ int tolowerC(int c);
 
 // Stream scans.
 int fscanfWordC(std::FILE *stream, char *word);          // "%255s"
-// "%255[^[]" into name, then "%1s" into next; the second call's result.
+// "%255[^\\[]255s" into name (stops at '[' or a backslash), then "%1s" into
+// next; the second call's result.
 int fscanfNameC(std::FILE *stream, char *name, char *next);
 int fscanfDoubleC(std::FILE *stream, double *value);     // " %lg"
 int fscanfDouble3C(std::FILE *stream, double *a, double *b, double *c);

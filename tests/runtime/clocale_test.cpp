@@ -229,6 +229,16 @@ TEST(CLocaleIo, WordScansAreBoundedToTheirBuffers) {
   EXPECT_EQ(fscanfWordC(f, g.buffer), 1);
   EXPECT_STREQ(g.buffer, "2]");
   std::fclose(f);
+
+  // A backslash ends the name as '[' does.
+  f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fputs("dir\\file[1]", f);
+  std::rewind(f);
+  EXPECT_EQ(fscanfNameC(f, g.buffer, next), 1);
+  EXPECT_STREQ(g.buffer, "dir");
+  EXPECT_STREQ(next, "\\");
+  std::fclose(f);
 }
 
 TEST(CLocaleIo, CharacterClassesAndCase) {
