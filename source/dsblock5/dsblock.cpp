@@ -120,8 +120,8 @@ void startHomotopy(const Call &c) {
 }
 
 // After a failed evaluation during the homotopy method: true with a reduced
-// step ready to be evaluated, false (with its message) when the method
-// gives up.
+// step ready to be announced and evaluated, false (with its message) when
+// the method gives up.
 bool reduceHomotopyStep(const Call &c) {
   ModelInstanceData *d = c.d;
   if (d->lambda <= 0.0) {
@@ -147,18 +147,26 @@ bool reduceHomotopyStep(const Call &c) {
   d->lambda += d->lambdaStep;
   logText("Error: reducing step size for homotopy.");
   d->homotopyStepReduced = 1;
-  c.restartHook();
   return true;
 }
 
 enum class EvalOutcome { Completed, Failed };
 
 // Evaluates the equations, with the homotopy method's repeated evaluations.
-// Failed: the call ends through error recovery with QiErr 1.
+// Failed: the call ends through error recovery with QiErr 1.  A change of
+// lambda is announced to the model (dsrestarthook_) right before the next
+// evaluation, under the same recovery point, so a model error raised by the
+// hook ends in error recovery like one raised by the equations.
 EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
   ModelInstanceData *d = c.d;
+  bool announce = false;
   for (;;) {
-    if (!scope.run([&] { c.equations(); })) {
+    const bool completed = scope.run([&] {
+      if (announce) c.restartHook();
+      c.equations();
+    });
+    announce = false;
+    if (!completed) {
       // Error recovery: the status word is already 1.
       *c.QiErr = 1;
       if (*c.time <= d->initialTime && d->iteration <= 1 &&
@@ -166,12 +174,15 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
         if (d->inHomotopy == 0 && d->initCount != d->homotopyTriedAt) {
           startHomotopy(c);
           d->lambda = 0.0;
-          c.restartHook();
+          announce = true;
           d->status = 0;
           *c.QiErr = 0;
           continue;
         }
-        if (d->inHomotopy != 0 && reduceHomotopyStep(c)) continue;
+        if (d->inHomotopy != 0 && reduceHomotopyStep(c)) {
+          announce = true;
+          continue;
+        }
       }
       return EvalOutcome::Failed;
     }
@@ -182,7 +193,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
     if (*c.QiErr == kQiErrHomotopyStart) {
       if (d->inHomotopy != 0 && d->lambda != 0.0) {
         d->lambda = 0.0;
-        c.restartHook();
+        announce = true;
         d->status = 0;
         *c.QiErr = 0;
         continue;
@@ -199,7 +210,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
         d->lambda += d->lambdaStep;
         if (d->lambda > 0.999999999) d->lambda = 1.0;
         d->homotopyStepReduced = 0;
-        c.restartHook();
+        announce = true;
         continue;
       }
       d->inHomotopy = 0;
@@ -207,7 +218,10 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
     }
     if (*c.QiErr != 0 && d->inHomotopy != 0) {
       const int32_t failure = *c.QiErr;
-      if (reduceHomotopyStep(c)) continue;
+      if (reduceHomotopyStep(c)) {
+        announce = true;
+        continue;
+      }
       *c.QiErr = failure;
     }
     return EvalOutcome::Completed;

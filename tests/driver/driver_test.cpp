@@ -485,6 +485,25 @@ TEST_F(DriverTest, HomotopyGivesUpWithItsMessages) {
   }
 }
 
+TEST_F(DriverTest, ModelErrorInTheRestartHookEndsInErrorRecovery) {
+  fakeModel.body = homotopyModel(
+      [](double lambda, int) { return lambda == 1.0; });
+  fakeModel.restartBody = [](ModelInstanceData *) {
+    raiseModelError("restart failed");
+  };
+  EXPECT_EQ(call(0), 1);
+  // Only the failed actual problem was evaluated; the announcement of
+  // lambda 0 failed, and the simplified problem counts as unsolved.
+  EXPECT_EQ(fakeModel.evaluations.size(), 1u);
+  EXPECT_EQ(fakeModel.restartLambdas, std::vector<double>{0.0});
+  const std::vector<std::string> expected = {
+      "Trying to solve non-linear system using global homotopy-method.",
+      "Error: could not solve simplified initialization for homotopy method."};
+  EXPECT_EQ(driverMessages(), expected);
+  EXPECT_EQ(data.status, 1);
+  EXPECT_EQ(data.busy, 0);
+}
+
 TEST_F(DriverTest, EquationFailureCodeStartsHomotopyToo) {
   fakeModel.body = [](FakeCall &c) {
     ModelInstanceData *d = c.instance;

@@ -30,10 +30,12 @@ void dsrestarthook_(double *, double *, void *, double *, double *, int32_t *,
                     int32_t *, double *, double *, double *, double *,
                     double *, int32_t *, char **, ModelInstanceData *d,
                     int32_t flag) {
-  if (flag == 0)
+  if (flag == 0) {
     fakeModel.restartLambdas.push_back(d->lambda);
-  else
+    if (fakeModel.restartBody) fakeModel.restartBody(d);
+  } else {
     ++fakeModel.initialRestarts;
+  }
 }
 
 void dskernelsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,

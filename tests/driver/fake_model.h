@@ -37,6 +37,8 @@ struct FakeModel {
   // ask for another pass.
   std::function<void(FakeCall &)> body;
   std::vector<FakeEvaluation> evaluations;
+  // Runs at each dsrestarthook_(.., 0); may raise a model error.
+  std::function<void(ModelInstanceData *)> restartBody;
   std::vector<double> restartLambdas;  // lambda at each dsrestarthook_(.., 0)
   int32_t initialRestarts = 0;         // dsrestarthook_(.., 1) calls
 
