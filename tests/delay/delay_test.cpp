@@ -229,7 +229,7 @@ TEST(SpatialRing, LookupInterpolatesLinearlyAndHoldsTheEndValues) {
   ASSERT_EQ(spatialDistributionInit(rings.table, 0, 100, 0.0, 0, Array{1, &length, points},
                                     Array{1, &length, values}),
             1);
-  // The profile is piecewise linear through the points and constant (5)
+  // The profile is linear between the points and constant (5)
   // over the unit that the last point spans.
   struct Case {
     double at;

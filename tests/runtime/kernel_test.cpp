@@ -37,7 +37,7 @@ TEST_F(KernelTest, DefaultsWriteNothingButTypeZeroLinesReachTheLog) {
   EXPECT_EQ(capturedMessages(), (std::vector<CapturedMessage>{{"trimmed", 1, 0}}));
 }
 
-TEST_F(KernelTest, CallbackReceivesEveryPieceSeparately) {
+TEST_F(KernelTest, CallbackReceivesEveryWriteSeparately) {
   std::vector<std::pair<int, std::string>> seen;
   calls = &seen;
   defaultKernelContext.messageCallback = recordCall;

@@ -73,7 +73,7 @@ TEST_F(MessagesTest, LogMatrixBreaksLongRowsAndBoundsLongNames) {
   ASSERT_GE(texts.size(), 5u);
   EXPECT_EQ(texts[0].size(), 299u) << "the name line is cut at its buffer";
   // The row breaks before an element once the line holds more than 200
-  // characters; the pieces together are the whole row.
+  // characters; the lines together are the whole row.
   std::string joined;
   for (std::size_t i = 2; i + 2 < texts.size(); ++i) {
     SCOPED_TRACE(i);
