@@ -13,6 +13,7 @@
 // only grow, and are released by fmi2FreeInstance.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "fmi/fmi2.h"
 #include "fmi/fmiInstance.h"
@@ -35,6 +36,7 @@ void releaseBlock(fmiInstance *c, double *&block) {
 [[nodiscard]] bool reserveGroup(fmiInstance *c, uint32_t &capacity, double *&a, double *&b,
                                 double *&d, size_t n) {
   if (capacity >= n && a != nullptr && b != nullptr && d != nullptr) return true;
+  if (n > UINT32_MAX) return false;
   releaseBlock(c, a);
   releaseBlock(c, b);
   releaseBlock(c, d);

@@ -8,7 +8,9 @@
 // reads: the image is loaded and unpacked into a scratch record first, its
 // model data block must have exactly the record's size, its state code must
 // be one an instance can be in and its delay rings must fit the record's
-// own; only then is the record overwritten, and marked valid.  A failure
+// own, and the two switches that nothing in this unit turns on (internal
+// result generation, states inside the directional derivative) must be
+// off; only then is the record overwritten, and marked valid.  A failure
 // changes nothing, and a record that the failing call created is freed.
 //
 // The serializer keeps its default hooks: the Strings and the block that
@@ -346,6 +348,7 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
       const auto *candidate = static_cast<const ModelInstanceData *>(block);
       if (unpacked < 0 || !blockFits || !fmiKnownState(staging.record()->state) ||
           staging.record()->resultGenerationOn != 0 ||
+          staging.record()->useStateInDerivative != 0 ||
           !fmiRingsFit(*candidate, *record->runtime)) {
         fmiLog(c, c->instanceName, fmi2Warning, "", "%s: bim_unpack failed", name);
         status = fmi2Warning;

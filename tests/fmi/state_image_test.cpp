@@ -36,6 +36,7 @@ constexpr size_t kValueDoubles = 2 + 2 + 4 + 2 + 3 + 3 + 1 + 2 + 1 + 1;
 constexpr size_t kTimeOffset = kDataStart + 16 + 8 * kValueDoubles + 4;
 constexpr size_t kStateOffset = kTimeOffset + 8 + 4;       // after computedLevel
 constexpr size_t kResultGenerationOffset = kStateOffset + 8;
+constexpr size_t kSwitchOffset = kTimeOffset + 8 + 11 * 4 + 8 + 8;  // useStateInDerivative
 constexpr size_t kBlockSizeOffset = kTimeOffset + 8 + 11 * 4 + 8 + 8 + 4 + 48 + 52;
 constexpr size_t kBlockOffset = kBlockSizeOffset + 4;
 constexpr size_t kDelayDoubles = 2 * 20000;
@@ -246,6 +247,7 @@ TEST_F(StateImageTest, BrokenImagesChangeNothing) {
       {"state code 2", patched(kStateOffset, 2), unpack},
       {"state code 99", patched(kStateOffset, 99), unpack},
       {"result generation on", patched(kResultGenerationOffset, 1), unpack},
+      {"states inside the directional derivative", patched(kSwitchOffset, 1), unpack},
       {"ring slot outside", patched(ringOffset + offsetof(DelayBuffer, first), 20000), unpack},
       {"ring of another size", patched(ringOffset + offsetof(DelayBuffer, size), 10), unpack},
       {"empty", Bytes{}, load},
