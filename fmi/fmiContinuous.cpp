@@ -13,14 +13,24 @@
 
 namespace {
 
+// The count a mismatch message names: nx (states) or ni (event indicators).
+enum class CountKind { States, Indicators };
+
 // Compares the host's count with the instance's; logs the mismatch.  Returns
 // the count to copy; *mismatch tells whether the call ends in fmi2Warning.
-size_t checkCount(fmiInstance *c, const char *name, const char *argument, size_t given,
+size_t checkCount(fmiInstance *c, const char *name, CountKind kind, size_t given,
                   uint32_t expected, bool *mismatch) {
   *mismatch = given != expected;
   if (*mismatch) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: argument %s = %u is incorrect, should be %u",
-           name, argument, static_cast<unsigned>(given), static_cast<unsigned>(expected));
+    const unsigned g = static_cast<unsigned>(given);
+    const unsigned e = static_cast<unsigned>(expected);
+    if (kind == CountKind::States) {
+      fmiLog(c, c->instanceName, fmi2Warning, "",
+             "%s: argument nx = %u is incorrect, should be %u", name, g, e);
+    } else {
+      fmiLog(c, c->instanceName, fmi2Warning, "",
+             "%s: argument ni = %u is incorrect, should be %u", name, g, e);
+    }
   }
   return std::min<size_t>(given, expected);
 }
@@ -67,7 +77,7 @@ fmi2Status fmiSetTime(fmiInstance *c, double time) {
 fmi2Status fmiSetContinuousStates(fmiInstance *c, const double x[], size_t nx) {
   const char *name = fmiFunctionName(fmiFunction::SetContinuousStates);
   bool mismatch = false;
-  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   trace(c, name);
   std::copy_n(x, n, c->x);
   c->valuesChanged = 1;
@@ -80,7 +90,7 @@ fmi2Status fmiGetContinuousStates(fmiInstance *c, double x[], size_t nx) {
   const char *name = fmiFunctionName(fmiFunction::GetContinuousStates);
   if (!fmiCheckState(c, fmiFunction::GetContinuousStates)) return fmi2Warning;
   bool mismatch = false;
-  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   std::copy_n(c->x, n, x);
   trace(c, name);
   return mismatch ? fmi2Warning : fmi2OK;
@@ -90,7 +100,7 @@ fmi2Status fmiGetDerivatives(fmiInstance *c, double derivatives[], size_t nx) {
   const char *name = fmiFunctionName(fmiFunction::GetDerivatives);
   if (!fmiCheckState(c, fmiFunction::GetDerivatives)) return fmi2Warning;
   bool mismatch = false;
-  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   if (c->computedLevel < kRequestDerivatives) {
     const int32_t qiErr = fmiEvaluate(c, kRequestDerivatives, name, nullptr);
     if (qiErr != 0) return readerFailure(c, qiErr);
@@ -104,7 +114,7 @@ fmi2Status fmiGetEventIndicators(fmiInstance *c, double indicators[], size_t ni)
   const char *name = fmiFunctionName(fmiFunction::GetEventIndicators);
   if (!fmiCheckState(c, fmiFunction::GetEventIndicators)) return fmi2Warning;
   bool mismatch = false;
-  const size_t n = checkCount(c, name, "ni", ni, c->nz, &mismatch);
+  const size_t n = checkCount(c, name, CountKind::Indicators, ni, c->nz, &mismatch);
   if (c->computedLevel < kRequestEverything && c->terminatedByModel == 0) {
     const int32_t qiErr = fmiEvaluate(c, kRequestEverything, name, nullptr);
     if (qiErr != 0) return readerFailure(c, qiErr);
@@ -117,7 +127,7 @@ fmi2Status fmiGetEventIndicators(fmiInstance *c, double indicators[], size_t ni)
 fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *c, double nominals[], size_t nx) {
   const char *name = fmiFunctionName(fmiFunction::GetNominalsOfContinuousStates);
   bool mismatch = false;
-  const size_t n = checkCount(c, name, "nx", nx, c->nx, &mismatch);
+  const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   std::copy_n(c->nominals, n, nominals);
   trace(c, name);
   return mismatch ? fmi2Warning : fmi2OK;

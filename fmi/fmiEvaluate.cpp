@@ -208,8 +208,8 @@ fmi2Status fmiNewDiscreteStates(fmiInstance *c, fmi2EventInfo *info) {
            static_cast<int>(qiErr));
     return fmiTerminateOnError(c);
   }
-  if (fmiBooleanResetCount > 0) {
-    (void)fmiSetBoolean(c, fmiBooleanResetReferences, fmiBooleanResetCount,
+  if (booleanResetCount > 0) {
+    (void)fmiSetBoolean(c, booleanResetReferences, booleanResetCount,
                         c->booleanResetValues);
   }
   if (converged != 0) {

@@ -18,7 +18,10 @@ fmi2Status guarded(fmi2Component component, const char *name, Body &&body) {
   try {
     return body(c);
   } catch (...) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
+    try {  // the report goes to the host's logger, which may throw as well
+      fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
+    } catch (...) {
+    }
     return fmi2Error;
   }
 }

@@ -20,6 +20,7 @@
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiModelLists.h"
 #include "fmi/fmiResource.h"
+#include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "source/dsblock5/modulepath.h"
@@ -116,7 +117,7 @@ void copyStringText(char *buffer, const char *text) {
          allocateArray(c, c->strings, c->nstr + 1) && allocateArray(c, c->xPrev, c->nx + 1) &&
          allocateArray(c, c->extra1, c->nExtra1 + 1) &&
          allocateArray(c, c->extra2, c->nExtra2 + 1) &&
-         allocateArray(c, c->booleanResetValues, fmiBooleanResetCount + 1);
+         allocateArray(c, c->booleanResetValues, booleanResetCount + 1);
 }
 
 // declare_ leaves the addresses of the start texts in strings; each entry is
@@ -248,6 +249,9 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 void fmiFreeModelInstance(fmiInstance *c) {
   if (c == nullptr) return;
   fmiLog(c, c->instanceName, fmi2OK, "", "fmiFreeModelInstance");
+  // Terminate releases the Co-Simulation integrator; an instance freed
+  // without terminate still holds it.
+  if (c->solver != nullptr) fmiFreeSolverData(c, c);
   if (c->runtime != nullptr) {
     resetInstanceData(c->runtime);
   } else {

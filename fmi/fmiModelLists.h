@@ -7,5 +7,5 @@
 
 // Boolean variables whose values are reset after every successful event
 // iteration: none in this model.
-inline constexpr uint32_t fmiBooleanResetCount = 0;
-inline constexpr const fmi2ValueReference *fmiBooleanResetReferences = nullptr;
+inline constexpr uint32_t booleanResetCount = 0;
+inline constexpr const fmi2ValueReference *booleanResetReferences = nullptr;

@@ -75,6 +75,64 @@ TEST_F(ModelExchange, InitializationGivesTheStartValues) {
   EXPECT_EQ(nominal, 0.0);  // the model declares 0 over the default 1.0
 }
 
+// The trace of every call of a Model Exchange run, in order: entry and
+// end lines as the host sees them with logging on.
+TEST_F(ModelExchange, EveryCallIsTraced) {
+  const auto &f = fmi();
+  ASSERT_NE(instantiate(), nullptr);
+  fmi2EventInfo info{};
+  double v = 3.0;
+  fmi2Boolean enter = 0, stop = 0;
+  ASSERT_EQ(f.fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  ASSERT_EQ(f.fmi2EnterInitializationMode(c_), fmi2OK);
+  ASSERT_EQ(f.fmi2ExitInitializationMode(c_), fmi2OK);
+  ASSERT_EQ(f.fmi2NewDiscreteStates(c_, &info), fmi2OK);
+  ASSERT_EQ(f.fmi2EnterContinuousTimeMode(c_), fmi2OK);
+  ASSERT_EQ(f.fmi2SetTime(c_, 0.25), fmi2OK);
+  ASSERT_EQ(f.fmi2SetContinuousStates(c_, &v, 1), fmi2OK);
+  ASSERT_EQ(f.fmi2GetDerivatives(c_, &v, 1), fmi2OK);
+  ASSERT_EQ(f.fmi2GetEventIndicators(c_, &v, 0), fmi2OK);
+  ASSERT_EQ(f.fmi2GetContinuousStates(c_, &v, 1), fmi2OK);
+  ASSERT_EQ(f.fmi2GetNominalsOfContinuousStates(c_, &v, 1), fmi2OK);
+  ASSERT_EQ(f.fmi2CompletedIntegratorStep(c_, fmi2True, &enter, &stop), fmi2OK);
+  ASSERT_EQ(f.fmi2EnterEventMode(c_), fmi2OK);
+  ASSERT_EQ(f.fmi2Terminate(c_), fmi2OK);
+  ASSERT_EQ(f.fmi2Reset(c_), fmi2OK);
+  free();
+  const std::vector<std::string> expected = {
+      "fmi2Instantiate completed",
+      "fmi2SetupExperiment: startTime is set to 0",
+      "fmi2EnterInitializationMode...",
+      "fmi2EnterInitializationMode completed",
+      "fmi2ExitInitializationMode...",
+      "fmi2ExitInitializationMode completed",
+      "fmi2NewDiscreteStates...",
+      "fmi2NewDiscreteStates completed",
+      "fmi2EnterContinuousTimeMode...",
+      "fmi2EnterContinuousTimeMode done",
+      "fmi2SetTime to 0.25",
+      "fmi2SetContinuousStates",
+      "fmi2GetDerivatives",
+      "fmi2GetEventIndicators",
+      "fmi2GetContinuousStates",
+      "fmi2GetNominalsOfContinuousStates",
+      "fmi2CompletedIntegratorStep",
+      "fmi2EnterEventMode...",
+      "fmi2EnterEventMode done",
+      "fmi2Terminate",
+      "fmi2Reset...",
+      "fmi2Reset completed",
+      "fmiFreeModelInstance",
+  };
+  std::vector<std::string> seen;
+  for (const auto &m : host_.messages()) {
+    EXPECT_EQ(m.status, fmi2OK) << m.message;
+    EXPECT_EQ(m.instanceName, "tank");
+    seen.push_back(m.message);
+  }
+  EXPECT_EQ(seen, expected) << host_.dump();
+}
+
 TEST_F(ModelExchange, Rk4RunFollowsTheExactSolution) {
   continuousTime(false);
   const std::vector<double> levels = runRk4(c_);
@@ -228,30 +286,80 @@ TEST_F(ModelExchange, WrongCountsCopyTheSmallerCount) {
   EXPECT_EQ(fmi().fmi2CompletedIntegratorStep(c_, fmi2True, nullptr, &flag), fmi2Error);
 }
 
-// A model error (square root of a negative level) in a derivative
-// evaluation is discarded and leaves the instance usable; the same error in
-// an Integer read terminates the instance.
+// A model error (square root of a negative level) in the evaluation of a
+// reader: Real values, derivatives and event indicators are discarded and
+// leave the instance usable; Integer and Boolean reads terminate it.
 TEST_F(ModelExchange, ModelErrorIsDiscardedForRealsAndFatalForIntegers) {
-  continuousTime();
-  const double negative = -1.0;
-  ASSERT_EQ(fmi().fmi2SetContinuousStates(c_, &negative, 1), fmi2OK);
-  host_.clearMessages();
-  double dx = 0;
-  EXPECT_EQ(fmi().fmi2GetDerivatives(c_, &dx, 1), fmi2Discard);
-  EXPECT_TRUE(host_.hasMessage("fmi2GetDerivatives: dsblock_ failed, QiErr = 1", fmi2Error))
-      << host_.dump();
-  EXPECT_TRUE(host_.hasMessage("Model error - sqrt", fmi2Error)) << host_.dump();
-
-  const double three = 3.0;
-  ASSERT_EQ(fmi().fmi2SetContinuousStates(c_, &three, 1), fmi2OK);
-  ASSERT_EQ(fmi().fmi2GetDerivatives(c_, &dx, 1), fmi2OK);
-  EXPECT_DOUBLE_EQ(dx, -e2e::kOutflow0 / 2.0);
-
-  ASSERT_EQ(fmi().fmi2SetContinuousStates(c_, &negative, 1), fmi2OK);
+  struct Case {
+    const char *label;
+    std::function<fmi2Status(fmi2Component)> call;
+    fmi2Status status;
+    std::string message;
+    fmi2Status messageStatus;
+  };
+  const auto &f = fmi();
   const fmi2ValueReference outflow = e2e::vrOutflow;
-  fmi2Integer value = 0;
-  EXPECT_EQ(fmi().fmi2GetInteger(c_, &outflow, 1, &value), fmi2Error);
-  EXPECT_TRUE(host_.hasMessage("fmiGetInteger: dsblock_ failed, QiErr = 1", fmi2Error));
+  double v = 0;
+  fmi2Integer i = 0;
+  const std::vector<Case> cases = {
+      {"derivatives", [&](fmi2Component c) { return f.fmi2GetDerivatives(c, &v, 1); },
+       fmi2Discard, "fmi2GetDerivatives: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"event indicators", [&](fmi2Component c) { return f.fmi2GetEventIndicators(c, &v, 0); },
+       fmi2Discard, "fmi2GetEventIndicators: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"real", [&](fmi2Component c) { return f.fmi2GetReal(c, &outflow, 1, &v); }, fmi2Discard,
+       "fmiGetReal: dsblock_ failed, QiErr = 1", fmi2Discard},
+      {"integer", [&](fmi2Component c) { return f.fmi2GetInteger(c, &outflow, 1, &i); },
+       fmi2Error, "fmiGetInteger: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"boolean", [&](fmi2Component c) { return f.fmi2GetBoolean(c, &outflow, 1, &i); },
+       fmi2Error, "fmiGetBoolean: dsblock_ failed, QiErr = 1", fmi2Error},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.label);
+    continuousTime();
+    const double negative = -1.0;
+    ASSERT_EQ(f.fmi2SetContinuousStates(c_, &negative, 1), fmi2OK);
+    host_.clearMessages();
+    EXPECT_EQ(k.call(c_), k.status);
+    EXPECT_TRUE(host_.hasMessage(k.message, k.messageStatus)) << host_.dump();
+    EXPECT_TRUE(host_.hasMessage("Model error - sqrt", fmi2Error)) << host_.dump();
+    if (k.status == fmi2Discard) {
+      // Still in continuous-time mode: valid states give valid results.
+      const double three = 3.0;
+      ASSERT_EQ(f.fmi2SetContinuousStates(c_, &three, 1), fmi2OK);
+      EXPECT_EQ(k.call(c_), fmi2OK) << host_.dump();
+      double dx = 0;
+      ASSERT_EQ(f.fmi2GetDerivatives(c_, &dx, 1), fmi2OK);
+      EXPECT_DOUBLE_EQ(dx, -e2e::kOutflow0 / 2.0);
+    } else {
+      EXPECT_EQ(f.fmi2Terminate(c_), fmi2Warning);
+      EXPECT_EQ(last().message, "fmi2Terminate: already terminated, ignoring call");
+    }
+    free();
+  }
+}
+
+// A model error during initialization (square root of a negative start
+// level): the failure, the hint about external data, and a terminated
+// instance that a second initialization does not revive.
+TEST_F(ModelExchange, AFailedInitializationTerminatesTheInstance) {
+  instantiate();
+  const fmi2ValueReference initialLevel = e2e::vrInitialLevel;
+  const double negative = -1.0;
+  ASSERT_EQ(fmi().fmi2SetReal(c_, &initialLevel, 1, &negative), fmi2OK);
+  host_.clearMessages();
+  EXPECT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2Error);
+  auto m = host_.messages();
+  ASSERT_GE(m.size(), 2u) << host_.dump();
+  EXPECT_EQ(m[m.size() - 2].message, "fmiInitialize: dsblock_ failed, QiErr = 1");
+  EXPECT_EQ(m[m.size() - 2].status, fmi2Error);
+  EXPECT_EQ(m.back().message,
+            "Unless otherwise indicated by error messages, possible errors are (non-exhaustive):\n"
+            "The model references external data that is not present on the target machine, at "
+            "least not with the same location.\n");
+  EXPECT_EQ(m.back().status, fmi2Error);
+  EXPECT_FALSE(host_.hasMessage("fmi2EnterInitializationMode completed"));
+  EXPECT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2Warning);
+  EXPECT_EQ(last().message, "model cannot be initialized in current state(7)");
   EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning);
   EXPECT_EQ(last().message, "fmi2Terminate: already terminated, ignoring call");
 }

@@ -1,6 +1,7 @@
 // Reading and writing variables by value reference through the loaded unit.
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,67 @@ TEST_F(Variables, SettersKeepToTheCategoryLimits) {
       EXPECT_EQ(last().message, "fmiSetReal: cannot set " + ref + "  ");
     }
     free();
+  }
+}
+
+// The Real, Integer and Boolean families name their references with their
+// own prefix and letter in every message.
+TEST_F(Variables, EachNumericKindNamesItsReferences) {
+  struct Kind {
+    const char *get;
+    const char *set;
+    char letter;
+    std::function<fmi2Status(fmi2Component, fmi2ValueReference, fmi2Integer)> write;
+    std::function<fmi2Status(fmi2Component, fmi2ValueReference)> read;
+  };
+  const auto &f = fmi();
+  const std::vector<Kind> kinds = {
+      {"fmiGetReal", "fmiSetReal", 'r',
+       [&](fmi2Component c, fmi2ValueReference vr, fmi2Integer v) {
+         const double d = v;
+         return f.fmi2SetReal(c, &vr, 1, &d);
+       },
+       [&](fmi2Component c, fmi2ValueReference vr) {
+         double d = 0;
+         return f.fmi2GetReal(c, &vr, 1, &d);
+       }},
+      {"fmiGetInteger", "fmiSetInteger", 'i',
+       [&](fmi2Component c, fmi2ValueReference vr, fmi2Integer v) {
+         return f.fmi2SetInteger(c, &vr, 1, &v);
+       },
+       [&](fmi2Component c, fmi2ValueReference vr) {
+         fmi2Integer i = 0;
+         return f.fmi2GetInteger(c, &vr, 1, &i);
+       }},
+      {"fmiGetBoolean", "fmiSetBoolean", 'b',
+       [&](fmi2Component c, fmi2ValueReference vr, fmi2Integer v) {
+         return f.fmi2SetBoolean(c, &vr, 1, &v);
+       },
+       [&](fmi2Component c, fmi2ValueReference vr) {
+         fmi2Boolean b = 0;
+         return f.fmi2GetBoolean(c, &vr, 1, &b);
+       }},
+  };
+  instantiate();
+  ASSERT_EQ(f.fmi2EnterInitializationMode(c_), fmi2OK);
+  for (const Kind &k : kinds) {
+    SCOPED_TRACE(k.get);
+    auto ref = [&](fmi2ValueReference vr) {
+      return std::string("#") + k.letter + std::to_string(vr) + "#";
+    };
+    const fmi2ValueReference input = e2e::vrInputRate, output = e2e::vrLevel, none = 0x07000000;
+    EXPECT_EQ(k.write(c_, input, 1), fmi2OK);
+    EXPECT_EQ(last().message, std::string(k.set) + ": " + ref(input) + " = 1");
+    EXPECT_EQ(k.read(c_, input), fmi2OK);
+    EXPECT_EQ(last().message, std::string(k.get) + ": " + ref(input) + " = 1");
+    EXPECT_EQ(k.write(c_, output, 1), fmi2Warning);
+    EXPECT_EQ(last().message, std::string(k.set) + ": may not change " + ref(output) +
+                                  " at this stage, setting of variable ignored");
+    EXPECT_EQ(k.write(c_, none, 1), fmi2Warning);
+    EXPECT_EQ(last().message, std::string(k.set) + ": cannot set " + ref(none) + "  ");
+    EXPECT_EQ(k.read(c_, none), fmi2Warning);
+    EXPECT_EQ(last().message, std::string(k.get) + ": cannot get " + ref(none));
+    EXPECT_EQ(last().status, fmi2Warning);
   }
 }
 
