@@ -96,6 +96,15 @@ enum bim_type : int32_t {
 // Records
 // ---------------------------------------------------------------------------
 
+// The fixed start of every image (8 bytes, no padding); the format string
+// with its NUL, one u32 per '#' and the data follow it.
+struct bim_image {
+  char magic[3];    // "bim"
+  uint8_t flags;    // bit 0: integers big-endian; bit 1: string lengths count the NUL
+  uint32_t length;  // total length of the image, this header included
+};
+static_assert(sizeof(bim_image) == 8 && offsetof(bim_image, length) == 4);
+
 // A binary block: what a B element maps.  bim_unpack fills it with a new
 // buffer from the malloc hook (null for size 0) that the caller frees.
 struct bim_binary {

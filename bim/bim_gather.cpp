@@ -14,14 +14,13 @@
 #include <climits>
 #include <cstdarg>
 
-static constexpr size_t bim_header_size = 9;  // magic, flags, length, format NUL
+static constexpr size_t bim_header_size = sizeof(bim_image) + 1;  // and the format NUL
 
 // The length field of an image whose first 8 bytes are at p.
 static uint32_t bim_length_field(const unsigned char *p) {
-  uint32_t length;
-  std::memcpy(&length, p + 4, 4);
-  if (p[3] & 1) length = __builtin_bswap32(length);
-  return length;
+  bim_image header;
+  std::memcpy(&header, p, sizeof header);
+  return (header.flags & 1) ? __builtin_bswap32(header.length) : header.length;
 }
 
 static int bim_limit_for_message() {
@@ -56,7 +55,7 @@ static ssize_t bim_read_full(int fd, unsigned char *into, size_t n) {
 }
 
 static int bim_gather_fd_blocking_checked(int fd, void **image, size_t *length) {
-  unsigned char preamble[8];
+  unsigned char preamble[sizeof(bim_image)];
   ssize_t got = bim_read_full(fd, preamble, sizeof preamble);
   if (got < 0) {
     int err = errno;

@@ -221,10 +221,9 @@ static void bim_write_array_elements(bim_writer &w, bim_element *array,
 void bim_write_image(bim_element *root, unsigned char *buffer, size_t length) {
   bim_root_info *ri = bim_info(root);
   bim_writer w{buffer, buffer + length};
-  w.bytes("bim", 3);
-  unsigned char flags = std::strchr(ri->format, 's') ? 2 : 0;
-  w.bytes(&flags, 1);
-  w.u32(uint32_t(length));
+  bim_image header{{'b', 'i', 'm'}, uint8_t(std::strchr(ri->format, 's') ? 2 : 0),
+                   uint32_t(length)};
+  w.bytes(&header, sizeof header);
   w.bytes(ri->format, std::strlen(ri->format) + 1);
   for (int32_t k = 0; k < ri->fixedCountNumber; ++k) w.u32(uint32_t(ri->fixedCounts[k]));
   bim_walk(root->children, [&](bim_element *e, int32_t rep, size_t) {

@@ -209,8 +209,14 @@ TEST_F(BimFile, AFileLoadOwnsItsMappingUntilTheNextLoadOrDestroy) {
   std::vector<uint8_t> image(size_);
   ASSERT_EQ(bim_dump(map_, BIM_TO_MEMORY | BIM_CALLER_BUFFER, image.data(), image.size()), 0);
   ASSERT_EQ(bim_load(m, BIM_TO_MEMORY, image.data(), image.size()), 0);
-  bim_destroy(m);
   EXPECT_EQ(allReports(), "");
+  // A failing unmap is reported; the release goes on.
+  ASSERT_EQ(bim_dump(map_, BIM_TO_FILE, path_.c_str()), 0);
+  ASSERT_EQ(bim_load(m, BIM_TO_FILE, path_.c_str()), 0);
+  bim_sys.munmap = Fake::munmap;
+  Fake::error = EIO;
+  bim_destroy(m);
+  EXPECT_EQ(allReports(), "[Failed to munmap: Input/output error\n]");
 }
 
 }  // namespace
