@@ -86,9 +86,7 @@ TEST_F(CoSimTest, ResetAndInitializeAgainRunsASecondSimulation) {
   }
 }
 
-// Needs fmi2FreeInstance to release the solver record of an instance that
-// was never terminated (fmiFreeSolverData); enabled once it does.
-TEST_F(CoSimTest, DISABLED_FreeWithoutTerminateReleasesTheIntegrator) {
+TEST_F(CoSimTest, FreeWithoutTerminateReleasesTheIntegrator) {
   ready();
   ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
   free();  // the fixture checks that every block went back
