@@ -279,3 +279,52 @@ TEST(ChangeTracking, OnlyRealChangesCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// String variables, on a record that has one (the model itself has none):
+// at most 500 characters stored, the full text logged, every set counted;
+// category 13 reads but is never written.
+TEST(StringVariables, SetStoresAtMost500CharactersAndGetReturnsTheOwnBuffer) {
+  fmihost::HostCallbacks host;
+  char buffer[kFmiStringBufferSize] = "start";
+  char *strings[2] = {buffer, nullptr};
+  int32_t iuser[kFmiIuserSize] = {};
+  fmiInstance c{};
+  c.functions = &host.functions();
+  c.pendingEnd = c.pendingText;
+  c.loggingOn = 1;
+  c.instanceName = const_cast<char *>("unit");
+  c.nstr = 1;
+  c.strings = strings;
+  c.iuser = iuser;
+  c.state = fmiStateContinuousTimeMode;
+  c.computedLevel = 15;  // nothing to evaluate
+
+  const fmi2ValueReference vr = 0x08000000, readOnly = 0x0D000000;
+  const std::string text(600, 't');
+  const fmi2String value = text.c_str();
+  ASSERT_EQ(fmiSetString(&c, &vr, 1, &value), fmi2OK);
+  EXPECT_EQ(std::string(buffer), text.substr(0, 500));
+  EXPECT_EQ(host.messages().back().message, "fmi2SetString: #s134217728# = " + text);
+  ASSERT_EQ(fmiSetString(&c, &vr, 1, &value), fmi2OK);
+  EXPECT_EQ(iuser[kIuserChangeCount], 2);  // also when the text did not change
+
+  for (fmi2ValueReference ref : {vr, readOnly}) {
+    SCOPED_TRACE(ref);
+    fmi2String got = nullptr;
+    ASSERT_EQ(fmiGetString(&c, &ref, 1, &got), fmi2OK);
+    EXPECT_EQ(got, buffer);
+    EXPECT_EQ(host.messages().back().message,
+              "fmi2GetString: #s" + std::to_string(ref) + "# = " + text.substr(0, 500));
+  }
+  EXPECT_EQ(fmiSetString(&c, &readOnly, 1, &value), fmi2Warning);
+  EXPECT_EQ(host.messages().back().message, "fmi2SetString: cannot set #s218103808#  ");
+  const fmi2ValueReference past = 0x08000001;
+  fmi2String got = nullptr;
+  EXPECT_EQ(fmiGetString(&c, &past, 1, &got), fmi2Warning);
+  EXPECT_EQ(got, nullptr);
+  EXPECT_EQ(iuser[kIuserChangeCount], 2);
+}
+
+}  // namespace
