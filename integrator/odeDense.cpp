@@ -18,13 +18,13 @@ DenseMatrix *DenseCreate(int m, int n) {
   if (m <= 0 || n <= 0) {
     return nullptr;
   }
-  auto *A = static_cast<DenseMatrix *>(std::calloc(1, sizeof(DenseMatrix)));
+  auto *A = static_cast<DenseMatrix *>(odeAllocZeroed(sizeof(DenseMatrix)));
   if (A == nullptr) {
     return nullptr;
   }
   size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
-  A->data = static_cast<double *>(std::malloc(sizeof(double) * count));
-  A->colPtrs = static_cast<double **>(std::malloc(sizeof(double *) * static_cast<size_t>(n)));
+  A->data = static_cast<double *>(odeAlloc(sizeof(double) * count));
+  A->colPtrs = static_cast<double **>(odeAlloc(sizeof(double *) * static_cast<size_t>(n)));
   if (A->data == nullptr || A->colPtrs == nullptr) {
     DenseFree(A);
     return nullptr;
@@ -53,7 +53,7 @@ DensePivots DensePivotsCreate(int n) {
   if (n <= 0) {
     return nullptr;
   }
-  return static_cast<DensePivots>(std::malloc(sizeof(std::int32_t) * static_cast<size_t>(n)));
+  return static_cast<DensePivots>(odeAlloc(sizeof(std::int32_t) * static_cast<size_t>(n)));
 }
 
 void DensePivotsFree(DensePivots p) { std::free(p); }
@@ -294,7 +294,7 @@ int OdeDense(OdeMemory *mem, long n) {
   mem->lsFree = nullptr;
   mem->lsMemory = nullptr;
 
-  auto *dls = static_cast<OdeDenseSolverMemory *>(std::calloc(1, sizeof(OdeDenseSolverMemory)));
+  auto *dls = static_cast<OdeDenseSolverMemory *>(odeAllocZeroed(sizeof(OdeDenseSolverMemory)));
   if (dls != nullptr) {
     dls->type = 1;
     dls->useDifferenceQuotients = 1;

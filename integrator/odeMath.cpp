@@ -1,7 +1,22 @@
-// The small math functions of the integrator, shared with the FMI layer.
+// The small math functions of the integrator, shared with the FMI layer,
+// and the one allocation seam of the integrator.
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
-#include "integrator/ode.h"
+#include "integrator/ode_impl.h"
+
+OdeAllocFn odeAllocHook = std::malloc;
+
+void *odeAlloc(std::size_t size) { return odeAllocHook(size); }
+
+void *odeAllocZeroed(std::size_t size) {
+  void *p = odeAlloc(size);
+  if (p != nullptr) {
+    std::memset(p, 0, size);
+  }
+  return p;
+}
 
 double odeAbs(double x) { return std::fabs(x); }
 

@@ -143,7 +143,7 @@ OdeMemory *OdeCreate(int lmm, int iter) {
                    "Illegal value for iter. The legal values are ODE_FUNCTIONAL and ODE_NEWTON.");
     return nullptr;
   }
-  auto *mem = static_cast<OdeMemory *>(std::calloc(1, sizeof(OdeMemory)));
+  auto *mem = static_cast<OdeMemory *>(odeAllocZeroed(sizeof(OdeMemory)));
   if (mem == nullptr) {
     odeReportError(nullptr, 0, "ODE", "OdeCreate", "Allocation of ode_mem failed.");
     return nullptr;
@@ -281,13 +281,13 @@ int OdeRootInit(OdeMemory *mem, int numRoots, OdeRootFunction g) {
   size_t nd = sizeof(double) * static_cast<size_t>(nrt);
   size_t ni = sizeof(int) * static_cast<size_t>(nrt);
   const char *module = "ODE";
-  bool ok = (mem->gLow = static_cast<double *>(std::malloc(nd))) != nullptr &&
-            (mem->gHigh = static_cast<double *>(std::malloc(nd))) != nullptr &&
-            (mem->gRoot = static_cast<double *>(std::malloc(nd))) != nullptr &&
-            (mem->rootInfo = static_cast<int *>(std::malloc(ni))) != nullptr &&
-            (mem->rootDirection = static_cast<int *>(std::malloc(ni))) != nullptr;
+  bool ok = (mem->gLow = static_cast<double *>(odeAlloc(nd))) != nullptr &&
+            (mem->gHigh = static_cast<double *>(odeAlloc(nd))) != nullptr &&
+            (mem->gRoot = static_cast<double *>(odeAlloc(nd))) != nullptr &&
+            (mem->rootInfo = static_cast<int *>(odeAlloc(ni))) != nullptr &&
+            (mem->rootDirection = static_cast<int *>(odeAlloc(ni))) != nullptr;
   if (ok) {
-    mem->rootActive = static_cast<int *>(std::malloc(ni));
+    mem->rootActive = static_cast<int *>(odeAlloc(ni));
     ok = mem->rootActive != nullptr;
     module = "ODES";
   }
@@ -487,7 +487,7 @@ constexpr FlagName flagNames[] = {
 
 char *OdeFlagText(int flag) {
   constexpr size_t size = 24;
-  auto *text = static_cast<char *>(std::malloc(size));
+  auto *text = static_cast<char *>(odeAlloc(size));
   if (text == nullptr) {
     return nullptr;
   }

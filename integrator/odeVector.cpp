@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "integrator/ode.h"
+#include "integrator/ode_impl.h"
 
 namespace {
 
@@ -23,17 +23,17 @@ OdeVector serialDuplicateEmpty(OdeVector w) {
   if (w == nullptr) {
     return nullptr;
   }
-  auto *v = static_cast<OdeVectorRecord *>(std::malloc(sizeof(OdeVectorRecord)));
+  auto *v = static_cast<OdeVectorRecord *>(odeAlloc(sizeof(OdeVectorRecord)));
   if (v == nullptr) {
     return nullptr;
   }
-  auto *ops = static_cast<OdeVectorOps *>(std::malloc(sizeof(OdeVectorOps)));
+  auto *ops = static_cast<OdeVectorOps *>(odeAlloc(sizeof(OdeVectorOps)));
   if (ops == nullptr) {
     std::free(v);
     return nullptr;
   }
   std::memcpy(ops, w->ops, sizeof(OdeVectorOps));
-  auto *c = static_cast<OdeVectorSerialContent *>(std::malloc(sizeof(OdeVectorSerialContent)));
+  auto *c = static_cast<OdeVectorSerialContent *>(odeAlloc(sizeof(OdeVectorSerialContent)));
   if (c == nullptr) {
     std::free(ops);
     std::free(v);
@@ -54,7 +54,7 @@ OdeVector serialDuplicate(OdeVector w) {
   }
   int n = len(w);
   if (n > 0) {
-    auto *d = static_cast<double *>(std::malloc(sizeof(double) * static_cast<size_t>(n)));
+    auto *d = static_cast<double *>(odeAlloc(sizeof(double) * static_cast<size_t>(n)));
     if (d == nullptr) {
       OdeVecDispose_Serial(v);
       return nullptr;
@@ -340,17 +340,17 @@ constexpr OdeVectorOps serialOps = {
 // ---------------------------------------------------------------------------
 
 OdeVector OdeVecNewEmpty_Serial(int length) {
-  auto *v = static_cast<OdeVectorRecord *>(std::malloc(sizeof(OdeVectorRecord)));
+  auto *v = static_cast<OdeVectorRecord *>(odeAlloc(sizeof(OdeVectorRecord)));
   if (v == nullptr) {
     return nullptr;
   }
-  auto *ops = static_cast<OdeVectorOps *>(std::malloc(sizeof(OdeVectorOps)));
+  auto *ops = static_cast<OdeVectorOps *>(odeAlloc(sizeof(OdeVectorOps)));
   if (ops == nullptr) {
     std::free(v);
     return nullptr;
   }
   *ops = serialOps;
-  auto *c = static_cast<OdeVectorSerialContent *>(std::malloc(sizeof(OdeVectorSerialContent)));
+  auto *c = static_cast<OdeVectorSerialContent *>(odeAlloc(sizeof(OdeVectorSerialContent)));
   if (c == nullptr) {
     std::free(ops);
     std::free(v);
@@ -370,7 +370,7 @@ OdeVector OdeVecNew_Serial(int length) {
     return nullptr;
   }
   if (length > 0) {
-    auto *d = static_cast<double *>(std::malloc(sizeof(double) * static_cast<size_t>(length)));
+    auto *d = static_cast<double *>(odeAlloc(sizeof(double) * static_cast<size_t>(length)));
     if (d == nullptr) {
       OdeVecDispose_Serial(v);
       return nullptr;

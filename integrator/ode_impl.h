@@ -3,6 +3,7 @@
 // use integrator/ode.h only.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "integrator/ode.h"
@@ -159,6 +160,14 @@ struct OdeDenseSolverMemory {
   int numRhsEvalsDQ;          // right-hand sides spent on difference quotients
   int lastFlag;
 };
+
+// Every allocation of the integrator goes through odeAlloc, which calls
+// odeAllocHook (std::malloc unless a test installs one that fails on
+// purpose); everything is released with std::free.
+using OdeAllocFn = void *(*)(std::size_t size);
+extern OdeAllocFn odeAllocHook;
+void *odeAlloc(std::size_t size);
+void *odeAllocZeroed(std::size_t size);
 
 // One report through the record's error handler (or to standard error
 // without a record).  printf-style format, 256 characters at most.
