@@ -278,7 +278,9 @@ fmi2Status fmiTerminateME(fmiInstance *c) {
   if (!fmiCheckState(c, fmiFunction::Terminate)) return fmi2Warning;
   fmiLog(c, c->instanceName, fmi2OK, "", "fmi2Terminate");
   fmi2Status status = fmi2OK;
-  if (c->lastQiErr == 0 && c->terminatedByModel == 0) {
+  // An instance that is not initialized (never, or not since a reset) has no
+  // simulation to end: its terminal section does not run.
+  if (c->lastQiErr == 0 && c->terminatedByModel == 0 && c->state != fmiStateInstantiated) {
     int32_t request = kRequestTerminal;
     callDriver(c, &request);
     if (isSuccessCode(c->lastQiErr)) c->lastQiErr = 0;

@@ -203,6 +203,32 @@ TEST_F(Lifecycle, TerminateResetAndInitializeAgain) {
   EXPECT_DOUBLE_EQ(real(e2e::vrOutflow), e2e::kOutflow0);
 }
 
+// Terminate before initialization, or after a reset, ends an instance that
+// has no simulation running: no terminal section, fmi2OK.
+TEST_F(Lifecycle, TerminateOfAnInstanceNotInitialized) {
+  for (bool afterReset : {false, true}) {
+    SCOPED_TRACE(afterReset ? "after reset" : "right after instantiation");
+    if (afterReset) {
+      initialized();
+      ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);
+    } else {
+      instantiate();
+    }
+    host_.clearMessages();
+    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2OK);
+    ASSERT_EQ(host_.messages().size(), 1u) << host_.dump();
+    EXPECT_EQ(last().message, "fmi2Terminate");
+    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning);
+    // Reset and a full run work as after any terminate.
+    ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);
+    ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
+    ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
+    EXPECT_DOUBLE_EQ(real(e2e::vrLevel), 3.0);
+    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2OK) << host_.dump();
+    free();
+  }
+}
+
 TEST_F(Lifecycle, ResetInContinuousTimeTerminatesFirst) {
   continuousTime();
   host_.clearMessages();
