@@ -258,3 +258,26 @@ TEST(OdeStepStop, StopsAfterTheStepWhereItFires) {
   EXPECT_NEAR(ode[0], std::exp(-target), 10 * p.atol[0]);
   EXPECT_GT(ode.mem->tcur, target);
 }
+
+TEST(OdeRoots, TwoFunctionsChangingSignTogetherAreBothMarked) {
+  Problem p = constantState();
+  // Both cross at t = 1 (one rising, one falling); a third crosses later.
+  p.roots = [](double t, const double *, double *g) {
+    g[0] = t - 1.0;
+    g[1] = 3.0 * (1.0 - t);
+    g[2] = t - 3.0;
+    return 0;
+  };
+  Integrator ode(p, ODE_BDF, ODE_NEWTON, 0.0, {1.0}, 3);
+  ASSERT_EQ(OdeSetInitStep(ode.mem, 0.3), ODE_SUCCESS);
+  double tret = 0.0;
+  ASSERT_EQ(ode.solve(2.0, &tret), ODE_ROOT_RETURN);
+  EXPECT_NEAR(tret, 1.0, 1e-9);
+  EXPECT_EQ(ode.mem->rootInfo[0], 1);
+  EXPECT_EQ(ode.mem->rootInfo[1], -1);
+  EXPECT_EQ(ode.mem->rootInfo[2], 0);
+  ASSERT_EQ(ode.solve(5.0, &tret), ODE_ROOT_RETURN);
+  EXPECT_NEAR(tret, 3.0, 1e-9);
+  EXPECT_EQ(ode.mem->rootInfo[0], 0);
+  EXPECT_EQ(ode.mem->rootInfo[2], 1);
+}
