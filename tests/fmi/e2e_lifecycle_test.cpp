@@ -22,23 +22,6 @@ TEST_F(Lifecycle, InstantiateAndFreeReturnEveryBlock) {
   EXPECT_EQ(last().message, "fmiFreeModelInstance");
 }
 
-// An instance freed while it runs, without terminate, gives back every
-// block, the Co-Simulation integrator's record included (the fixture checks).
-TEST_F(Lifecycle, FreeWhileRunningReturnsEveryBlock) {
-  for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
-    SCOPED_TRACE(type);
-    ASSERT_NE(instantiate(type), nullptr);
-    ASSERT_EQ(fmi().fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
-    ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
-    ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
-    if (type == fmi2CoSimulation) {
-      ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK) << host_.dump();
-    }
-    free();
-    EXPECT_EQ(fmihost::liveBlocks(), liveBefore_);
-  }
-}
-
 // Every allocation of instantiation fails once in turn: each failure gives a
 // null instance, "Instantiation failed" (except for the record itself, which
 // fails silently) and no leaked block.
