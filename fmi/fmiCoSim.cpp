@@ -384,7 +384,10 @@ fmi2Status fmiTerminateCS(fmiInstance *instance) {
     return fmi2Warning;
   }
   fmi2Status result = fmi2OK;
-  if (instance->lastQiErr == 0 && instance->terminatedByModel == 0) {
+  // An instance that is not initialized (never, or not since a reset) has no
+  // simulation to end: its terminal section does not run.
+  if (instance->lastQiErr == 0 && instance->terminatedByModel == 0 &&
+      instance->state != fmiStateInstantiated) {
     result = terminalSection(instance);
   }
   if (!inlineIntegration(instance)) fmiFinishSolver(instance);

@@ -24,6 +24,7 @@
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "source/dsblock5/modulepath.h"
+#include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
@@ -118,6 +119,15 @@ void copyStringText(char *buffer, const char *text) {
          allocateArray(c, c->extra1, c->nExtra1 + 1) &&
          allocateArray(c, c->extra2, c->nExtra2 + 1) &&
          allocateArray(c, c->booleanResetValues, booleanResetCount + 1);
+}
+
+// declare_ runs outside any evaluation, so a model error it raises needs a
+// recovery point of its own: it then counts as a failed declare_ (QiErr 1)
+// and the instantiation or reset fails cleanly instead of losing the record.
+void declareStartValues(fmiInstance *c, char **strings, int32_t *qiErr) {
+  ErrorRecoveryScope recovery;
+  if (!recovery.run([&] { declare_(c->x, c->p, c->u, c->nominals, strings, qiErr, 0, nullptr); }))
+    *qiErr = 1;
 }
 
 // declare_ leaves the addresses of the start texts in strings; each entry is
@@ -219,7 +229,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
     c->jacobianOutdated = 1;
 
     int32_t qiErr = 0;
-    declare_(c->x, c->p, c->u, c->nominals, c->strings, &qiErr, 0, nullptr);
+    declareStartValues(c, c->strings, &qiErr);
     if (!createStringBuffers(c)) break;
     if (qiErr != 0) {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: declare_ failed, QiErr = %d",
@@ -323,7 +333,7 @@ fmi2Status fmiReset(fmiInstance *c) {
     }
   }
   int32_t qiErr = 0;
-  declare_(c->x, c->p, c->u, c->nominals, c->stringStarts, &qiErr, 0, nullptr);
+  declareStartValues(c, c->stringStarts, &qiErr);
   for (uint32_t i = 0; i < c->nstr; ++i) copyStringText(c->strings[i], c->stringStarts[i]);
   std::fill_n(c->y, c->ny, 0.0);
   std::fill_n(c->w, c->nw, 0.0);

@@ -86,6 +86,31 @@ TEST_F(CoSimTest, ResetAndInitializeAgainRunsASecondSimulation) {
   }
 }
 
+// Terminate right after instantiation, or after a reset, has no simulation
+// to end: no terminal section, fmi2OK, and the instance runs normally after
+// a reset.
+TEST_F(CoSimTest, TerminateOfAnInstanceNotInitialized) {
+  for (bool afterReset : {false, true}) {
+    SCOPED_TRACE(afterReset ? "after reset" : "right after instantiation");
+    if (afterReset) {
+      ready();
+      ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
+      ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);
+    } else {
+      instantiate(fmi2CoSimulation);
+    }
+    terminate();
+    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning);
+    ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK);
+    ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK) << host_.dump();
+    ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
+    ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK) << host_.dump();
+    EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(1.0), 1e-4 * cs::exactLevel(1.0));
+    terminate();
+    free();
+  }
+}
+
 TEST_F(CoSimTest, FreeWithoutTerminateReleasesTheIntegrator) {
   ready();
   ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
