@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in build-bench/ (Release) and runs them: the
+# integrator on its test problems, and a Co-Simulation run of the vessel
+# through the shared library.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j"$(nproc)" --target integrator_bench cosim_bench
+build-bench/bench/integrator_bench
+build-bench/bench/cosim_bench
