@@ -6,25 +6,11 @@
 // has no logger to report to and gets fmi2Error silently; a null array with a
 // non-zero count is refused with fmi2Error before anything is read.
 #include "fmi/fmi2.h"
+#include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiStateMachine.h"
 
 namespace {
-
-template <typename Body>
-fmi2Status guarded(fmi2Component component, const char *name, Body &&body) {
-  if (component == nullptr) return fmi2Error;
-  auto *c = static_cast<fmiInstance *>(component);
-  try {
-    return body(c);
-  } catch (...) {
-    try {  // the report goes to the host's logger, which may throw as well
-      fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
-    } catch (...) {
-    }
-    return fmi2Error;
-  }
-}
 
 // True when the pointer may be used for count elements; otherwise logs the
 // refusal.
@@ -39,7 +25,7 @@ template <typename Value, typename Body>
 fmi2Status access(fmi2Component component, fmiFunction f, const fmi2ValueReference vr[],
                   size_t nvr, Value value, Body &&body) {
   const char *name = fmiFunctionName(f);
-  return guarded(component, name, [&](fmiInstance *c) {
+  return fmiGuarded(component, name, [&](fmiInstance *c) {
     if (!usable(c, name, "vr", vr, nvr) || !usable(c, name, "value", value, nvr)) {
       return fmi2Error;
     }
@@ -51,7 +37,7 @@ template <typename Body>
 fmi2Status continuous(fmi2Component component, fmiFunction f, const char *argument,
                       const void *values, size_t n, Body &&body) {
   const char *name = fmiFunctionName(f);
-  return guarded(component, name, [&](fmiInstance *c) {
+  return fmiGuarded(component, name, [&](fmiInstance *c) {
     if (!usable(c, name, argument, values, n)) return fmi2Error;
     return body(c);
   });
@@ -67,7 +53,7 @@ const char *fmi2GetVersion(void) { return fmi2Version; }
 
 fmi2Status fmi2SetDebugLogging(fmi2Component component, fmi2Boolean loggingOn,
                                size_t /*nCategories*/, const fmi2String /*categories*/[]) {
-  return guarded(component, "fmi2SetDebugLogging", [&](fmiInstance *c) {
+  return fmiGuarded(component, "fmi2SetDebugLogging", [&](fmiInstance *c) {
     c->loggingOn = loggingOn;
     return fmi2OK;
   });
@@ -105,14 +91,14 @@ void fmi2FreeInstance(fmi2Component component) {
 fmi2Status fmi2SetupExperiment(fmi2Component component, fmi2Boolean toleranceDefined,
                                fmi2Real tolerance, fmi2Real startTime,
                                fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
-  return guarded(component, "fmi2SetupExperiment", [&](fmiInstance *c) {
+  return fmiGuarded(component, "fmi2SetupExperiment", [&](fmiInstance *c) {
     return fmiSetupExperiment(c, toleranceDefined, tolerance, startTime, stopTimeDefined,
                               stopTime);
   });
 }
 
 fmi2Status fmi2EnterInitializationMode(fmi2Component component) {
-  return guarded(component, "fmi2EnterInitializationMode", [&](fmiInstance *c) {
+  return fmiGuarded(component, "fmi2EnterInitializationMode", [&](fmiInstance *c) {
     if (c->fmuType == fmi2CoSimulation) {
       return fmiEnterInitializationModeCS(c, c->tolerance, c->startTime, c->stopTimeDefined,
                                           c->stopTime);
@@ -122,17 +108,17 @@ fmi2Status fmi2EnterInitializationMode(fmi2Component component) {
 }
 
 fmi2Status fmi2ExitInitializationMode(fmi2Component component) {
-  return guarded(component, "fmi2ExitInitializationMode", fmiExitInitializationMode);
+  return fmiGuarded(component, "fmi2ExitInitializationMode", fmiExitInitializationMode);
 }
 
 fmi2Status fmi2Terminate(fmi2Component component) {
-  return guarded(component, "fmi2Terminate", [&](fmiInstance *c) {
+  return fmiGuarded(component, "fmi2Terminate", [&](fmiInstance *c) {
     return c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
   });
 }
 
 fmi2Status fmi2Reset(fmi2Component component) {
-  return guarded(component, "fmi2Reset", fmiReset);
+  return fmiGuarded(component, "fmi2Reset", fmiReset);
 }
 
 fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
@@ -176,19 +162,19 @@ fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t 
 }
 
 fmi2Status fmi2EnterEventMode(fmi2Component component) {
-  return guarded(component, "fmi2EnterEventMode", fmiEnterEventMode);
+  return fmiGuarded(component, "fmi2EnterEventMode", fmiEnterEventMode);
 }
 
 fmi2Status fmi2NewDiscreteStates(fmi2Component component, fmi2EventInfo *eventInfo) {
   const char *name = fmiFunctionName(fmiFunction::NewDiscreteStates);
-  return guarded(component, name, [&](fmiInstance *c) {
+  return fmiGuarded(component, name, [&](fmiInstance *c) {
     if (!usable(c, name, "eventInfo", eventInfo)) return fmi2Error;
     return fmiNewDiscreteStates(c, eventInfo);
   });
 }
 
 fmi2Status fmi2EnterContinuousTimeMode(fmi2Component component) {
-  return guarded(component, "fmi2EnterContinuousTimeMode", fmiEnterContinuousTimeMode);
+  return fmiGuarded(component, "fmi2EnterContinuousTimeMode", fmiEnterContinuousTimeMode);
 }
 
 fmi2Status fmi2CompletedIntegratorStep(fmi2Component component,
@@ -196,7 +182,7 @@ fmi2Status fmi2CompletedIntegratorStep(fmi2Component component,
                                        fmi2Boolean *enterEventMode,
                                        fmi2Boolean *terminateSimulation) {
   const char *name = fmiFunctionName(fmiFunction::CompletedIntegratorStep);
-  return guarded(component, name, [&](fmiInstance *c) {
+  return fmiGuarded(component, name, [&](fmiInstance *c) {
     if (!usable(c, name, "enterEventMode", enterEventMode) ||
         !usable(c, name, "terminateSimulation", terminateSimulation)) {
       return fmi2Error;
@@ -207,7 +193,7 @@ fmi2Status fmi2CompletedIntegratorStep(fmi2Component component,
 }
 
 fmi2Status fmi2SetTime(fmi2Component component, fmi2Real time) {
-  return guarded(component, "fmi2SetTime", [&](fmiInstance *c) { return fmiSetTime(c, time); });
+  return fmiGuarded(component, "fmi2SetTime", [&](fmiInstance *c) { return fmiSetTime(c, time); });
 }
 
 fmi2Status fmi2SetContinuousStates(fmi2Component c, const fmi2Real x[], size_t nx) {

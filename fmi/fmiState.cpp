@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 
+#include "fmi/fmiGuarded.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/delay.h"
@@ -409,32 +410,20 @@ fmi2Status freeState(fmiInstance *c, fmi2FMUstate *state) {
   return fmi2OK;
 }
 
-template <typename Body>
-fmi2Status guarded(fmi2Component component, const char *name, Body &&body) {
-  if (component == nullptr) return fmi2Error;
-  auto *c = static_cast<fmiInstance *>(component);
-  try {
-    return body(c);
-  } catch (...) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
-    return fmi2Error;
-  }
-}
-
 }  // namespace
 
 extern "C" {
 
 fmi2Status fmi2GetFMUstate(fmi2Component c, fmi2FMUstate *state) {
-  return guarded(c, kGetName, [&](fmiInstance *i) { return getState(i, state); });
+  return fmiGuarded(c, kGetName, [&](fmiInstance *i) { return getState(i, state); });
 }
 
 fmi2Status fmi2SetFMUstate(fmi2Component c, fmi2FMUstate state) {
-  return guarded(c, kSetName, [&](fmiInstance *i) { return setState(i, state); });
+  return fmiGuarded(c, kSetName, [&](fmiInstance *i) { return setState(i, state); });
 }
 
 fmi2Status fmi2FreeFMUstate(fmi2Component c, fmi2FMUstate *state) {
-  return guarded(c, kFreeName, [&](fmiInstance *i) { return freeState(i, state); });
+  return fmiGuarded(c, kFreeName, [&](fmiInstance *i) { return freeState(i, state); });
 }
 
 }  // extern "C"

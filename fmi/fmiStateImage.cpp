@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "bim/bim.h"
+#include "fmi/fmiGuarded.h"
 #include "fmi/fmiState.h"
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/delay.h"
@@ -386,18 +387,6 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
   return fmi2OK;
 }
 
-template <typename Body>
-fmi2Status guarded(fmi2Component component, const char *name, Body &&body) {
-  if (component == nullptr) return fmi2Error;
-  auto *c = static_cast<fmiInstance *>(component);
-  try {
-    return body(c);
-  } catch (...) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
-    return fmi2Error;
-  }
-}
-
 }  // namespace
 
 uint32_t fmiDelayImageLength(fmiInstance *record) {
@@ -440,21 +429,21 @@ bim_element *createBimMap(fmiInstance *r, bim_binary *runtimeImage, fmiInstance 
 extern "C" {
 
 fmi2Status fmi2SerializedFMUstateSize(fmi2Component c, fmi2FMUstate state, size_t *size) {
-  return guarded(c, kSizeName, [&](fmiInstance *i) {
+  return fmiGuarded(c, kSizeName, [&](fmiInstance *i) {
     return serializedSize(i, static_cast<fmiInstance *>(state), size);
   });
 }
 
 fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUstate state, fmi2Byte buffer[],
                                  size_t size) {
-  return guarded(c, kSerializeName, [&](fmiInstance *i) {
+  return fmiGuarded(c, kSerializeName, [&](fmiInstance *i) {
     return serialize(i, static_cast<fmiInstance *>(state), buffer, size);
   });
 }
 
 fmi2Status fmi2DeSerializeFMUstate(fmi2Component c, const fmi2Byte buffer[], size_t size,
                                    fmi2FMUstate *state) {
-  return guarded(c, kSerializeName, [&](fmiInstance *i) {
+  return fmiGuarded(c, kSerializeName, [&](fmiInstance *i) {
     return deserialize(i, buffer, size, state);
   });
 }
