@@ -19,42 +19,41 @@ OdeVectorSerialContent *content(OdeVector v) {
 int len(OdeVector v) { return content(v)->length; }
 double *dat(OdeVector v) { return content(v)->data; }
 
-OdeVector serialDuplicateEmpty(OdeVector w) {
-  if (w == nullptr) {
-    return nullptr;
-  }
+// A vector record of the given length with its own copy of ops and no data
+// (record, ops and content are allocated in that order).
+OdeVector newEmpty(int length, const OdeVectorOps &ops) {
   auto *v = static_cast<OdeVectorRecord *>(odeAlloc(sizeof(OdeVectorRecord)));
   if (v == nullptr) {
     return nullptr;
   }
-  auto *ops = static_cast<OdeVectorOps *>(odeAlloc(sizeof(OdeVectorOps)));
-  if (ops == nullptr) {
+  auto *o = static_cast<OdeVectorOps *>(odeAlloc(sizeof(OdeVectorOps)));
+  if (o == nullptr) {
     std::free(v);
     return nullptr;
   }
-  std::memcpy(ops, w->ops, sizeof(OdeVectorOps));
+  std::memcpy(o, &ops, sizeof(OdeVectorOps));
   auto *c = static_cast<OdeVectorSerialContent *>(odeAlloc(sizeof(OdeVectorSerialContent)));
   if (c == nullptr) {
-    std::free(ops);
+    std::free(o);
     std::free(v);
     return nullptr;
   }
-  c->length = len(w);
+  c->length = length;
   c->ownsData = 0;
   c->data = nullptr;
   v->content = c;
-  v->ops = ops;
+  v->ops = o;
   return v;
 }
 
-OdeVector serialDuplicate(OdeVector w) {
-  OdeVector v = serialDuplicateEmpty(w);
+// newEmpty with data of its own (none for a length of 0).
+OdeVector newOwning(int length, const OdeVectorOps &ops) {
+  OdeVector v = newEmpty(length, ops);
   if (v == nullptr) {
     return nullptr;
   }
-  int n = len(w);
-  if (n > 0) {
-    auto *d = static_cast<double *>(odeAlloc(sizeof(double) * static_cast<size_t>(n)));
+  if (length > 0) {
+    auto *d = static_cast<double *>(odeAlloc(sizeof(double) * static_cast<size_t>(length)));
     if (d == nullptr) {
       OdeVecDispose_Serial(v);
       return nullptr;
@@ -63,6 +62,20 @@ OdeVector serialDuplicate(OdeVector w) {
     content(v)->ownsData = 1;
   }
   return v;
+}
+
+OdeVector serialDuplicateEmpty(OdeVector w) {
+  if (w == nullptr) {
+    return nullptr;
+  }
+  return newEmpty(len(w), *w->ops);
+}
+
+OdeVector serialDuplicate(OdeVector w) {
+  if (w == nullptr) {
+    return nullptr;
+  }
+  return newOwning(len(w), *w->ops);
 }
 
 void serialStorageSize(OdeVector v, long *realWords, long *integerWords) {
@@ -206,7 +219,8 @@ double serialMaxAbs(OdeVector x) {
   return m;
 }
 
-double serialWeightedRms(OdeVector x, OdeVector w) {
+// The sum of (x[i]*w[i])^2 in index order.
+double weightedSquareSum(OdeVector x, OdeVector w) {
   int n = len(x);
   const double *xd = dat(x);
   const double *wd = dat(w);
@@ -215,7 +229,11 @@ double serialWeightedRms(OdeVector x, OdeVector w) {
     double p = xd[i] * wd[i];
     sum += p * p;
   }
-  return odeSafeSqrt(sum / n);
+  return sum;
+}
+
+double serialWeightedRms(OdeVector x, OdeVector w) {
+  return odeSafeSqrt(weightedSquareSum(x, w) / len(x));
 }
 
 double serialWeightedRmsMasked(OdeVector x, OdeVector w, OdeVector id) {
@@ -244,15 +262,7 @@ double serialMinElement(OdeVector x) {
 }
 
 double serialWeightedL2(OdeVector x, OdeVector w) {
-  int n = len(x);
-  const double *xd = dat(x);
-  const double *wd = dat(w);
-  double sum = 0.0;
-  for (int i = 0; i < n; ++i) {
-    double p = xd[i] * wd[i];
-    sum += p * p;
-  }
-  return odeSafeSqrt(sum);
+  return odeSafeSqrt(weightedSquareSum(x, w));
 }
 
 double serialAbsSum(OdeVector x) {
@@ -339,47 +349,9 @@ constexpr OdeVectorOps serialOps = {
 // Serial constructors
 // ---------------------------------------------------------------------------
 
-OdeVector OdeVecNewEmpty_Serial(int length) {
-  auto *v = static_cast<OdeVectorRecord *>(odeAlloc(sizeof(OdeVectorRecord)));
-  if (v == nullptr) {
-    return nullptr;
-  }
-  auto *ops = static_cast<OdeVectorOps *>(odeAlloc(sizeof(OdeVectorOps)));
-  if (ops == nullptr) {
-    std::free(v);
-    return nullptr;
-  }
-  *ops = serialOps;
-  auto *c = static_cast<OdeVectorSerialContent *>(odeAlloc(sizeof(OdeVectorSerialContent)));
-  if (c == nullptr) {
-    std::free(ops);
-    std::free(v);
-    return nullptr;
-  }
-  c->length = length;
-  c->ownsData = 0;
-  c->data = nullptr;
-  v->content = c;
-  v->ops = ops;
-  return v;
-}
+OdeVector OdeVecNewEmpty_Serial(int length) { return newEmpty(length, serialOps); }
 
-OdeVector OdeVecNew_Serial(int length) {
-  OdeVector v = OdeVecNewEmpty_Serial(length);
-  if (v == nullptr) {
-    return nullptr;
-  }
-  if (length > 0) {
-    auto *d = static_cast<double *>(odeAlloc(sizeof(double) * static_cast<size_t>(length)));
-    if (d == nullptr) {
-      OdeVecDispose_Serial(v);
-      return nullptr;
-    }
-    content(v)->data = d;
-    content(v)->ownsData = 1;
-  }
-  return v;
-}
+OdeVector OdeVecNew_Serial(int length) { return newOwning(length, serialOps); }
 
 OdeVector OdeVecMake_Serial(int length, double *data) {
   OdeVector v = OdeVecNewEmpty_Serial(length);
