@@ -44,11 +44,32 @@ private:
 // values; anything else is no member of any class.
 bool classifiable(int c) { return c == EOF || (c >= 0 && c <= UCHAR_MAX); }
 
-template <class WithLocale, class Plain>
-int classify(int c, WithLocale withLocale, Plain plain) {
-  if (!classifiable(c)) return 0;
+// A character function under the "C" object (in the current locale when the
+// object is missing); values outside its domain give outside.
+int inCLocale(int c, int (*withLocale)(int, locale_t), int (*plain)(int), int outside) {
+  if (!classifiable(c)) return outside;
   locale_t loc = *getCLocale();
   return loc != nullptr ? withLocale(c, loc) : plain(c);
+}
+
+// The scans: the standard function under the "C" locale.
+__attribute__((format(scanf, 2, 3))) int scanStream(std::FILE *stream, const char *format,
+                                                     ...) {
+  CLocaleScope scope;
+  va_list args;
+  va_start(args, format);
+  int n = std::vfscanf(stream, format, args);
+  va_end(args);
+  return n;
+}
+
+__attribute__((format(scanf, 2, 3))) int scanText(const char *text, const char *format, ...) {
+  CLocaleScope scope;
+  va_list args;
+  va_start(args, format);
+  int n = std::vsscanf(text, format, args);
+  va_end(args);
+  return n;
 }
 
 } // namespace
@@ -94,167 +115,91 @@ int stricmpC(const char *a, const char *b) {
   return loc != nullptr ? strcasecmp_l(a, b, loc) : strcasecmp(a, b);
 }
 
-int isalnumC(int c) {
-  return classify(c, [](int x, locale_t l) { return isalnum_l(x, l); },
-                  [](int x) { return std::isalnum(x); });
-}
-int isalphaC(int c) {
-  return classify(c, [](int x, locale_t l) { return isalpha_l(x, l); },
-                  [](int x) { return std::isalpha(x); });
-}
-int isdigitC(int c) {
-  return classify(c, [](int x, locale_t l) { return isdigit_l(x, l); },
-                  [](int x) { return std::isdigit(x); });
-}
-int islowerC(int c) {
-  return classify(c, [](int x, locale_t l) { return islower_l(x, l); },
-                  [](int x) { return std::islower(x); });
-}
-int isupperC(int c) {
-  return classify(c, [](int x, locale_t l) { return isupper_l(x, l); },
-                  [](int x) { return std::isupper(x); });
-}
-int isspaceC(int c) {
-  return classify(c, [](int x, locale_t l) { return isspace_l(x, l); },
-                  [](int x) { return std::isspace(x); });
-}
-int toupperC(int c) {
-  if (!classifiable(c)) return c;
-  locale_t loc = *getCLocale();
-  return loc != nullptr ? toupper_l(c, loc) : std::toupper(c);
-}
-int tolowerC(int c) {
-  if (!classifiable(c)) return c;
-  locale_t loc = *getCLocale();
-  return loc != nullptr ? tolower_l(c, loc) : std::tolower(c);
-}
+int isalnumC(int c) { return inCLocale(c, isalnum_l, isalnum, 0); }
+int isalphaC(int c) { return inCLocale(c, isalpha_l, isalpha, 0); }
+int isdigitC(int c) { return inCLocale(c, isdigit_l, isdigit, 0); }
+int islowerC(int c) { return inCLocale(c, islower_l, islower, 0); }
+int isupperC(int c) { return inCLocale(c, isupper_l, isupper, 0); }
+int isspaceC(int c) { return inCLocale(c, isspace_l, isspace, 0); }
+int toupperC(int c) { return inCLocale(c, toupper_l, toupper, c); }
+int tolowerC(int c) { return inCLocale(c, tolower_l, tolower, c); }
 
 // ---- stream scans ----------------------------------------------------------
 
-int fscanfWordC(std::FILE *stream, char *word) {
-  CLocaleScope scope;
-  return std::fscanf(stream, "%255s", word);
-}
+int fscanfWordC(std::FILE *stream, char *word) { return scanStream(stream, "%255s", word); }
 
 int fscanfNameC(std::FILE *stream, char *name, char *next) {
-  CLocaleScope scope;
   // The name is everything up to the next '[' or backslash (bounded to 255
   // characters; the text "255s" behind the set is matched literally); the
   // second read takes the next non-blank character.
-  (void)std::fscanf(stream, "%255[^\\[]255s", name);
-  return std::fscanf(stream, "%1s", next);
+  (void)scanStream(stream, "%255[^\\[]255s", name);
+  return scanStream(stream, "%1s", next);
 }
 
-int fscanfDoubleC(std::FILE *stream, double *value) {
-  CLocaleScope scope;
-  return std::fscanf(stream, " %lg", value);
-}
+int fscanfDoubleC(std::FILE *stream, double *value) { return scanStream(stream, " %lg", value); }
 
 int fscanfDouble3C(std::FILE *stream, double *a, double *b, double *c) {
-  CLocaleScope scope;
-  return std::fscanf(stream, " %lg %lg %lg", a, b, c);
+  return scanStream(stream, " %lg %lg %lg", a, b, c);
 }
 
-int fscanfFloatC(std::FILE *stream, float *value) {
-  CLocaleScope scope;
-  return std::fscanf(stream, " %g", value);
-}
+int fscanfFloatC(std::FILE *stream, float *value) { return scanStream(stream, " %g", value); }
 
 // ---- text scans ------------------------------------------------------------
 
-int sscanfSkipIntC(const char *text, int *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %d", value);
-}
-int sscanfIC(const char *text, int *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%i", value);
-}
+int sscanfSkipIntC(const char *text, int *value) { return scanText(text, " %d", value); }
+int sscanfIC(const char *text, int *value) { return scanText(text, "%i", value); }
 int sscanfInt5C(const char *text, int *a, int *b, int *c, int *d, int *e) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %d %d %d %d %d", a, b, c, d, e);
+  return scanText(text, " %d %d %d %d %d", a, b, c, d, e);
 }
 int sscanfTripleC(const char *text, int *a, int *b, int *c) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%i/%i/%i", a, b, c);
+  return scanText(text, "%i/%i/%i", a, b, c);
 }
-int sscanfPairC(const char *text, int *a, int *b) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%i/%i", a, b);
-}
+int sscanfPairC(const char *text, int *a, int *b) { return scanText(text, "%i/%i", a, b); }
 int sscanfPairSlashesC(const char *text, int *a, int *b) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%i//%i", a, b);
+  return scanText(text, "%i//%i", a, b);
 }
-int sscanfFloatC(const char *text, float *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %g", value);
-}
-int sscanfUnsignedC(const char *text, unsigned *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%u", value);
-}
+int sscanfFloatC(const char *text, float *value) { return scanText(text, " %g", value); }
+int sscanfUnsignedC(const char *text, unsigned *value) { return scanText(text, "%u", value); }
 int sscanfIncludeC(const char *text, char *file) {
-  CLocaleScope scope;
-  return std::sscanf(text, "#include \"%255[^\"]\"", file);
+  return scanText(text, "#include \"%255[^\"]\"", file);
 }
-int sscanfFloatCommaC(const char *text, float *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %g,", value);
-}
-int sscanfDoubleC(const char *text, double *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %lg", value);
-}
+int sscanfFloatCommaC(const char *text, float *value) { return scanText(text, " %g,", value); }
+int sscanfDoubleC(const char *text, double *value) { return scanText(text, " %lg", value); }
 int sscanfRelationC(const char *text, char *relation, char *rest) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %255[<>=] %255s)", relation, rest);
+  return scanText(text, " %255[<>=] %255s)", relation, rest);
 }
 int sscanfSkipUnsignedC(const char *text, unsigned *value) {
-  CLocaleScope scope;
-  return std::sscanf(text, " %u", value);
+  return scanText(text, " %u", value);
 }
 int sscanfInt4CommaC(const char *text, int *a, int *b, int *c, int *d) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%i,%i,%i,%i,", a, b, c, d);
+  return scanText(text, "%i,%i,%i,%i,", a, b, c, d);
 }
 int sscanfDoubleCharC(const char *text, double *value, char *c) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%lg %c", value, c);
+  return scanText(text, "%lg %c", value, c);
 }
 int sscanfWordCountC(const char *text, char *word, int *consumed) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%255s%n", word, consumed);
+  return scanText(text, "%255s%n", word, consumed);
 }
-int sscanfWordC(const char *text, char *word) {
-  CLocaleScope scope;
-  return std::sscanf(text, "%255s", word);
-}
+int sscanfWordC(const char *text, char *word) { return scanText(text, "%255s", word); }
 
 // The caller's format decides the target types; the targets are passed on as
 // they came.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-int sscanf1C(const char *text, const char *format, void *a) {
-  CLocaleScope scope;
-  return std::sscanf(text, format, a);
-}
+int sscanf1C(const char *text, const char *format, void *a) { return scanText(text, format, a); }
 int sscanf3C(const char *text, const char *format, void *a, void *b, void *c) {
-  CLocaleScope scope;
-  return std::sscanf(text, format, a, b, c);
+  return scanText(text, format, a, b, c);
 }
 int sscanfC(const char *text, const char *format, void *a, void *b, void *c, void *d) {
-  CLocaleScope scope;
-  return std::sscanf(text, format, a, b, c, d);
+  return scanText(text, format, a, b, c, d);
 }
 int sscanf4C(const char *text, const char *format, void *a, void *b, void *c, void *d) {
   return sscanfC(text, format, a, b, c, d);
 }
 int sscanf5C(const char *text, const char *format, void *a, void *b, void *c, void *d,
              void *e) {
-  CLocaleScope scope;
-  return std::sscanf(text, format, a, b, c, d, e);
+  return scanText(text, format, a, b, c, d, e);
 }
 
 // ---- formatting ------------------------------------------------------------
