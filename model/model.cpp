@@ -17,34 +17,6 @@
 
 namespace {
 
-// Arguments shared by the hooks.
-struct EquationArgs {
-  double *time;
-  double *X;
-  void *reserved;
-  double *U;
-  double *DP;
-  int32_t *IP;
-  int32_t *LP;
-  double *F;
-  double *Y;
-  double *W;
-  double *Z;
-  double *DUSER;
-  int32_t *IUSER;
-  char **strings;
-  ModelInstanceData *instance;
-
-  void restartHook(int32_t flag) const {
-    dsrestarthook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                   strings, instance, flag);
-  }
-  void sectionHook(int32_t section, int32_t inlineStep) const {
-    dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                   strings, instance, section, inlineStep);
-  }
-};
-
 // sqrt(e) only for e >= 0; a negative or NaN argument is a model error.
 double guardedSqrt(double e, const char *text) {
   if (!(e >= 0.0)) {
@@ -127,8 +99,8 @@ void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
                   int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
                   double *Z, double *DUSER, int32_t *IUSER, char **strings,
                   ModelInstanceData *d, int32_t *QiErr) {
-  const EquationArgs args{time, X,  reserved, U,     DP,      IP, LP, F,
-                          Y,    W,  Z,        DUSER, IUSER,  strings, d};
+  const ModelHookArgs args{time, X, reserved, U,     DP,    IP,      LP, F,
+                           Y,    W, Z,        DUSER, IUSER, strings, d};
   const double &vornSurface = DP[0];
   const double &holeSurface = DP[1];
   const double &initialLevel = DP[2];

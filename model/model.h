@@ -69,6 +69,35 @@ void dsdefaultsectionhook_(double *time, double *X, void *reserved, double *U,
                            int32_t *IUSER, char **strings, int32_t section,
                            int32_t initialValue, int32_t eventFlagValue,
                            int32_t inlineStep);
+// The arguments the equations share with the hooks, in their order, with
+// the two hooks called on them.
+struct ModelHookArgs {
+  double *time;
+  double *X;
+  void *reserved;
+  double *U;
+  double *DP;
+  int32_t *IP;
+  int32_t *LP;
+  double *F;
+  double *Y;
+  double *W;
+  double *Z;
+  double *DUSER;
+  int32_t *IUSER;
+  char **strings;
+  ModelInstanceData *instance;
+
+  void restartHook(int32_t flag) const {
+    dsrestarthook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
+                   strings, instance, flag);
+  }
+  void sectionHook(int32_t section, int32_t inlineStep) const {
+    dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
+                   strings, instance, section, inlineStep);
+  }
+};
+
 void dsemptyhook_();
 int32_t dszerohook_();
 

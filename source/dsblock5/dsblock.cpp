@@ -35,36 +35,16 @@ int32_t increment(int32_t value) {
   return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
 }
 
-// The arguments of one call, as the equations and the hooks take them.
-struct Call {
+// The arguments of one call: those the hooks take as well, and the request,
+// the computed level and QiErr of the equations.
+struct Call : ModelHookArgs {
   int32_t *request;
   int32_t *computedLevel;
-  double *time;
-  double *X;
-  void *reserved;
-  double *U;
-  double *DP;
-  int32_t *IP;
-  int32_t *LP;
-  double *F;
-  double *Y;
-  double *W;
-  double *Z;
-  double *DUSER;
-  int32_t *IUSER;
-  char **strings;
-  ModelInstanceData *d;
   int32_t *QiErr;
 
   void equations() const {
     dsequations_(request, computedLevel, time, X, reserved, U, DP, IP, LP, F,
-                 Y, W, Z, DUSER, IUSER, strings, d, QiErr);
-  }
-  // Every change of lambda is announced to the model before it is evaluated
-  // again.
-  void restartHook() const {
-    dsrestarthook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                   strings, d, 0);
+                 Y, W, Z, DUSER, IUSER, strings, instance, QiErr);
   }
   bool quiet() const { return (IUSER[kIuserOptions] & kOptionQuiet) != 0; }
   bool eventLogging() const {
@@ -77,7 +57,7 @@ struct Call {
     return std::clamp(kernelDimensions.nrel, 0, kModelRelations);
   }
   void clearRelationFlags() const {
-    for (int32_t k = 1; k <= relations(); ++k) d->relationFlags[k] = 0;
+    for (int32_t k = 1; k <= relations(); ++k) instance->relationFlags[k] = 0;
   }
 };
 
@@ -106,24 +86,24 @@ private:
 // The start of the global homotopy method at a failed initial evaluation:
 // one start per initial call.
 bool homotopyMayStart(const Call &c) {
-  ModelInstanceData *d = c.d;
+  ModelInstanceData *d = c.instance;
   return *c.time <= d->initialTime && d->iteration <= 1 &&
          d->usesHomotopy != 0 && d->inHomotopy == 0 &&
          d->initCount != d->homotopyTriedAt;
 }
 
 void startHomotopy(const Call &c) {
-  c.d->homotopyTriedAt = c.d->initCount;
+  c.instance->homotopyTriedAt = c.instance->initCount;
   if (!c.quiet())
     logText("Trying to solve non-linear system using global homotopy-method.");
-  c.d->inHomotopy = 1;
+  c.instance->inHomotopy = 1;
 }
 
 // After a failed evaluation during the homotopy method: true with a reduced
 // step ready to be announced and evaluated, false (with its message) when
 // the method gives up.
 bool reduceHomotopyStep(const Call &c) {
-  ModelInstanceData *d = c.d;
+  ModelInstanceData *d = c.instance;
   if (d->lambda <= 0.0) {
     logText("Error: could not solve simplified initialization for homotopy "
             "method.");
@@ -158,11 +138,11 @@ enum class EvalOutcome { Completed, Failed };
 // evaluation, under the same recovery point, so a model error raised by the
 // hook ends in error recovery like one raised by the equations.
 EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
-  ModelInstanceData *d = c.d;
+  ModelInstanceData *d = c.instance;
   bool announce = false;
   for (;;) {
     const bool completed = scope.run([&] {
-      if (announce) c.restartHook();
+      if (announce) c.restartHook(0);
       c.equations();
     });
     announce = false;
@@ -231,7 +211,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
 // The settings of an initial call.  False when the delay rings cannot be
 // allocated.
 bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
-  ModelInstanceData *d = c.d;
+  ModelInstanceData *d = c.instance;
   // Every entry of the profiling table, in use or not, starts unnamed.
   for (ProfileBlock &block : d->profileBlocks) {
     block.callCount = 0;
@@ -277,7 +257,7 @@ bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
 
 // The pass loop from the pass preparation to the end of the call.
 void runPasses(const Call &c, ErrorRecoveryScope &scope) {
-  ModelInstanceData *d = c.d;
+  ModelInstanceData *d = c.instance;
   enum class Step { Prepare, PassStart, Evaluate, After, Return };
   Step step = Step::Prepare;
 
@@ -455,9 +435,11 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
   }
   d->busy = 1;
   ErrorRecoveryScope scope;
-  const Call c{request, computedLevel, time, X,     reserved, U,
-               DP,      IP,            LP,   F,     Y,        W,
-               Z,       DUSER,         IUSER, strings, d,      QiErr};
+  const Call c{{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
+                strings, d},
+               request,
+               computedLevel,
+               QiErr};
 
   d->time = *time;
   d->initial = *request == kRequestInitial ? 1 : 0;
