@@ -373,34 +373,21 @@ int fmiAccumulateStatistics(fmiInstance *instance, fmiSolverStatistics *s) {
   fmiSolverData *solver = instance->solver;
   OdeMemory *memory = solver->odeMemory;
   int last = 0;
-  auto add = [&](int flag, int value, const char *name, int32_t &field) {
-    last = flagFails(flag, name, instance) ? 1 : 0;
+  auto add = [&](auto counter, const char *name, int32_t &field) {
+    int value = 0;
+    last = flagFails(counter(memory, &value), name, instance) ? 1 : 0;
     field = wrapAdd(field, last ? -1 : value);
   };
-  int value = 0;
-  int flag = OdeGetNumRhsEvals(memory, &value);
-  add(flag, value, "OdeGetNumRhsEvals", s->rhsEvaluations);
-  value = 0;
-  flag = OdeGetNumNonlinSolvIters(memory, &value);
-  add(flag, value, "OdeGetNumNonlinSolvIters", s->nonlinearIterations);
-  value = 0;
-  flag = OdeGetNumNonlinSolvConvFails(memory, &value);
-  add(flag, value, "OdeGetNumNonlinSolvConvFails", s->convergenceFailures);
-  value = 0;
-  flag = OdeGetNumGEvals(memory, &value);
-  add(flag, value, "OdeGetNumGEvals", s->rootEvaluations);
+  add(OdeGetNumRhsEvals, "OdeGetNumRhsEvals", s->rhsEvaluations);
+  add(OdeGetNumNonlinSolvIters, "OdeGetNumNonlinSolvIters", s->nonlinearIterations);
+  add(OdeGetNumNonlinSolvConvFails, "OdeGetNumNonlinSolvConvFails", s->convergenceFailures);
+  add(OdeGetNumGEvals, "OdeGetNumGEvals", s->rootEvaluations);
   if (solver->nonZeroCount == 0) {
-    value = 0;
-    flag = OdeDlsGetNumJacEvals(memory, &value);
-    add(flag, value, "OdeDlsGetNumJacEvals", s->jacobianEvaluations);
+    add(OdeDlsGetNumJacEvals, "OdeDlsGetNumJacEvals", s->jacobianEvaluations);
   } else if (!solver->sparseSolverPending) {
-    value = 0;
-    flag = OdeSlsGetNumJacEvals(memory, &value);
-    add(flag, value, "OdeSlsGetNumJacEvals", s->jacobianEvaluations);
+    add(OdeSlsGetNumJacEvals, "OdeSlsGetNumJacEvals", s->jacobianEvaluations);
   }
-  value = 0;
-  flag = OdeGetNumSteps(memory, &value);
-  add(flag, value, "OdeGetNumSteps", s->internalSteps);
+  add(OdeGetNumSteps, "OdeGetNumSteps", s->internalSteps);
   return last;
 }
 
