@@ -264,6 +264,20 @@ void odeDenseRelease(OdeMemory *mem) {
   mem->lsMemory = nullptr;
 }
 
+// ODEDLS_SUCCESS when the integrator record and its dense solver record are
+// there; otherwise the code of the first one missing, reported.
+int checkSolver(OdeMemory *mem, const char *function) {
+  if (mem == nullptr) {
+    odeReportError(nullptr, ODEDLS_MEM_NULL, "ODEDLS", function, "Integrator memory is NULL.");
+    return ODEDLS_MEM_NULL;
+  }
+  if (mem->lsMemory == nullptr) {
+    odeReportError(mem, ODEDLS_LMEM_NULL, "ODEDLS", function, "Linear solver memory is NULL.");
+    return ODEDLS_LMEM_NULL;
+  }
+  return ODEDLS_SUCCESS;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -322,16 +336,8 @@ int OdeDense(OdeMemory *mem, long n) {
 }
 
 int OdeDlsSetDenseJacFn(OdeMemory *mem, OdeDenseJacobianFunction jac) {
-  if (mem == nullptr) {
-    odeReportError(nullptr, ODEDLS_MEM_NULL, "ODEDLS", "OdeDlsSetDenseJacFn",
-                   "Integrator memory is NULL.");
-    return ODEDLS_MEM_NULL;
-  }
-  if (mem->lsMemory == nullptr) {
-    odeReportError(mem, ODEDLS_LMEM_NULL, "ODEDLS", "OdeDlsSetDenseJacFn",
-                   "Linear solver memory is NULL.");
-    return ODEDLS_LMEM_NULL;
-  }
+  const int check = checkSolver(mem, "OdeDlsSetDenseJacFn");
+  if (check != ODEDLS_SUCCESS) return check;
   OdeDenseSolverMemory *dls = solverOf(mem);
   if (jac != nullptr) {
     dls->useDifferenceQuotients = 0;
@@ -343,16 +349,8 @@ int OdeDlsSetDenseJacFn(OdeMemory *mem, OdeDenseJacobianFunction jac) {
 }
 
 int OdeDlsGetNumJacEvals(OdeMemory *mem, int *njevals) {
-  if (mem == nullptr) {
-    odeReportError(nullptr, ODEDLS_MEM_NULL, "ODEDLS", "OdeDlsGetNumJacEvals",
-                   "Integrator memory is NULL.");
-    return ODEDLS_MEM_NULL;
-  }
-  if (mem->lsMemory == nullptr) {
-    odeReportError(mem, ODEDLS_LMEM_NULL, "ODEDLS", "OdeDlsGetNumJacEvals",
-                   "Linear solver memory is NULL.");
-    return ODEDLS_LMEM_NULL;
-  }
+  const int check = checkSolver(mem, "OdeDlsGetNumJacEvals");
+  if (check != ODEDLS_SUCCESS) return check;
   *njevals = solverOf(mem)->numJacEvals;
   return ODEDLS_SUCCESS;
 }
