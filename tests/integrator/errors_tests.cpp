@@ -20,17 +20,6 @@ std::string format(const char *fmt, ...) {
   return buf;
 }
 
-Problem decay() {
-  Problem p;
-  p.rhs = [](double, const double *y, double *yd) {
-    yd[0] = -y[0];
-    return 0;
-  };
-  p.rtol = 1e-6;
-  p.atol = {1e-10};
-  return p;
-}
-
 void expectOneReport(const Integrator &ode, int code, const char *function,
                      const std::string &message) {
   ASSERT_EQ(ode.reports.size(), 1u);

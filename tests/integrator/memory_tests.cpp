@@ -10,17 +10,6 @@ using namespace odetest;
 
 namespace {
 
-Problem decay() {
-  Problem p;
-  p.rhs = [](double, const double *y, double *yd) {
-    yd[0] = -y[0];
-    return 0;
-  };
-  p.rtol = 1e-6;
-  p.atol = {1e-10};
-  return p;
-}
-
 int zeroRoot(double t, OdeVector, double *g, void *) {
   g[0] = t - 100.0;
   return 0;

@@ -1,6 +1,6 @@
 // Shared pieces of the integrator tests: an error handler that records
-// every report, tolerance-based error weights, and a small owner of one
-// integrator set-up.
+// every report, tolerance-based error weights, the decay problem and a small
+// owner of one integrator set-up.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,6 +42,18 @@ struct Problem {
   std::vector<double> atol;
   int rhsCalls = 0;
 };
+
+// y' = -y with tight tolerances: y = y0 * exp(t0 - t).
+inline Problem decay() {
+  Problem p;
+  p.rhs = [](double, const double *y, double *yd) {
+    yd[0] = -y[0];
+    return 0;
+  };
+  p.rtol = 1e-6;
+  p.atol = {1e-10};
+  return p;
+}
 
 inline int problemRhs(double t, OdeVector y, OdeVector ydot, void *user) {
   auto *p = static_cast<Problem *>(user);

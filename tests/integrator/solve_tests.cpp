@@ -9,17 +9,6 @@ using namespace odetest;
 
 namespace {
 
-Problem decay() {
-  Problem p;
-  p.rhs = [](double, const double *y, double *yd) {
-    yd[0] = -y[0];
-    return 0;
-  };
-  p.rtol = 1e-6;
-  p.atol = {1e-10};
-  return p;
-}
-
 Problem robertson() {
   Problem p;
   p.rhs = [](double, const double *y, double *yd) {
