@@ -297,16 +297,9 @@ int OdeDense(OdeMemory *mem, long n) {
                    "A required vector operation is not implemented.");
     return ODEDLS_ILL_INPUT;
   }
-  if (mem->lsFree != nullptr) {
-    mem->lsFree(mem);
-  }
   // Nothing is installed until the record is complete, so a failure leaves
   // no operations pointing at a missing record.
-  mem->lsInit = nullptr;
-  mem->lsSetup = nullptr;
-  mem->lsSolve = nullptr;
-  mem->lsFree = nullptr;
-  mem->lsMemory = nullptr;
+  odeDetachLinearSolver(mem);
 
   auto *dls = static_cast<OdeDenseSolverMemory *>(odeAllocZeroed(sizeof(OdeDenseSolverMemory)));
   if (dls != nullptr) {

@@ -174,6 +174,17 @@ OdeMemory *OdeCreate(int lmm, int iter) {
   return mem;
 }
 
+void odeDetachLinearSolver(OdeMemory *mem) {
+  if (mem->lsFree != nullptr) {
+    mem->lsFree(mem);
+  }
+  mem->lsInit = nullptr;
+  mem->lsSetup = nullptr;
+  mem->lsSolve = nullptr;
+  mem->lsFree = nullptr;
+  mem->lsMemory = nullptr;
+}
+
 int OdeInit(OdeMemory *mem, OdeRhsFunction f, double t0, OdeVector y0) {
   if (mem == nullptr) return nullMemory("OdeInit");
   if (y0 == nullptr) {
@@ -196,16 +207,9 @@ int OdeInit(OdeMemory *mem, OdeRhsFunction f, double t0, OdeVector y0) {
     return ODE_MEM_FAIL;
   }
   mem->f = f;
-  if (mem->lsFree != nullptr) {
-    mem->lsFree(mem);
-  }
-  mem->lsInit = nullptr;
-  mem->lsSetup = nullptr;
-  mem->lsSolve = nullptr;
-  mem->lsFree = nullptr;
+  odeDetachLinearSolver(mem);
   mem->sparseReInit = nullptr;
   mem->sparseFreeGlobalData = nullptr;
-  mem->lsMemory = nullptr;
   resetIntegration(mem, t0, y0);
   mem->initialized = 1;
   return ODE_SUCCESS;

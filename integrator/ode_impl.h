@@ -176,6 +176,10 @@ void odeReportError(OdeMemory *mem, int code, const char *module, const char *fu
 void odeDefaultErrHandler(int errorCode, const char *module, const char *function,
                           const char *message, void *handlerData);
 
+// Releases the attached linear solver, if any, and clears its operations and
+// its memory pointer (odeMemory.cpp).
+void odeDetachLinearSolver(OdeMemory *mem);
+
 // k-th derivative of the interpolating polynomial at t into dky, without a
 // report: ODE_SUCCESS, ODE_BAD_K or ODE_BAD_T (odeSolve.cpp).
 int odeInterpolate(OdeMemory *mem, double t, int k, OdeVector dky);
