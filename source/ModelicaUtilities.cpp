@@ -3,7 +3,7 @@
 // "C" locale; a longer text is cut and stays terminated.
 #include "source/ModelicaUtilities.h"
 
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
 

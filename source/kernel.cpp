@@ -1,7 +1,7 @@
 // Kernel context, kernel writer and the fixed-length printing functions.
 #include "source/kernel.h"
 
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 #include "source/runtime_messages.h"
 
 #include <algorithm>

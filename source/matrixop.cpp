@@ -15,7 +15,7 @@
 
 #include "platform/heap.h"
 #include "platform/threadslot.h"
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 #include "source/runtime_messages.h"
 
 #include <cstdlib>

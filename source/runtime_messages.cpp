@@ -5,7 +5,7 @@
 // FMI layer may install it while another thread reports.
 #include "source/runtime_messages.h"
 
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"

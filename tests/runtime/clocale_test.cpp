@@ -1,7 +1,7 @@
 // "C"-locale formatting and scanning while the process runs under a locale
 // with a decimal comma.  The comma locale is compiled into a temporary folder
 // (localedef) and found through LOCPATH, so the system is not touched.
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 #include "source/kernel.h"
 #include "source/runtime_messages.h"
 #include "tests/runtime/support.h"

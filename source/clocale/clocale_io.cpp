@@ -4,7 +4,7 @@
 // uselocale for the duration of the call.  uselocale is per thread, so the
 // switch never affects another thread and never changes the host's
 // process-wide locale.
-#include "source/clocale_io.h"
+#include "source/clocale/clocale_io.h"
 
 #include <pthread.h>
 #include <strings.h>
