@@ -62,3 +62,28 @@ macro(unit_tests_from folder)
     endif()
   endif()
 endmacro()
+
+# unit_fuzz(<name> SOURCES <files...> [LIBS <targets...>] [DICT <file>])
+#   A libFuzzer target <name> (only with UNIT_BUILD_FUZZ, which needs clang).
+#   The same sources compiled with -DUNIT_FUZZ_SEEDS give <name>_seeds, a
+#   program that writes a seed corpus into the folder named by its argument.
+#   scripts/fuzz.sh runs every target registered here for a fixed time.
+function(unit_fuzz name)
+  if(NOT UNIT_BUILD_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "DICT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_executable(${name}_seeds ${F_SOURCES})
+  target_link_libraries(${name}_seeds PRIVATE ${F_LIBS})
+  target_include_directories(${name}_seeds PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name}_seeds PRIVATE UNIT_FUZZ_SEEDS)
+  set_target_properties(${name} ${name}_seeds PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz-bin)
+  add_dependencies(unit_fuzz_all ${name} ${name}_seeds)
+  # One line per target: its name and its dictionary (may be empty).
+  file(APPEND ${PROJECT_BINARY_DIR}/fuzz_targets.txt "${name} ${F_DICT}\n")
+endfunction()

@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as an image, loaded from memory into one of a
 // few maps and unpacked completely, then cut into images by the memory
-// gather.  Built with -DBIM_FUZZ_SEEDS it is instead a program that writes a
+// gather.  Built with -DUNIT_FUZZ_SEEDS it is instead a program that writes a
 // seed corpus of valid images (argument: the corpus folder).
 //
 // Input: byte 0 selects the map (low bits) and BIM_ALLOW_EXCESS (bit 7); the
@@ -59,7 +59,7 @@ bim_element *mapVars(int k, Vars &x) {
 
 }  // namespace
 
-#ifndef BIM_FUZZ_SEEDS
+#ifndef UNIT_FUZZ_SEEDS
 
 namespace {
 
