@@ -19,7 +19,7 @@
 #include <string>
 
 #include "fmi/fmi2.h"
-#include "fmi/fmiGuid.h"
+#include "model/model_data.h"
 
 namespace {
 

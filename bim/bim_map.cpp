@@ -12,11 +12,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include "source/clocale/clocale_io.h"
 
 int bim_default_report(const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::vprintf(format, ap);
+  vfprintfC(stdout, format, ap);
   va_end(ap);
   std::fflush(stdout);
   return 0;
@@ -26,7 +27,7 @@ void bim_default_fatal(const char *format, ...) {
   char text[100];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(text, sizeof text, format, ap);
+  vsnprintfFullC(text, sizeof text, format, ap);
   va_end(ap);
   bim_active_hooks.report("%s", text);
 }
@@ -38,7 +39,7 @@ void bim_fail(const char *format, ...) {
   char text[512];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(text, sizeof text, format, ap);
+  vsnprintfFullC(text, sizeof text, format, ap);
   va_end(ap);
   bim_active_hooks.fatal("%s", text);
   throw bim_failure{};

@@ -14,14 +14,18 @@ function(unit_test name)
     PROPERTIES ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
-# unit_library(<name> [DIRS <subdirs...>] [LIBS <targets...>])
-#   The static library of one subsystem: every .cpp of the current folder
-#   (and of the named sub-folders), with the project root on the include
-#   path so that headers are included as "source/matrixop.h" and the like.
-#   An alias unit::<name> is created.
+# unit_library(<name> [SOURCES <files...>] [DIRS <subdirs...>] [LIBS <targets...>])
+#   The static library of one subsystem: the named SOURCES, or else every .cpp
+#   of the current folder (and of the named sub-folders), with the project
+#   root on the include path so that headers are included as
+#   "source/matrixop.h" and the like.  An alias unit::<name> is created.
 function(unit_library name)
-  cmake_parse_arguments(L "" "" "DIRS;LIBS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(L "" "" "SOURCES;DIRS;LIBS" ${ARGN})
+  if(L_SOURCES)
+    set(srcs ${L_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   foreach(d ${L_DIRS})
     file(GLOB more CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
     list(APPEND srcs ${more})

@@ -7,12 +7,11 @@
 // The step integrates with the solver of fmiSolver.cpp toward the next
 // target: the next time event, the next output time or the end of the step.
 // Asynchronous stepping is not supported: no call returns fmi2Pending.
-#include "fmi/fmiCoSimSupport.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/dsblock.h"
+#include "source/runtime.h"
 
 #include <cmath>
 #include <cstring>
@@ -35,7 +34,7 @@ void logTo(fmiInstance *instance, fmi2Status status, const char *text, const cha
 
 // Event handling at a step: the event iteration, then (unless the iteration
 // says it is not needed and no restart is forced) a restart of the integrator.
-fmi2Status handleStepEvent(fmiInstance *instance, int forceReinit) {
+fmi2Status fmiDoStep(fmiInstance *instance, int forceReinit) {
   instance->noSolverReinit = 0;
   int32_t terminated = 0;
   const fmi2Status status = fmiEventUpdate(instance, &terminated);
@@ -58,8 +57,8 @@ fmi2Status inlineSteps(fmiInstance *instance, double tEnd) {
   uint64_t n = instance->inlineStepCount + 1;
   double t = static_cast<double>(n) * g;
   while (tEnd + 0.1 * g > t) {
-    fmiCoSimSetTime(instance, t);
-    const fmi2Status status = handleStepEvent(instance, 0);
+    fmiMoveTime(instance, t);
+    const fmi2Status status = fmiDoStep(instance, 0);
     if (status != fmi2OK) return status;
     n += 1;
     t = static_cast<double>(n) * g;
@@ -81,12 +80,12 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
     return fmiTerminateOnError(instance);
   }
   if (instance->valuesChanged) {
-    const fmi2Status status = handleStepEvent(instance, 1);
+    const fmi2Status status = fmiDoStep(instance, 1);
     instance->valuesChanged = 0;
     if (status != fmi2OK) return status;
   } else if (instance->computedLevel < 2) {
     const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
-    if (qiErr == kQiErrModelError) return fmi2Discard;
+    if (qiErr == kQiErrError) return fmi2Discard;
     if (qiErr != 0) return fmiTerminateOnError(instance);
   }
   solver = instance->solver;
@@ -112,15 +111,15 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
         instance->terminatedByModel = 1;
         return fmi2Discard;
       }
-      fmiCoSimSetTime(instance, target);
+      fmiMoveTime(instance, target);
       fmiExtrapolateInputs(instance, target);
       if (instance->iuser[kIuserStepEvent] == 0) continue;
     } else {
       // A time event is due.
-      fmiCoSimSetTime(instance, *nextEvent);
+      fmiMoveTime(instance, *nextEvent);
       if (instance->time == tEnd) reachedEnd = 1;
     }
-    const fmi2Status status = handleStepEvent(instance, 0);
+    const fmi2Status status = fmiDoStep(instance, 0);
     if (status != fmi2OK) return status;
   }
   instance->time = tEnd;
@@ -158,7 +157,7 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
            "%s: currentCommunicationPoint = %.16f, expected %.16f", kDoStep, point, time);
     return fmi2Warning;
   }
-  if (step == 0.0) return handleStepEvent(instance, 1);
+  if (step == 0.0) return fmiDoStep(instance, 1);
 
   double tEnd = point + step;
   if (instance->stopTimeDefined) {
@@ -283,47 +282,9 @@ fmi2Status notSupported(fmiInstance *instance, const char *name) {
   return fmi2Discard;
 }
 
-// The terminal section (request 7) of a Co-Simulation instance.
-fmi2Status terminalSection(fmiInstance *instance) {
-  int32_t request = 7;
-  int32_t qiErr = 0;
-  copyExtraArraysIn(instance->runtime, instance->extra1, instance->extra2);
-  fmiSetEvaluatingInstance(instance);
-  if (instance->runtime != nullptr) {
-    dsblockInstance_(&request, &instance->computedLevel, &instance->time, instance->x, nullptr,
-                     instance->u, instance->p, nullptr, nullptr, instance->xdot, instance->y,
-                     instance->w, instance->z, instance->evaluationDuser,
-                     instance->evaluationIuser, instance->strings, instance->runtime, &qiErr);
-  } else {
-    dsblock_(&request, &instance->computedLevel, &instance->time, instance->x, nullptr,
-             instance->u, instance->p, nullptr, nullptr, instance->xdot, instance->y, instance->w,
-             instance->z, instance->evaluationDuser, instance->evaluationIuser,
-             instance->strings, &qiErr);
-  }
-  fmiSetEvaluatingInstance(nullptr);
-  copyExtraArraysOut(instance->runtime, instance->extra1, instance->extra2);
-  if (qiErr >= -995 && qiErr <= -990) qiErr = 0;
-  instance->lastQiErr = qiErr;
-  if (qiErr != 0 && qiErr != kQiErrTerminated) {
-    fmiLog(instance, instance->instanceName, fmi2Error, "",
-           "%s: calling terminal section of dsblock_ failed, QiErr = %d", "fmi2Terminate", qiErr);
-    return fmi2Error;
-  }
-  return fmi2OK;
-}
-
 fmiInstance *instanceOf(fmi2Component c) { return static_cast<fmiInstance *>(c); }
 
 }  // namespace
-
-// ---- Shared helpers -------------------------------------------------------------
-
-void fmiCoSimSetTime(fmiInstance *instance, double t) {
-  instance->time = t;
-  instance->computedLevel = 0;
-  instance->jacobianOutdated = 1;
-  fmiLog(instance, instance->instanceName, fmi2OK, "", "%s to %g", "fmi2SetTime", t);
-}
 
 // ---- Instantiation, initialization, terminate -----------------------------------
 
@@ -345,7 +306,7 @@ fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
 
 fmi2Status fmiInitializeCS(fmiInstance *instance, double relativeTolerance, double startTime,
                            int32_t stopTimeDefined, double stopTime) {
-  fmiCoSimSetTime(instance, startTime);
+  fmiMoveTime(instance, startTime);
   const fmi2Status status = fmiInitialize(instance);
   if (status != fmi2OK) return status;
   instance->stopTimeDefined = stopTimeDefined;
@@ -383,13 +344,7 @@ fmi2Status fmiTerminateCS(fmiInstance *instance) {
     logTo(instance, fmi2Warning, "%s: already terminated, ignoring call", name);
     return fmi2Warning;
   }
-  fmi2Status result = fmi2OK;
-  // An instance that is not initialized (never, or not since a reset) has no
-  // simulation to end: its terminal section does not run.
-  if (instance->lastQiErr == 0 && instance->terminatedByModel == 0 &&
-      instance->state != fmiStateInstantiated) {
-    result = terminalSection(instance);
-  }
+  const fmi2Status result = fmiTerminalSection(instance, name);
   if (!inlineIntegration(instance)) fmiFinishSolver(instance);
   fmiProfilingReport(instance);
   instance->state = fmiStateTerminated;

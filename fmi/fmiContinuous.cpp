@@ -9,7 +9,7 @@
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/dsblock.h"
+#include "source/runtime.h"
 
 namespace {
 
@@ -67,11 +67,15 @@ fmi2Status fmiSetTime(fmiInstance *c, double time) {
     c->state = fmiStateContinuousTimeMode;
   }
   if (!fmiCheckState(c, fmiFunction::SetTime)) return fmi2Warning;
+  fmiMoveTime(c, time);
+  return fmi2OK;
+}
+
+void fmiMoveTime(fmiInstance *c, double time) {
   c->time = time;
   c->computedLevel = 0;
   c->jacobianOutdated = 1;
-  fmiLog(c, c->instanceName, fmi2OK, "", "%s to %g", name, time);
-  return fmi2OK;
+  fmiLog(c, c->instanceName, fmi2OK, "", "%s to %g", fmiFunctionName(fmiFunction::SetTime), time);
 }
 
 fmi2Status fmiSetContinuousStates(fmiInstance *c, const double x[], size_t nx) {

@@ -11,15 +11,13 @@
 #include <cstring>
 
 #include "fmi/fmiInstance.h"
-#include "fmi/fmiModelLists.h"
+#include "model/model_data.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
-#include "source/dsblock5/dsblock.h"
+#include "source/runtime.h"
 
 namespace {
-
-constexpr bool isSuccessCode(int32_t qiErr) { return qiErr >= -995 && qiErr <= -990; }
 
 constexpr bool inEventMode(int32_t state) {
   return state == fmiStateEventMode || state == fmiStateEventIteration ||
@@ -79,7 +77,7 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
   c->valuesChanged = 0;
   c->noSolverReinit =
       request == kRequestEvent && (c->lastQiErr == -995 || c->lastQiErr == -993) ? 1 : 0;
-  if (isSuccessCode(c->lastQiErr)) c->lastQiErr = 0;
+  if (qiErrIsSuccess(c->lastQiErr)) c->lastQiErr = 0;
   if (c->lastQiErr == 0) return 0;
   if (name != nullptr) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
@@ -277,23 +275,28 @@ fmi2Status fmiTerminateME(fmiInstance *c) {
   const char *name = fmiFunctionName(fmiFunction::Terminate);
   if (!fmiCheckState(c, fmiFunction::Terminate)) return fmi2Warning;
   fmiLog(c, c->instanceName, fmi2OK, "", "fmi2Terminate");
-  fmi2Status status = fmi2OK;
-  // An instance that is not initialized (never, or not since a reset) has no
-  // simulation to end: its terminal section does not run.
-  if (c->lastQiErr == 0 && c->terminatedByModel == 0 && c->state != fmiStateInstantiated) {
-    int32_t request = kRequestTerminal;
-    callDriver(c, &request);
-    if (isSuccessCode(c->lastQiErr)) c->lastQiErr = 0;
-    if (c->lastQiErr != 0 && c->lastQiErr != kQiErrTerminated) {
-      fmiLog(c, c->instanceName, fmi2Error, "",
-             "%s: calling terminal section of dsblock_ failed, QiErr = %d", name,
-             static_cast<int>(c->lastQiErr));
-      status = fmi2Error;
-    }
-  }
+  const fmi2Status status = fmiTerminalSection(c, name);
   fmiProfilingReport(c);
   c->state = fmiStateTerminated;
   return status;
+}
+
+fmi2Status fmiTerminalSection(fmiInstance *c, const char *name) {
+  // An instance that is not initialized (never, or not since a reset) has no
+  // simulation to end: its terminal section does not run.
+  if (c->lastQiErr != 0 || c->terminatedByModel != 0 || c->state == fmiStateInstantiated) {
+    return fmi2OK;
+  }
+  int32_t request = kRequestTerminal;
+  callDriver(c, &request);
+  if (qiErrIsSuccess(c->lastQiErr)) c->lastQiErr = 0;
+  if (c->lastQiErr != 0 && c->lastQiErr != kQiErrTerminated) {
+    fmiLog(c, c->instanceName, fmi2Error, "",
+           "%s: calling terminal section of dsblock_ failed, QiErr = %d", name,
+           static_cast<int>(c->lastQiErr));
+    return fmi2Error;
+  }
+  return fmi2OK;
 }
 
 fmi2Status fmiTerminateOnError(fmiInstance *c) {

@@ -164,6 +164,11 @@ fmi2Status fmiEnterInitializationModeME(fmiInstance *instance);
 fmi2Status fmiExitInitialization(fmiInstance *instance, const char *name, int32_t target);
 fmi2Status fmiEventUpdate(fmiInstance *instance, int32_t *terminated);
 fmi2Status fmiTerminateME(fmiInstance *instance);
+// The terminal section (request 7) through the same driver call as every
+// evaluation, when the instance is initialized and neither failed nor was
+// ended by the model; fmi2Error after "<name>: calling terminal section of
+// dsblock_ failed, QiErr = %d", else fmi2OK.
+fmi2Status fmiTerminalSection(fmiInstance *instance, const char *name);
 // The error path of every failing function: terminates the instance (state 7);
 // always fmi2Error.
 fmi2Status fmiTerminateOnError(fmiInstance *instance);
@@ -178,8 +183,13 @@ fmi2Status fmiCompletedIntegratorStep(fmiInstance *instance,
                                       fmi2Boolean noSetFMUStatePriorToCurrentPoint,
                                       fmi2Boolean *enterEventMode,
                                       fmi2Boolean *terminateSimulation);
-// The body of fmi2SetTime (also used by the Co-Simulation step).
+// The body of fmi2SetTime: its state checks, then fmiMoveTime.
 fmi2Status fmiSetTime(fmiInstance *instance, double time);
+// Moves the instance's time as an accepted fmi2SetTime does (time := t,
+// computedLevel := 0, jacobianOutdated := 1, the "fmi2SetTime to %g" trace).
+// The Co-Simulation step moves its time through it in every state the step
+// runs in.
+void fmiMoveTime(fmiInstance *instance, double time);
 fmi2Status fmiSetContinuousStates(fmiInstance *instance, const double x[], size_t nx);
 fmi2Status fmiGetDerivatives(fmiInstance *instance, double derivatives[], size_t nx);
 fmi2Status fmiGetEventIndicators(fmiInstance *instance, double indicators[], size_t ni);

@@ -16,18 +16,13 @@
 #include <vector>
 
 #include "bim/bim.h"
-#include "fmi/fmiGuid.h"
 #include "fmi/fmiInstance.h"
-#include "fmi/fmiModelLists.h"
+#include "model/model_data.h"
 #include "fmi/fmiResource.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
-#include "source/dsblock5/modulepath.h"
-#include "source/error_path.h"
-#include "source/kernel.h"
-#include "source/matrixop.h"
-#include "source/runtime_messages.h"
+#include "source/runtime.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fmi/fmiInstance.h"
+#include "source/clocale/clocale_io.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void vlog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
   std::memcpy(composed, instance->pendingText, pending);
   composed[pending] = '\0';
   // The whole holds at most kComposeSize - 1 = 1022 characters.
-  if (std::vsnprintf(composed + pending, kComposeSize - pending, format, args) < 0) {
+  if (vsnprintfFullC(composed + pending, kComposeSize - pending, format, args) < 0) {
     composed[pending] = '\0';
   }
   deliver(instance, instanceName, status, category, composed);
@@ -86,7 +87,7 @@ void fmiAppendPending(fmiInstance *instance, fmi2String /*instanceName*/, fmi2St
   const size_t room = kFmiPendingSize - 1 - pending;
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(end, room, format, args);
+  int n = vsnprintfFullC(end, room, format, args);
   va_end(args);
   if (n <= 0 || static_cast<size_t>(n) >= room) {
     emptyPending(instance);

@@ -9,9 +9,10 @@
 // direct solver with the finite-difference Jacobian of fmiSolverCallbacks.cpp.
 #include "fmi/fmiSolver.h"
 
-#include "fmi/fmiCoSimSupport.h"
 #include "fmi/fmiInstance.h"
 #include "model/model.h"
+#include "source/runtime.h"
+#include "source/clocale/clocale_io.h"
 
 #include <cmath>
 #include <cstdio>
@@ -85,7 +86,7 @@ void reportStatistics(fmiInstance *instance, fmiSolverData *solver) {
     scale = -1.0;
   }
   char text[1024];
-  std::snprintf(text, sizeof text,
+  snprintfC(text, sizeof text,
                 "Integrator Statistics\n"
                 "    Stop time                                : %.2f s\n"
                 "    Simulation time                          : %.2f s\n"
@@ -105,7 +106,7 @@ void reportStatistics(fmiInstance *instance, fmiSolverData *solver) {
                 groupingUsed != 0 ? "yes" : "no");
   fmiLog(instance, instance->instanceName, fmi2OK, "", "%s", text);
   // The solver record keeps no time for the discarded evaluations.
-  std::snprintf(text, sizeof text,
+  snprintfC(text, sizeof text,
                 "Rejected count\n"
                 "    Number of external steps                 : %d\n"
                 "    Number of internal steps                 : %d\n"
@@ -298,10 +299,10 @@ int integration_step(fmiInstance *instance, double tout) {
       const int32_t failure = solver->callbackFailure;
       solver->callbackFailure = 0;
       if (failure == kQiErrTerminated) {
-        fmiCoSimSetTime(instance, tret);
+        fmiMoveTime(instance, tret);
         return 2;
       }
-      if (std::isfinite(tret)) fmiCoSimSetTime(instance, tret);
+      if (std::isfinite(tret)) fmiMoveTime(instance, tret);
       (void)flagFails(flag < 0 ? flag : ODE_RHSFUNC_FAIL, "OdeSolve", instance);
       return 1;
     }
@@ -318,7 +319,7 @@ int integration_step(fmiInstance *instance, double tout) {
     if (flag == ODE_ROOT_RETURN) {
       instance->noSolverReinit = 0;
       solver->inputDerivativesValid = 0;
-      fmiCoSimSetTime(instance, tret);
+      fmiMoveTime(instance, tret);
       int terminated = 0;
       if (fmiEventUpdate(instance, &terminated) != fmi2OK) return 1;
       if (terminated == 1) return 2;
@@ -348,14 +349,14 @@ int integration_step(fmiInstance *instance, double tout) {
         budget -= total - kTotalStepBudget;
         total = kTotalStepBudget;
       }
-      fmiCoSimSetTime(instance, tret);
+      fmiMoveTime(instance, tret);
       (void)fmiAccumulateStatistics(instance, &solver->statistics);
       if (restartIntegrator(instance, solver)) return 1;
       if (flagFails(OdeSetMaxNumSteps(memory, budget), "OdeSetMaxNumSteps", instance)) return 1;
       continue;
     }
     // The states hold the integrator's answer at tret; the time follows them.
-    if (flag < 0 && std::isfinite(tret)) fmiCoSimSetTime(instance, tret);
+    if (flag < 0 && std::isfinite(tret)) fmiMoveTime(instance, tret);
     (void)flagFails(flag, "OdeSolve", instance);
     return 1;
   }

@@ -9,11 +9,12 @@
 // remembered in the solver record (callbackFailure) and answered as an
 // unrecoverable failure, so that integration_step ends the simulation only
 // after OdeSolve has returned.
-#include "fmi/fmiCoSimSupport.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
+#include "model/model_data.h"
+#include "source/runtime.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -22,19 +23,6 @@
 namespace {
 
 constexpr double kUnitRoundoff = 2.220446049250313e-16;  // 2^-52
-
-// One record of the model's Jacobian group-pattern table.  Kind 0: pattern has
-// nx entries, entry r the 1-based column of this group in row r (<= 0: none).
-// Kind 1: pattern[0] = m, then m blocks {column, count c, c rows} (1-based).
-struct JacobianGroupPattern {
-  int32_t kind;
-  const int *pattern;
-};
-
-// The model's column-group tables: element 0 the number of groups G, then per
-// group its column count and its 1-based columns.  This model provides none.
-const int jacobianColumnGroups[] = {0};
-const JacobianGroupPattern *const jacobianGroupPatterns = nullptr;
 
 // Selects the grouped dense Jacobian; written with G at every set-up.
 int jacobianGroupCount = 0;
@@ -92,7 +80,7 @@ int derivativesAt(fmiInstance *instance, double t, OdeVector y, double *out, int
   if (length >= 0 && static_cast<std::size_t>(length) < count) count = static_cast<std::size_t>(length);
   const int32_t qiErr = evaluateAt(instance, t, y, out, count, 2, "fmi2GetDerivatives", false);
   if (qiErr == 0) return 0;
-  if (qiErr == kQiErrModelError) return 1;
+  if (qiErr == kQiErrError) return 1;
   rememberFailure(instance, qiErr);
   return -1;
 }
@@ -261,7 +249,7 @@ int fmiOdeRoots(double t, OdeVector y, double *gout, void *userData) {
   const int32_t qiErr =
       evaluateAt(instance, t, y, gout, instance->nz, 4, "fmi2GetEventIndicators", true);
   if (qiErr == 0) return 0;
-  if (qiErr != kQiErrModelError) rememberFailure(instance, qiErr);
+  if (qiErr != kQiErrError) rememberFailure(instance, qiErr);
   return -1;
 }
 

@@ -16,8 +16,7 @@
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/delay.h"
-#include "source/dsblock5/dsblock.h"
+#include "source/runtime.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiState.h"
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/delay.h"
+#include "source/runtime.h"
 
 namespace {
 

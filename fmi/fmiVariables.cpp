@@ -15,7 +15,7 @@
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/dsblock.h"
+#include "source/runtime.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "integrator/ode_impl.h"
+#include "source/clocale/clocale_io.h"
 
 namespace {
 
@@ -106,8 +107,8 @@ void odeDefaultErrHandler(int errorCode, const char *module, const char *functio
   auto *mem = static_cast<OdeMemory *>(handlerData);
   const char *word = errorCode == ODE_WARNING ? "WARNING" : "ERROR";
   if (mem != nullptr && mem->errStream != nullptr) {
-    std::fprintf(mem->errStream, "\n[%s %s]  %s\n", module, word, function);
-    std::fprintf(mem->errStream, "  %s\n\n", message);
+    fprintfC(mem->errStream, "\n[%s %s]  %s\n", module, word, function);
+    fprintfC(mem->errStream, "  %s\n\n", message);
   }
 }
 
@@ -116,11 +117,11 @@ void odeReportError(OdeMemory *mem, int code, const char *module, const char *fu
   char message[ODE_MSG_LENGTH];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(message, sizeof message, format, ap);
+  vsnprintfFullC(message, sizeof message, format, ap);
   va_end(ap);
   if (mem == nullptr) {
-    std::fprintf(stderr, "\n[%s ERROR]  %s\n  ", module, function);
-    std::fprintf(stderr, "%s\n\n", message);
+    fprintfC(stderr, "\n[%s ERROR]  %s\n  ", module, function);
+    fprintfC(stderr, "%s\n\n", message);
     return;
   }
   if (mem->errHandler != nullptr) {
@@ -502,6 +503,6 @@ char *OdeFlagText(int flag) {
       break;
     }
   }
-  std::snprintf(text, size, "%s", name);
+  snprintfC(text, size, "%s", name);
   return text;
 }

@@ -3,9 +3,8 @@
 
 #include <cstring>
 
-#include "source/dsblock5/delay.h"
-#include "source/matrixop.h"
-#include "source/runtime_messages.h"
+#include "source/dsblock5/model_interface.h"
+#include "source/runtime.h"
 
 // Constant-initialised: the template holds exactly the values below, every
 // other byte is 0 (the members not named are zero-initialised on purpose).
@@ -20,6 +19,12 @@ constinit ModelInstanceData defaultInstanceData = {
     .reservedCount = 100000,
 };
 #pragma GCC diagnostic pop
+
+namespace {
+// The template serves the runtime whenever no instance is bound to a thread.
+[[maybe_unused]] const bool templateRegistered =
+    (setUnboundInstanceData(&defaultInstanceData), true);
+}  // namespace
 
 namespace {
 

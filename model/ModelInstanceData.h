@@ -219,8 +219,6 @@ inline constexpr int32_t kOptionQuiet = 0x400;
 // copyExtraArraysOut and getDelayBuffers use defaultInstanceData when given
 // a null record.
 // ---------------------------------------------------------------------------
-extern ModelInstanceData defaultInstanceData;
-
 // Copies the template over the record and clears the calling thread's
 // externalCallState and currentInstance; nothing for null.  The record's
 // delay rings start empty: it never shares the template's ring blocks.
@@ -269,9 +267,6 @@ void clearExternalObjects(ModelInstanceData *record);
 // *table := the record's delay rings, *count := their number, each when given.
 void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table,
                      int32_t *count);
-
-// Clears sampleActive of every sample (the model has none).
-void dsclearsamples_(ModelInstanceData *record);
 
 // String variables: each record uses its own storage slots.
 int32_t initStringVariables(ModelInstanceData *record);

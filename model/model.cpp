@@ -12,8 +12,7 @@
 #include <climits>
 #include <cmath>
 
-#include "source/matrixop.h"
-#include "source/runtime_messages.h"
+#include "source/runtime.h"
 
 namespace {
 

@@ -9,26 +9,9 @@
 #include <cstdint>
 
 #include "model/ModelInstanceData.h"
+#include "source/dsblock5/model_interface.h"
 
-// The equations; the arguments are those of dsblockInstance_.
-void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
-                  double *X, void *reserved, double *U, double *DP,
-                  int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
-                  double *Z, double *DUSER, int32_t *IUSER, char **strings,
-                  ModelInstanceData *instance, int32_t *QiErr);
 
-// Size functions: the first nine, eleven and all thirteen ModelDimensions
-// counts, in order (null pointers are skipped).
-void dsvarsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                 int32_t *nw, int32_t *np, int32_t *nstr, int32_t *nzpairs,
-                 int32_t *nrel);
-void dskernelsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                    int32_t *nw, int32_t *np, int32_t *nstr, int32_t *nzpairs,
-                    int32_t *nrel, int32_t *dim10, int32_t *dim11);
-void dsinstancesizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                      int32_t *nw, int32_t *np, int32_t *nstr,
-                      int32_t *nzpairs, int32_t *nrel, int32_t *dim10,
-                      int32_t *dim11, int32_t *numExtra1, int32_t *numExtra2);
 // Ten further counts (no caller).
 void dsextrasizes_(int32_t *c1, int32_t *c2, int32_t *c3, int32_t *c4,
                    int32_t *c5, int32_t *c6, int32_t *c7, int32_t *c8,
@@ -53,50 +36,12 @@ void declareStart_(double *states, double *parameters, double *inputs,
 // Experiment settings written into the work arrays before initialization.
 void dssettings_(double *DUSER, int32_t *IUSER);
 
-// Hooks (empty in this model).
-void dsrestarthook_(double *time, double *X, void *reserved, double *U,
-                    double *DP, int32_t *IP, int32_t *LP, double *F, double *Y,
-                    double *W, double *Z, double *DUSER, int32_t *IUSER,
-                    char **strings, ModelInstanceData *instance, int32_t flag);
-void dssectionhook_(double *time, double *X, void *reserved, double *U,
-                    double *DP, int32_t *IP, int32_t *LP, double *F, double *Y,
-                    double *W, double *Z, double *DUSER, int32_t *IUSER,
-                    char **strings, ModelInstanceData *instance,
-                    int32_t section, int32_t inlineStep);
 void dsdefaultsectionhook_(double *time, double *X, void *reserved, double *U,
                            double *DP, int32_t *IP, int32_t *LP, double *F,
                            double *Y, double *W, double *Z, double *DUSER,
                            int32_t *IUSER, char **strings, int32_t section,
                            int32_t initialValue, int32_t eventFlagValue,
                            int32_t inlineStep);
-// The arguments the equations share with the hooks, in their order, with
-// the two hooks called on them.
-struct ModelHookArgs {
-  double *time;
-  double *X;
-  void *reserved;
-  double *U;
-  double *DP;
-  int32_t *IP;
-  int32_t *LP;
-  double *F;
-  double *Y;
-  double *W;
-  double *Z;
-  double *DUSER;
-  int32_t *IUSER;
-  char **strings;
-  ModelInstanceData *instance;
-
-  void restartHook(int32_t flag) const {
-    dsrestarthook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                   strings, instance, flag);
-  }
-  void sectionHook(int32_t section, int32_t inlineStep) const {
-    dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                   strings, instance, section, inlineStep);
-  }
-};
 
 void dsemptyhook_();
 int32_t dszerohook_();

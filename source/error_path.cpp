@@ -2,6 +2,7 @@
 #include "source/error_path.h"
 
 #include "source/runtime_messages.h"
+#include "source/dsblock5/runcontrol.h"
 
 ErrorRecoveryScope::ErrorRecoveryScope()
     : context_(getThreadContext()), previous_(nullptr), stackAtEntry_(nullptr) {

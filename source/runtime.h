@@ -8,7 +8,14 @@
 //   - the message hook, log lines, reports, assertions and model errors;
 //   - the recovery scope of the error path;
 //   - the kernel context and the kernel's text output;
-//   - the utility interface of external functions (ModelicaMessage ... ).
+//   - the utility interface of external functions (ModelicaMessage ...);
+//   - the instance under evaluation, the homotopy, terminate and run-control
+//     operators;
+//   - delay buffers and the spatial distribution;
+//   - the module path, the resources folder and the loader of a model's
+//     external libraries;
+//   - the evaluation driver (dsblockInstance_, dsblock_, the QiErr and
+//     request codes).
 // The headers it includes are private to the runtime: outside source/ only
 // tests include them directly.
 
@@ -17,3 +24,7 @@
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/ModelicaUtilities.h"
+#include "source/dsblock5/runcontrol.h"
+#include "source/dsblock5/delay.h"
+#include "source/dsblock5/modulepath.h"
+#include "source/dsblock5/dsblock.h"

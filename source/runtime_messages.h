@@ -17,8 +17,6 @@
 
 #include <cstdarg>
 
-struct ModelInstanceData;
-
 // ---- message hook ----------------------------------------------------------
 
 using RuntimeMessageFn = void (*)(const char *text, int emit, int level);
@@ -30,18 +28,6 @@ using RuntimeMessageIntFn = int (*)(const char *text, int emit, int level);
 RuntimeMessageFn setRuntimeMessageHook(RuntimeMessageFn hook);
 void setRuntimeMessageHook(RuntimeMessageIntFn hook);
 void setRuntimeMessageHook(decltype(nullptr));
-
-// ---- provided by the evaluation driver (source/dsblock5/) ------------------
-
-// time of the calling thread's instance under evaluation (defaultInstanceData
-// when none is bound).
-double getCurrentTime();
-// Address of the status word of that instance.
-int *getStatusPointer();
-// eventFlag of that instance.
-int getEventFlag();
-// The instance's duser, or the DUSER registered in the kernel context.
-double *getInstanceDUSER(ModelInstanceData *instance);
 
 // ---- log lines -------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "source/clocale/clocale_io.h"
 #include "source/runtime_messages.h"
 
 int32_t Buffersize = 20000;
@@ -119,7 +120,7 @@ int32_t allocDelayBuffers(DelayBuffer *table, int32_t count, int32_t size) {
     double *block = size > 0 ? allocateBlock(size) : nullptr;
     if (block == nullptr) {
       char text[300];
-      std::snprintf(text, sizeof text,
+      snprintfC(text, sizeof text,
                     "Failed to allocate memory for delay.\n You might decrease the number of "
                     "delays\n  or the 'double Buffersize=%d;' in pralix/source/dsblock5\n",
                     static_cast<int>(size));

@@ -15,7 +15,7 @@
 
 #include <algorithm>
 
-#include "model/model.h"
+#include "source/dsblock5/model_interface.h"
 #include "source/dsblock5/delay.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
@@ -485,44 +485,4 @@ int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
   return dsblockInstance_(request, computedLevel, time, X, reserved, U, DP, IP,
                           LP, F, Y, W, Z, DUSER, IUSER, strings,
                           &defaultInstanceData, QiErr);
-}
-
-double homotopy(double actual, double simplified, ModelInstanceData *instance) {
-  ModelInstanceData *d = instance != nullptr ? instance : &defaultInstanceData;
-  d->usesHomotopy = 1;
-  return (1.0 - d->lambda) * simplified + d->lambda * actual;
-}
-
-namespace {
-ModelInstanceData *boundInstance() {
-  ThreadContext *context = getThreadContext();
-  if (context != nullptr && context->currentInstance != nullptr)
-    return context->currentInstance;
-  return &defaultInstanceData;
-}
-}  // namespace
-
-void terminateModel(const char *message) {
-  int32_t *status = getStatusPointer();
-  if (*status == kQiErrTerminated) return;
-  logText("Simulation successfully terminated");
-  logText(message != nullptr ? message : "");
-  *status = kQiErrTerminated;
-}
-
-int32_t *runControlStatus() {
-  int32_t *status = getStatusPointer();
-  *status = kQiErrRunControl;
-  return status;
-}
-
-double getCurrentTime() { return boundInstance()->time; }
-
-int32_t *getStatusPointer() { return &boundInstance()->status; }
-
-int32_t getEventFlag() { return boundInstance()->eventFlag; }
-
-double *getInstanceDUSER(ModelInstanceData *instance) {
-  if (instance != nullptr && instance->duser != nullptr) return instance->duser;
-  return getDUSER();
 }

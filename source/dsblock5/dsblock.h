@@ -1,7 +1,7 @@
 // The evaluation driver: the one entry through which the model's equations
 // are evaluated, with its event iteration, homotopy fallback, re-entrance
-// guard and error recovery, plus the run-control operators and the accessors
-// of the instance under evaluation.
+// guard and error recovery.  The operators that generated code calls and the
+// accessors of the instance under evaluation are in runcontrol.h.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,11 @@ inline constexpr int32_t kQiErrHomotopyStep = -996;
 inline constexpr int32_t kQiErrHomotopyStart = -997;
 inline constexpr int32_t kQiErrRunControl = -998;
 inline constexpr int32_t kQiErrTerminated = -999;
+
+// The codes that count as success: 0 and -995 to -990.
+constexpr bool qiErrIsSuccess(int32_t qiErr) {
+  return qiErr == kQiErrOk || (qiErr >= -995 && qiErr <= -990);
+}
 
 // Request codes.
 inline constexpr int32_t kRequestInitial = 0;
@@ -41,26 +46,6 @@ int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
              void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP,
              double *F, double *Y, double *W, double *Z, double *DUSER,
              int32_t *IUSER, char **strings, int32_t *QiErr);
-
-// The homotopy operator: (1 - lambda)*simplified + lambda*actual; marks the
-// instance as using homotopy.
-double homotopy(double actual, double simplified, ModelInstanceData *instance);
-
-// Ends the simulation from inside the equations: logs the message once and
-// sets the status word to -999; returns to the caller.
-void terminateModel(const char *message);
-
-// Sets the status word to -998 and returns its address.
-int32_t *runControlStatus();
-
-// Accessors of the instance bound to the calling thread (defaultInstanceData
-// when none is bound).
-double getCurrentTime();
-int32_t *getStatusPointer();
-int32_t getEventFlag();
-// The instance's DUSER, or the DUSER registered in the kernel context when
-// the instance or its duser is null.
-double *getInstanceDUSER(ModelInstanceData *instance);
 
 // Process-wide copies of the first eleven model counts, written at every
 // initial call (numExtra1 and numExtra2 stay 0).

@@ -11,8 +11,6 @@
 #include "model/ModelInstanceData.h"
 #include "platform/module.h"
 
-const char *externalLibraryNames[] = {nullptr};
-
 namespace {
 
 char modulePathBuffer[kModulePathBufferSize];

@@ -18,10 +18,6 @@ struct ModelInstanceData;
 // Size of the process-wide path buffers, terminator included.
 inline constexpr std::size_t kModulePathBufferSize = 1000;
 
-// The external libraries that the model's external functions need: a
-// null-terminated list of UTF-8 file names.  This model names none.
-extern const char *externalLibraryNames[];
-
 // Full file name of the module that holds the runtime (the unit's shared
 // library, or the executable it is linked into).  Never null; empty when the
 // name cannot be read or is longer than the buffer.  Each call overwrites

@@ -8,6 +8,8 @@
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/delay.h"
 #include "source/dsblock5/dsblock.h"
+#include "source/dsblock5/model_interface.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"

@@ -1,6 +1,6 @@
 #include "tests/driver/fake_model.h"
 
-#include "model/model.h"
+#include "source/dsblock5/model_interface.h"
 #include "source/matrixop.h"
 
 FakeModel fakeModel;

@@ -5,4 +5,4 @@ unit_test(driver_tests
     ${PROJECT_SOURCE_DIR}/tests/driver/fake_model.cpp
     ${PROJECT_SOURCE_DIR}/tests/driver/driver_test.cpp
     ${PROJECT_SOURCE_DIR}/model/ModelInstanceData.cpp
-  LIBS unit::runtime)
+  LIBS unit::driver unit::runtime)

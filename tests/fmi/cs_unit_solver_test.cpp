@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "fmi/fmiGuid.h"
+#include "model/model_data.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
 #include "integrator/ode.h"

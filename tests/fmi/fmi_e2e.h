@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "fmi/fmiGuid.h"
+#include "model/model_data.h"
 #include "tests/support/fmi_host.h"
 
 namespace e2e {

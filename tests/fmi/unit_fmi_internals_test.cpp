@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fmi/fmiGuid.h"
+#include "model/model_data.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResource.h"
 #include "model/ModelInstanceData.h"

@@ -1,6 +1,6 @@
 // The .fmu archive as a host reads it: its entries, its model description,
 // and the value references of the description driving the unit inside it.
-#include "fmi/fmiGuid.h"
+#include "model/model_data.h"
 #include "tests/support/fmi_host.h"
 #include "tools/fmuhost/archive.h"
 #include "tools/fmuhost/model_description.h"

@@ -8,6 +8,7 @@
 
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/delay.h"
+#include "source/dsblock5/model_interface.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
 

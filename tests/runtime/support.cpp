@@ -4,6 +4,9 @@
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <ostream>
 
@@ -17,15 +20,16 @@ void captureHook(const char *text, int emit, int level) {
   captured.push_back({text, emit, level});
 }
 
+struct FreeRecord {
+  void operator()(ModelInstanceData *record) const { std::free(record); }
+};
+
 } // namespace
 
-// The driver's accessors, answered from the thread's stand-in instance.
-double getCurrentTime() { return fakeInstance().time; }
-int *getStatusPointer() { return &fakeInstance().status; }
-
-FakeInstance &fakeInstance() {
-  thread_local FakeInstance instance;
-  return instance;
+ModelInstanceData &fakeInstance() {
+  thread_local std::unique_ptr<ModelInstanceData, FreeRecord> record{
+      static_cast<ModelInstanceData *>(std::calloc(1, sizeof(ModelInstanceData)))};
+  return *record;
 }
 
 std::vector<CapturedMessage> capturedMessages() {
@@ -46,7 +50,8 @@ void clearMessages() {
 
 void RuntimeTest::SetUp() {
   setRuntimeMessageHook(captureHook);
-  fakeInstance() = FakeInstance{};
+  std::memset(static_cast<void *>(&fakeInstance()), 0, sizeof(ModelInstanceData));
+  setCurrentInstance(&fakeInstance());
   defaultKernelContext = KernelContext{nullptr, nullptr, "?????", "?????", 0, 0,
                                        nullptr, nullptr, nullptr};
   currentKernelContext = nullptr;
@@ -56,6 +61,7 @@ void RuntimeTest::SetUp() {
 
 void RuntimeTest::TearDown() {
   endEvaluation();
+  setCurrentInstance(nullptr);
   setRuntimeMessageHook(nullptr);
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// Test support of the runtime core: a stand-in for the driver's accessors of
-// the instance under evaluation (time and status word, one pair per thread),
-// and a message hook that records every (text, emit, level).
+// Test support of the runtime core: an instance record bound to the test's
+// thread as the instance under evaluation (its time and status word are what
+// reports print and set), and a message hook that records every (text, emit,
+// level).
 #include <gtest/gtest.h>
+
+#include "model/ModelInstanceData.h"
 
 #include <string>
 #include <vector>
@@ -14,21 +17,18 @@ struct CapturedMessage {
   bool operator==(const CapturedMessage &) const = default;
 };
 
-// The calling thread's stand-in instance.
-struct FakeInstance {
-  double time = 0.0;
-  int status = 0;
-};
-FakeInstance &fakeInstance();
+// The calling thread's instance record (zero-filled at first use).  The
+// fixture binds it to the test's thread.
+ModelInstanceData &fakeInstance();
 
 // Messages of all threads since the last clearMessages().
 std::vector<CapturedMessage> capturedMessages();
 std::vector<std::string> capturedTexts();
 void clearMessages();
 
-// Installs the capturing hook, clears the captured messages, resets the
-// calling thread's stand-in instance, the kernel context and the thread's
-// buffers (endEvaluation).
+// Installs the capturing hook, clears the captured messages, zero-fills the
+// calling thread's instance record and binds it, resets the kernel context
+// and the thread's buffers (endEvaluation).
 class RuntimeTest : public ::testing::Test {
 protected:
   void SetUp() override;

@@ -1,0 +1,76 @@
+// The instance under evaluation, its operators and the run-control status.
+#include "source/dsblock5/runcontrol.h"
+
+#include <atomic>
+
+#include "model/ModelInstanceData.h"
+#include "source/kernel.h"
+#include "source/matrixop.h"
+#include "source/runtime_messages.h"
+
+namespace {
+
+// QiErr values the operators set (the driver's codes).
+constexpr int32_t kTerminated = -999;
+constexpr int32_t kRunControl = -998;
+
+// Written once at load; atomic so that a late registration races with nothing.
+std::atomic<ModelInstanceData *> unboundRecord{nullptr};
+
+ModelInstanceData *boundInstance() {
+  if (ThreadContext *context = getThreadContext()) {
+    if (context->currentInstance != nullptr) return context->currentInstance;
+  }
+  return unboundRecord.load(std::memory_order_acquire);
+}
+
+// Status word of a thread that evaluates with neither a bound instance nor a
+// registered record (a runtime linked without a model).
+thread_local int32_t unboundStatus = 0;
+
+}  // namespace
+
+void setUnboundInstanceData(ModelInstanceData *record) {
+  unboundRecord.store(record, std::memory_order_release);
+}
+
+double homotopy(double actual, double simplified, ModelInstanceData *instance) {
+  ModelInstanceData *d = instance != nullptr ? instance : unboundRecord.load();
+  if (d == nullptr) return actual;
+  d->usesHomotopy = 1;
+  return (1.0 - d->lambda) * simplified + d->lambda * actual;
+}
+
+void terminateModel(const char *message) {
+  int32_t *status = getStatusPointer();
+  if (*status == kTerminated) return;
+  logText("Simulation successfully terminated");
+  logText(message != nullptr ? message : "");
+  *status = kTerminated;
+}
+
+int32_t *runControlStatus() {
+  int32_t *status = getStatusPointer();
+  *status = kRunControl;
+  return status;
+}
+
+double getCurrentTime() {
+  const ModelInstanceData *d = boundInstance();
+  return d != nullptr ? d->time : 0.0;
+}
+
+int32_t *getStatusPointer() {
+  ModelInstanceData *d = boundInstance();
+  return d != nullptr ? &d->status : &unboundStatus;
+}
+
+int32_t getEventFlag() {
+  const ModelInstanceData *d = boundInstance();
+  return d != nullptr ? d->eventFlag : 0;
+}
+
+double *getInstanceDUSER(ModelInstanceData *instance) {
+  if (instance != nullptr && instance->duser != nullptr) return instance->duser;
+  return getDUSER();
+}

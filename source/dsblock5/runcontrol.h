@@ -1,0 +1,38 @@
+#pragma once
+// The instance under evaluation as the runtime and generated code see it: its
+// time, status word and event flag, the homotopy and terminate operators, and
+// the run-control status.
+//
+// The instance is the one bound to the calling thread (ThreadContext::
+// currentInstance, bound by the evaluation driver for the length of an
+// evaluation).  When none is bound, the model's default record serves (the
+// model registers it at load with setUnboundInstanceData); a runtime used
+// without a model falls back to a per-thread word for the status and to time
+// 0.
+#include <cstdint>
+
+struct ModelInstanceData;
+
+// The record that serves while no instance is bound (null: none).
+void setUnboundInstanceData(ModelInstanceData *record);
+
+// The homotopy operator: (1 - lambda)*simplified + lambda*actual; marks the
+// instance (the unbound record for null) as using homotopy.
+double homotopy(double actual, double simplified, ModelInstanceData *instance);
+
+// Ends the simulation from inside the equations: logs the message once and
+// sets the status word to -999; returns to the caller.
+void terminateModel(const char *message);
+
+// Sets the status word to -998 and returns its address.
+int32_t *runControlStatus();
+
+// time of the calling thread's instance under evaluation.
+double getCurrentTime();
+// Address of the status word of that instance.
+int32_t *getStatusPointer();
+// eventFlag of that instance.
+int32_t getEventFlag();
+// The instance's DUSER, or the DUSER registered in the kernel context when
+// the instance or its duser is null.
+double *getInstanceDUSER(ModelInstanceData *instance);
