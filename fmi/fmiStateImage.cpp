@@ -79,6 +79,22 @@ class Map {
   void *mapped_ = nullptr;
 };
 
+// While it lives, the model data record of a state holds no addresses, so
+// that the image written from it depends on the state's values alone.
+class AddressFree {
+ public:
+  explicit AddressFree(ModelInstanceData *record) : record_(record) {
+    takeInstanceDataAddresses(record_, &saved_);
+  }
+  ~AddressFree() { restoreInstanceDataAddresses(record_, saved_); }
+  AddressFree(const AddressFree &) = delete;
+  AddressFree &operator=(const AddressFree &) = delete;
+
+ private:
+  ModelInstanceData *record_;
+  InstanceDataAddresses saved_{};
+};
+
 bool usableRecord(fmiInstance *c, const char *name, fmiInstance *record) {
   if (record->stateValid == 1) return true;
   fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate is not valid", name);
@@ -160,6 +176,7 @@ fmi2Status serialize(fmiInstance *c, fmiInstance *record, fmi2Byte buffer[], siz
   }
   Map map(record, c);
   if (map.get() == nullptr) return fmi2Warning;
+  AddressFree addressFree(record->runtime);
   return packAndDump(c, kSerializeName, map.get(), BIM_TO_MEMORY | BIM_CALLER_BUFFER,
                      static_cast<void *>(buffer), size);
 }

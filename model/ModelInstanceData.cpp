@@ -2,6 +2,7 @@
 #include "model/ModelInstanceData.h"
 
 #include <cstring>
+#include <utility>
 
 #include "source/dsblock5/model_interface.h"
 #include "source/runtime.h"
@@ -223,4 +224,48 @@ const char *getStringVariable(ModelInstanceData *record, int32_t index) {
 
 void dsqueryzero_(int32_t *out) {
   if (out != nullptr) *out = 0;
+}
+
+void takeInstanceDataAddresses(ModelInstanceData *record, InstanceDataAddresses *saved) {
+  saved->duser = std::exchange(record->duser, nullptr);
+  saved->iuser = std::exchange(record->iuser, nullptr);
+  for (int32_t k = 0; k < kModelDelaySlots; ++k) {
+    saved->ringTimes[k] = std::exchange(record->delayBuffers[k].times, nullptr);
+    saved->ringValues[k] = std::exchange(record->delayBuffers[k].values, nullptr);
+  }
+  for (int32_t k = 0; k < kModelProfileBlocks; ++k) {
+    saved->profileNames[k] = std::exchange(record->profileBlocks[k].name, nullptr);
+  }
+  for (int32_t k = 0; k < kModelExternalSlots; ++k) {
+    saved->externalObjects[k] = std::exchange(record->externalObjects[k], ExternalObjectSlot{});
+  }
+  saved->jacobian[0] = std::exchange(record->jacobianA, nullptr);
+  saved->jacobian[1] = std::exchange(record->jacobianB, nullptr);
+  saved->jacobian[2] = std::exchange(record->jacobianC, nullptr);
+  saved->jacobian[3] = std::exchange(record->jacobianD, nullptr);
+  for (int32_t k = 0; k < kModelStringSlots; ++k) {
+    saved->stringPointers[k] = std::exchange(record->stringPointers[k], nullptr);
+  }
+}
+
+void restoreInstanceDataAddresses(ModelInstanceData *record, const InstanceDataAddresses &saved) {
+  record->duser = saved.duser;
+  record->iuser = saved.iuser;
+  for (int32_t k = 0; k < kModelDelaySlots; ++k) {
+    record->delayBuffers[k].times = saved.ringTimes[k];
+    record->delayBuffers[k].values = saved.ringValues[k];
+  }
+  for (int32_t k = 0; k < kModelProfileBlocks; ++k) {
+    record->profileBlocks[k].name = saved.profileNames[k];
+  }
+  for (int32_t k = 0; k < kModelExternalSlots; ++k) {
+    record->externalObjects[k] = saved.externalObjects[k];
+  }
+  record->jacobianA = saved.jacobian[0];
+  record->jacobianB = saved.jacobian[1];
+  record->jacobianC = saved.jacobian[2];
+  record->jacobianD = saved.jacobian[3];
+  for (int32_t k = 0; k < kModelStringSlots; ++k) {
+    record->stringPointers[k] = saved.stringPointers[k];
+  }
 }

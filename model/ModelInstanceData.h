@@ -302,5 +302,26 @@ void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value,
     setStringVariable(record, value.data[i], start + static_cast<int32_t>(i));
 }
 
+// The fields of a record that hold addresses of this process: the work
+// arrays, the ring blocks, the profiling names, the external objects with
+// their destructors, the Jacobian matrices and the String pointers.
+struct InstanceDataAddresses {
+  double *duser;
+  int32_t *iuser;
+  double *ringTimes[kModelDelaySlots];
+  double *ringValues[kModelDelaySlots];
+  const char *profileNames[kModelProfileBlocks];
+  ExternalObjectSlot externalObjects[kModelExternalSlots];
+  double *jacobian[4];
+  char *stringPointers[kModelStringSlots];
+};
+
+// Moves every address field of record into *saved and sets it to null, so
+// that the record's bytes depend on its values alone (an image written from
+// it is the same in every process).  restoreInstanceDataAddresses puts them
+// back; nothing may use the record in between.
+void takeInstanceDataAddresses(ModelInstanceData *record, InstanceDataAddresses *saved);
+void restoreInstanceDataAddresses(ModelInstanceData *record, const InstanceDataAddresses &saved);
+
 // Generated query without a caller: *out := 0 when given.
 void dsqueryzero_(int32_t *out);

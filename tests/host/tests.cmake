@@ -13,6 +13,7 @@ unit_test(host_unit_tests
   SOURCES ${PROJECT_SOURCE_DIR}/tests/host/exports_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmu_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/unload_test.cpp
   LIBS unit_test_support unit::fmuhost)
 if(TARGET host_unit_tests)
   target_compile_definitions(host_unit_tests PRIVATE

@@ -21,12 +21,10 @@ const std::vector<std::string> &fmi2FunctionNames() {
 
 // ---- Loading ----------------------------------------------------------------
 
-// RTLD_NODELETE: the unit carries its own static copy of the C++ runtime,
-// whose exception-handling emergency pool is allocated at load time and never
-// freed; unloading the library would turn that pool into a leak report under
-// LeakSanitizer.  Kept mapped, it stays reachable.
+// Loaded as hosts load a unit: the library is unmapped again when the last
+// handle is closed, so whatever it fails to release at unload shows as lost.
 Fmi2Library::Fmi2Library(const std::string &path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char *why = dlerror();
     throw std::runtime_error("cannot load " + path + ": " + (why ? why : "unknown error"));

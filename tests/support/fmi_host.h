@@ -52,9 +52,9 @@ struct Fmi2Functions {
 // The names of the 44 functions, in the same order.
 const std::vector<std::string> &fmi2FunctionNames();
 
-// A shared library opened with dlopen(RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)
-// (closing does not unmap it, see the .cpp) and its 44 fmi2
-// functions looked up with dlsym.  The constructor throws std::runtime_error
+// A shared library opened with dlopen(RTLD_NOW | RTLD_LOCAL), as hosts open
+// a unit (closing the last handle unmaps it), and its 44 fmi2 functions
+// looked up with dlsym.  The constructor throws std::runtime_error
 // naming the library and every missing function when the library cannot be
 // opened or any of the 44 is absent; the destructor closes the library.
 class Fmi2Library {
