@@ -23,6 +23,7 @@
 #include "source/runtime_messages.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
+#include "source/linsolve.h"
 #include "source/ModelicaUtilities.h"
 #include "source/dsblock5/runcontrol.h"
 #include "source/dsblock5/delay.h"
