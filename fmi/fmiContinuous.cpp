@@ -132,7 +132,9 @@ fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *c, double nominals[], s
   const char *name = fmiFunctionName(fmiFunction::GetNominalsOfContinuousStates);
   bool mismatch = false;
   const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
-  std::copy_n(c->nominals, n, nominals);
+  // A nominal of 0 is the model's "none given" (the integrator set-up reads it
+  // so); FMI 2.0 reports 1.0 for a state without nominal information.
+  for (size_t i = 0; i < n; ++i) nominals[i] = c->nominals[i] == 0.0 ? 1.0 : c->nominals[i];
   trace(c, name);
   return mismatch ? fmi2Warning : fmi2OK;
 }

@@ -131,6 +131,15 @@ void DenseScaleBy(double c, DenseMatrix *A);
 int DenseFactorLU(DenseMatrix *A, DensePivots p);
 void DenseSolveLU(const DenseMatrix *A, const DensePivots p, double *b);
 
+// The column kernels behind the dense operations: a[j] points to column j
+// (rows 0 .. m-1).  colsFactorLU factors in place with partial pivoting
+// (result 0, or the 1-based index of the first zero pivot); colsSolveLU
+// solves with those factors in place of b.
+void colsCopy(double *const *a, double *const *b, int m, int n);
+void colsScale(double c, double *const *a, int m, int n);
+int colsFactorLU(double *const *a, int m, int n, std::int32_t *p);
+void colsSolveLU(const double *const *a, int n, const std::int32_t *p, double *b);
+
 // Small math functions shared with the FMI layer.
 double odeAbs(double x);
 double odeIntPower(double base, int exponent);

@@ -58,38 +58,26 @@ DensePivots DensePivotsCreate(int n) {
 
 void DensePivotsFree(DensePivots p) { std::free(p); }
 
-void DenseClear(DenseMatrix *A) {
-  for (int j = 0; j < A->numCols; ++j) {
-    double *col = A->colPtrs[j];
-    for (int i = 0; i < A->numRows; ++i) col[i] = 0.0;
+// ---------------------------------------------------------------------------
+// Column kernels: a[j] is column j, a[j][i] its row i.
+// ---------------------------------------------------------------------------
+
+void colsCopy(double *const *a, double *const *b, int m, int n) {
+  for (int j = 0; j < n; ++j) {
+    const double *from = a[j];
+    double *to = b[j];
+    for (int i = 0; i < m; ++i) to[i] = from[i];
   }
 }
 
-// The diagonal of a non-square matrix ends at its shorter side.
-void DensePlusIdentity(DenseMatrix *A) {
-  int n = A->numCols < A->numRows ? A->numCols : A->numRows;
-  for (int i = 0; i < n; ++i) A->colPtrs[i][i] += 1.0;
-}
-
-void DenseCopyInto(const DenseMatrix *A, DenseMatrix *B) {
-  for (int j = 0; j < A->numCols; ++j) {
-    const double *a = A->colPtrs[j];
-    double *b = B->colPtrs[j];
-    for (int i = 0; i < A->numRows; ++i) b[i] = a[i];
+void colsScale(double c, double *const *a, int m, int n) {
+  for (int j = 0; j < n; ++j) {
+    double *col = a[j];
+    for (int i = 0; i < m; ++i) col[i] = col[i] * c;
   }
 }
 
-void DenseScaleBy(double c, DenseMatrix *A) {
-  for (int j = 0; j < A->numCols; ++j) {
-    double *col = A->colPtrs[j];
-    for (int i = 0; i < A->numRows; ++i) col[i] = col[i] * c;
-  }
-}
-
-int DenseFactorLU(DenseMatrix *A, DensePivots p) {
-  double **a = A->colPtrs;
-  int m = A->numRows;
-  int n = A->numCols;
+int colsFactorLU(double *const *a, int m, int n, int32_t *p) {
   for (int k = 0; k < n; ++k) {
     double *colk = a[k];
     // The first largest entry wins, so ties keep the upper row.
@@ -121,9 +109,7 @@ int DenseFactorLU(DenseMatrix *A, DensePivots p) {
   return 0;
 }
 
-void DenseSolveLU(const DenseMatrix *A, const DensePivots p, double *b) {
-  double *const *a = A->colPtrs;
-  int n = A->numCols;
+void colsSolveLU(const double *const *a, int n, const int32_t *p, double *b) {
   for (int k = 0; k < n; ++k) {
     int pk = p[k];
     if (pk != k) {
@@ -144,6 +130,37 @@ void DenseSolveLU(const DenseMatrix *A, const DensePivots p, double *b) {
     for (int i = 0; i < k; ++i) b[i] = b[i] - colk[i] * bk;
   }
   b[0] = b[0] / a[0][0];
+}
+
+// ---------------------------------------------------------------------------
+// Dense matrix operations on the kernels
+// ---------------------------------------------------------------------------
+
+void DenseClear(DenseMatrix *A) {
+  for (int j = 0; j < A->numCols; ++j) {
+    double *col = A->colPtrs[j];
+    for (int i = 0; i < A->numRows; ++i) col[i] = 0.0;
+  }
+}
+
+// The diagonal of a non-square matrix ends at its shorter side.
+void DensePlusIdentity(DenseMatrix *A) {
+  int n = A->numCols < A->numRows ? A->numCols : A->numRows;
+  for (int i = 0; i < n; ++i) A->colPtrs[i][i] += 1.0;
+}
+
+void DenseCopyInto(const DenseMatrix *A, DenseMatrix *B) {
+  colsCopy(A->colPtrs, B->colPtrs, A->numRows, A->numCols);
+}
+
+void DenseScaleBy(double c, DenseMatrix *A) { colsScale(c, A->colPtrs, A->numRows, A->numCols); }
+
+int DenseFactorLU(DenseMatrix *A, DensePivots p) {
+  return colsFactorLU(A->colPtrs, A->numRows, A->numCols, p);
+}
+
+void DenseSolveLU(const DenseMatrix *A, const DensePivots p, double *b) {
+  colsSolveLU(A->colPtrs, A->numCols, p, b);
 }
 
 // ---------------------------------------------------------------------------

@@ -72,7 +72,7 @@ TEST_F(ModelExchange, InitializationGivesTheStartValues) {
   EXPECT_DOUBLE_EQ(dx, -e2e::kOutflow0 / 2.0);
   double nominal = 0;
   ASSERT_EQ(fmi().fmi2GetNominalsOfContinuousStates(c_, &nominal, 1), fmi2OK);
-  EXPECT_EQ(nominal, 0.0);  // the model declares 0 over the default 1.0
+  EXPECT_EQ(nominal, 1.0);  // the model gives none (0 inside), reported as FMI's 1.0
 }
 
 // The trace of every call of a Model Exchange run, in order: entry and

@@ -36,8 +36,8 @@ const double outflow0 = 0.1 * std::sqrt(58.86);
 const double der0 = -0.1 * std::sqrt(58.86) / 2.0;
 
 const Expected expectedVariables[] = {
-    {"vornSurface", "parameter", "fixed", 1, 0, 0, 2.0},
-    {"holeSurface", "parameter", "fixed", 1, 1, 0, 0.1},
+    {"vornSurface", "parameter", "tunable", 1, 0, 0, 2.0},
+    {"holeSurface", "parameter", "tunable", 1, 1, 0, 0.1},
     {"initialLevel", "parameter", "fixed", 1, 2, 0, 3.0},
     {"inputRate", "input", "continuous", 5, 0, 0, 0.0},
     {"level", "output", "continuous", 4, 0, 1, 3.0},
