@@ -17,3 +17,4 @@
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/ModelicaUtilities.h"
+#include "source/dsblock5/events.h"
