@@ -120,10 +120,10 @@ bool eventLoggingOn(const ModelInstanceData *d) {
 
 void logSampleEvent(const ModelInstanceData *d, double start, double interval, double t) {
   if (!eventLoggingOn(d)) return;
-  char clock[100];
-  snprintfC(clock, sizeof clock, "sample(%g,%g)", start, interval);
+  char clockText[100];
+  snprintfC(clockText, sizeof clockText, "sample(%g,%g)", start, interval);
   char text[120];
-  snprintfC(text, sizeof text, "Sample event (%.60s) at time:", clock);
+  snprintfC(text, sizeof text, "Sample event (%.60s) at time:", clockText);
   logTextValue(text, t);
 }
 

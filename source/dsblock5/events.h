@@ -11,9 +11,9 @@
 // Every operator here that takes an instance registers into that instance's
 // own DUSER and reads its own IUSER; only an instance without work arrays
 // falls back to the pair of the kernel context (kernel.h).  Two instances
-// therefore never steer each other's time events, and a freed instance's
-// arrays are never written (the FMI layer clears the kernel pair when it
-// frees the instance that set it).  Without any pair nothing is registered.
+// therefore never steer each other's time events, and no instance writes
+// into the arrays of another, which may already be freed.  Without any pair
+// nothing is registered.
 //
 // Sample bookkeeping.  A sample's next tick moves only in event calls
 // (eventFlag set): outside events the operators work on the working value
