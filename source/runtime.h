@@ -10,7 +10,7 @@
 //   - the kernel context and the kernel's text output;
 //   - the utility interface of external functions (ModelicaMessage ...);
 //   - the instance under evaluation, the homotopy, terminate and run-control
-//     operators;
+//     operators; time and sample events, the small model operators;
 //   - delay buffers and the spatial distribution;
 //   - the module path, the resources folder and the loader of a model's
 //     external libraries;
@@ -29,3 +29,5 @@
 #include "source/dsblock5/delay.h"
 #include "source/dsblock5/modulepath.h"
 #include "source/dsblock5/dsblock.h"
+#include "source/dsblock5/events.h"
+#include "source/operators.h"

@@ -17,6 +17,7 @@
 
 #include "source/dsblock5/model_interface.h"
 #include "source/dsblock5/delay.h"
+#include "source/dsblock5/fixedstep.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
@@ -386,8 +387,12 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
              d->iteration > 1) &&
             c.eventLogging())
           logTextValue("      during event at Time : ", *c.time);
-        // The fixed-step event approach belongs here when IUSER[0] is set;
-        // this model never asks for fixed-step mode, so none runs.
+        if (c.IUSER[kIuserFixedStepMode] != 0)
+          fixedStepEvents(
+              d, *c.time, d->initial, d->eventFlag, c.Z,
+              kernelDimensions.nzpairs, c.F,
+              c.IUSER[kIuserFixedStepMode] == 1 ? kernelDimensions.nx : 0,
+              c.DUSER, c.IUSER);
         if (d->eventFlag != 0) {
           double *stored = storedIndicators(d);
           for (int32_t k = 1; k <= c.relations(); ++k) {

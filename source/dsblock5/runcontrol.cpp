@@ -34,6 +34,13 @@ void setUnboundInstanceData(ModelInstanceData *record) {
   unboundRecord.store(record, std::memory_order_release);
 }
 
+ModelInstanceData *getUnboundInstanceData() {
+  if (ModelInstanceData *record = unboundRecord.load(std::memory_order_acquire)) return record;
+  // Only a runtime linked without a model comes here.
+  static ModelInstanceData fallback{};
+  return &fallback;
+}
+
 double homotopy(double actual, double simplified, ModelInstanceData *instance) {
   ModelInstanceData *d = instance != nullptr ? instance : unboundRecord.load();
   if (d == nullptr) return actual;

@@ -15,6 +15,9 @@ struct ModelInstanceData;
 
 // The record that serves while no instance is bound (null: none).
 void setUnboundInstanceData(ModelInstanceData *record);
+// That record; never null: without a registered one, a zero-filled record of
+// the runtime's own serves.
+ModelInstanceData *getUnboundInstanceData();
 
 // The homotopy operator: (1 - lambda)*simplified + lambda*actual; marks the
 // instance (the unbound record for null) as using homotopy.
