@@ -7,7 +7,9 @@
 // The step integrates with the solver of fmiSolver.cpp toward the next
 // target: the next time event, the next output time or the end of the step.
 // Asynchronous stepping is not supported: no call returns fmi2Pending.
+#include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiStateMachine.h"
 #include "fmi/fmiSolver.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
@@ -128,6 +130,10 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
 }
 
 fmi2Status doStep(fmiInstance *instance, double point, double step) {
+  if (instance->fmuType != fmi2CoSimulation) {
+    logTo(instance, fmi2Error, "%s: not a Co-Simulation instance, ignoring call", kDoStep);
+    return fmi2Error;
+  }
   if (instance->state == fmiStateInstantiated || instance->state == fmiStateInitializationMode) {
     logTo(instance, fmi2Warning, "%s: Initialization must be finished before calling fmiDoStep",
           kDoStep);
@@ -282,7 +288,16 @@ fmi2Status notSupported(fmiInstance *instance, const char *name) {
   return fmi2Discard;
 }
 
-fmiInstance *instanceOf(fmi2Component c) { return static_cast<fmiInstance *>(c); }
+// A null argument the call needs: refused with fmi2Error.
+fmi2Status nullValue(fmiInstance *instance, const char *name) {
+  logTo(instance, fmi2Error, "%s: invalid argument value = NULL", name);
+  return fmi2Error;
+}
+
+fmi2Status nullArrays(fmiInstance *instance, const char *name) {
+  logTo(instance, fmi2Error, "%s: invalid argument vr, order or value = NULL", name);
+  return fmi2Error;
+}
 
 }  // namespace
 
@@ -306,7 +321,11 @@ fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
 
 fmi2Status fmiInitializeCS(fmiInstance *instance, double relativeTolerance, double startTime,
                            int32_t stopTimeDefined, double stopTime) {
-  fmiMoveTime(instance, startTime);
+  // A refused initialization changes nothing: the time moves to the start
+  // only in a state that accepts it (fmi2SetTime's own checks apply as well).
+  if (fmiStateAccepted(fmiFunction::EnterInitializationMode, instance->state)) {
+    (void)fmiSetTime(instance, startTime);
+  }
   const fmi2Status status = fmiInitialize(instance);
   if (status != fmi2OK) return status;
   instance->stopTimeDefined = stopTimeDefined;
@@ -359,84 +378,81 @@ extern "C" {
 FMI2_Export fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
                                   fmi2Real communicationStepSize,
                                   fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
-  if (c == nullptr) return fmi2Error;
-  try {
-    return doStep(instanceOf(c), currentCommunicationPoint, communicationStepSize);
-  } catch (...) {
-    fmiLog(instanceOf(c), instanceOf(c)->instanceName, fmi2Error, "", "%s failed", kDoStep);
-    return fmi2Error;
-  }
+  return fmiGuarded(c, kDoStep, [&](fmiInstance *i) {
+    return doStep(i, currentCommunicationPoint, communicationStepSize);
+  });
 }
 
 FMI2_Export fmi2Status fmi2CancelStep(fmi2Component c) {
-  if (c == nullptr) return fmi2Error;
-  logTo(instanceOf(c), fmi2Discard, "%s: asynchronous execution of fmiDoStep is not supported",
-        "fmi2CancelStep");
-  return fmi2Discard;
+  return fmiGuarded(c, "fmi2CancelStep", [&](fmiInstance *i) {
+    logTo(i, fmi2Discard, "%s: asynchronous execution of fmiDoStep is not supported",
+          "fmi2CancelStep");
+    return fmi2Discard;
+  });
 }
 
 FMI2_Export fmi2Status fmi2GetStatus(fmi2Component c, const fmi2StatusKind, fmi2Status *) {
-  if (c == nullptr) return fmi2Error;
-  return notSupported(instanceOf(c), "fmi2GetStatus");
+  return fmiGuarded(c, "fmi2GetStatus",
+                    [&](fmiInstance *i) { return notSupported(i, "fmi2GetStatus"); });
 }
 
 FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s,
                                          fmi2Real *value) {
-  if (c == nullptr) return fmi2Error;
-  if (s == fmi2LastSuccessfulTime) {
-    if (value == nullptr) return fmi2Error;
-    *value = instanceOf(c)->time;
+  const char *name = "fmi2GetRealStatus";
+  return fmiGuarded(c, name, [&](fmiInstance *i) {
+    if (s != fmi2LastSuccessfulTime) return unknownKind(i, name, s);
+    if (value == nullptr) return nullValue(i, name);
+    *value = i->time;
     return fmi2OK;
-  }
-  return unknownKind(instanceOf(c), "fmi2GetRealStatus", s);
+  });
 }
 
 FMI2_Export fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Integer *) {
-  if (c == nullptr) return fmi2Error;
-  return unknownKind(instanceOf(c), "fmi2GetIntegerStatus", s);
+  return fmiGuarded(c, "fmi2GetIntegerStatus",
+                    [&](fmiInstance *i) { return unknownKind(i, "fmi2GetIntegerStatus", s); });
 }
 
 FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Boolean *value) {
-  if (c == nullptr) return fmi2Error;
-  if (s == fmi2Terminated) {
-    if (value == nullptr) return fmi2Error;
-    *value = instanceOf(c)->terminatedByModel;
+  const char *name = "fmi2GetBooleanStatus";
+  return fmiGuarded(c, name, [&](fmiInstance *i) {
+    if (s != fmi2Terminated) return unknownKind(i, name, s);
+    if (value == nullptr) return nullValue(i, name);
+    *value = i->terminatedByModel;
     return fmi2OK;
-  }
-  return unknownKind(instanceOf(c), "fmi2GetBooleanStatus", s);
+  });
 }
 
 FMI2_Export fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind,
                                            fmi2String *) {
-  if (c == nullptr) return fmi2Error;
-  return notSupported(instanceOf(c), "fmi2GetStringStatus");
+  return fmiGuarded(c, "fmi2GetStringStatus",
+                    [&](fmiInstance *i) { return notSupported(i, "fmi2GetStringStatus"); });
 }
 
 FMI2_Export fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[],
                                                    size_t nvr, const fmi2Integer order[],
                                                    const fmi2Real value[]) {
-  if (c == nullptr) return fmi2Error;
-  if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) return fmi2Error;
-  try {
-    return setInputDerivatives(instanceOf(c), vr, nvr, order, value);
-  } catch (...) {
-    return fmi2Error;
-  }
+  const char *name = "fmi2SetRealInputDerivatives";
+  return fmiGuarded(c, name, [&](fmiInstance *i) {
+    if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) {
+      return nullArrays(i, name);
+    }
+    return setInputDerivatives(i, vr, nvr, order, value);
+  });
 }
 
 FMI2_Export fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c,
                                                     const fmi2ValueReference vr[], size_t nvr,
                                                     const fmi2Integer order[],
                                                     fmi2Real value[]) {
-  if (c == nullptr) return fmi2Error;
-  if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) return fmi2Error;
-  try {
-    return getOutputDerivatives(instanceOf(c), vr, nvr, order, value);
-  } catch (...) {
-    return fmi2Error;
-  }
+  const char *name = "fmi2GetRealOutputDerivatives";
+  return fmiGuarded(c, name, [&](fmiInstance *i) {
+    if (nvr != 0 && (vr == nullptr || order == nullptr || value == nullptr)) {
+      return nullArrays(i, name);
+    }
+    return getOutputDerivatives(i, vr, nvr, order, value);
+  });
 }
 
 }  // extern "C"

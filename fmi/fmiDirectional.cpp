@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
 #include "model/ModelInstanceData.h"
 
@@ -158,9 +159,7 @@ fmi2Status fmi2GetDirectionalDerivative(fmi2Component component,
                                         size_t nUnknown, const fmi2ValueReference vKnown_ref[],
                                         size_t nKnown, const fmi2Real dvKnown[],
                                         fmi2Real dvUnknown[]) {
-  if (component == nullptr) return fmi2Error;
-  auto *c = static_cast<fmiInstance *>(component);
-  try {
+  return fmiGuarded(component, kName, [&](fmiInstance *c) {
     const struct {
       const char *name;
       const void *pointer;
@@ -176,14 +175,16 @@ fmi2Status fmi2GetDirectionalDerivative(fmi2Component component,
         return fmi2Error;
       }
     }
-    return directionalDerivative(c, vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown,
-                                 dvUnknown);
-  } catch (...) {
-    c->forceEvaluation = 0;
-    if (c->iuser != nullptr) c->iuser[kIuserDerivativeEvaluation] = 0;
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", kName);
-    return fmi2Error;
-  }
+    try {
+      return directionalDerivative(c, vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown,
+                                   dvUnknown);
+    } catch (...) {
+      // The perturbation flags must not outlive the call.
+      c->forceEvaluation = 0;
+      if (c->iuser != nullptr) c->iuser[kIuserDerivativeEvaluation] = 0;
+      throw;
+    }
+  });
 }
 
 }  // extern "C"

@@ -87,8 +87,8 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
 }
 
 fmi2Status fmiInitialize(fmiInstance *c) {
-  c->terminatedByModel = 0;
   if (!fmiCheckState(c, fmiFunction::EnterInitializationMode)) return fmi2Warning;
+  c->terminatedByModel = 0;
   dssettings_(c->duser, c->iuser);
   if (c->fmuType == fmi2CoSimulation && c->iuser[kIuserInlineSetting] != 0) {
     setInlineIntegration(c->runtime, 1);
@@ -145,8 +145,8 @@ fmi2Status fmiExitInitializationMode(fmiInstance *c) {
   const char *name = fmiFunctionName(fmiFunction::ExitInitializationMode);
   logName(c, "%s...", name);
   const fmi2Status status = fmiExitInitialization(c, name, fmiStateEventMode);
-  c->firstEvaluationInEventMode = 1;
   if (status != fmi2OK) return status;
+  c->firstEvaluationInEventMode = 1;
   logName(c, "%s completed", name);
   return fmi2OK;
 }

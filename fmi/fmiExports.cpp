@@ -63,7 +63,7 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
                               fmi2String fmuResourceLocation,
                               const fmi2CallbackFunctions *functions, fmi2Boolean visible,
                               fmi2Boolean loggingOn) {
-  try {
+  return fmiGuardedCreate([&]() -> fmi2Component {
     fmiInstance *c = nullptr;
     if (fmuType == fmi2ModelExchange) {
       c = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
@@ -76,16 +76,11 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
     }
     if (c != nullptr) c->fmuType = fmuType;
     return c;
-  } catch (...) {
-    return nullptr;
-  }
+  });
 }
 
 void fmi2FreeInstance(fmi2Component component) {
-  try {
-    fmiFreeModelInstance(static_cast<fmiInstance *>(component));
-  } catch (...) {
-  }
+  fmiGuardedRelease(component, "fmi2FreeInstance", fmiFreeModelInstance);
 }
 
 fmi2Status fmi2SetupExperiment(fmi2Component component, fmi2Boolean toleranceDefined,

@@ -1,4 +1,4 @@
-// The guard every fmi2 export runs its body under.
+// The guards every fmi2 export runs its body under.
 #pragma once
 
 #include "fmi/fmi2.h"
@@ -7,8 +7,8 @@
 // A null component is answered with fmi2Error (it has no logger to report
 // to); otherwise body(instance) runs and its status is returned.  No C++
 // exception leaves the guard: one from the body is logged as "<name>:
-// internal error" and answered with fmi2Error, and one from the host's
-// logger while reporting it is swallowed.
+// internal error" and answered with fmi2Error.  (The host's logger cannot
+// throw into the unit: fmiLog absorbs what it throws.)
 template <typename Body>
 fmi2Status fmiGuarded(fmi2Component component, const char *name, Body &&body) {
   if (component == nullptr) return fmi2Error;
@@ -21,5 +21,32 @@ fmi2Status fmiGuarded(fmi2Component component, const char *name, Body &&body) {
     } catch (...) {
     }
     return fmi2Error;
+  }
+}
+
+// The guard of fmi2FreeInstance, which returns nothing: an exception from the
+// body is logged as "<name>: internal error" while the instance can still be
+// told, and goes no further.
+template <typename Body>
+void fmiGuardedRelease(fmi2Component component, const char *name, Body &&body) {
+  if (component == nullptr) return;
+  auto *c = static_cast<fmiInstance *>(component);
+  try {
+    body(c);
+  } catch (...) {
+    try {
+      fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
+    } catch (...) {
+    }
+  }
+}
+
+// The guard of fmi2Instantiate: an exception from the body gives no instance.
+template <typename Body>
+fmi2Component fmiGuardedCreate(Body &&body) {
+  try {
+    return body();
+  } catch (...) {
+    return nullptr;
   }
 }

@@ -49,8 +49,13 @@ void deliver(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
     if (*s == '%') doubled[n++] = '%';
   }
   doubled[n] = '\0';
-  functions->logger(functions->componentEnvironment, instanceName != nullptr ? instanceName : "",
-                    status, category != nullptr ? category : "", doubled);
+  // A host logger that throws (a C++ host's bug) has delivered nothing; the
+  // exception must not unwind through the unit or change what the call does.
+  try {
+    functions->logger(functions->componentEnvironment, instanceName != nullptr ? instanceName : "",
+                      status, category != nullptr ? category : "", doubled);
+  } catch (...) {
+  }
 }
 
 void vlog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,

@@ -15,3 +15,19 @@ namespace {
 __attribute__((destructor)) void releaseCxxRuntimeAtUnload() { __gnu_cxx::__freeres(); }
 
 }  // namespace
+
+namespace {
+
+// The unit carries its own copy of the C++ runtime and its unwinder, whose
+// register tables are set up by the first exception the copy raises.  An
+// exception that a C++ host throws through the unit (its logger failing) is
+// unwound by the host's unwinder but passes the unit's frames under the
+// unit's copy, which must then be ready: one exception at load makes it so.
+__attribute__((constructor)) void prepareUnwinderAtLoad() {
+  try {
+    throw 0;
+  } catch (...) {
+  }
+}
+
+}  // namespace
