@@ -2,8 +2,6 @@
 // with escapes, the end of the file, and hostile dimensions.
 #include "tests/matfile/support.h"
 
-#include <clocale>
-
 namespace {
 
 using namespace amattest;
@@ -66,19 +64,6 @@ TEST_F(Text, TypeWordsAndIntegerTruncation) {
     EXPECT_EQ(m->type, c.type);
     EXPECT_EQ(m.at(0, 0), c.value);
   }
-}
-
-TEST_F(Text, ValuesAreReadInTheCLocale) {
-  const char *previous = std::setlocale(LC_ALL, nullptr);
-  std::string saved = previous != nullptr ? previous : "C";
-  bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-  Matrix m;
-  int32_t result = readFirst("#1\ndouble x(1,2)\n1.5 2.25\n", m);
-  std::setlocale(LC_ALL, saved.c_str());
-  if (!german) GTEST_SKIP() << "no de_DE.UTF-8 locale";
-  ASSERT_EQ(result, 0);
-  EXPECT_EQ(m.at(0, 0), 1.5);
-  EXPECT_EQ(m.at(0, 1), 2.25);
 }
 
 TEST_F(Text, MalformedDeclarationsAndValues) {
