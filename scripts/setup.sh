@@ -3,7 +3,8 @@
 # Does nothing when they are all present already.
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev liblapack-dev libblas-dev
-      uthash-dev libzip-dev libpugixml-dev zip unzip locales clang libclang-rt-14-dev)
+      uthash-dev libzip-dev libpugixml-dev zip unzip locales clang libclang-rt-14-dev
+      python3-scipy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -98,7 +98,8 @@ void useFiles(const std::string &base, int id, int rounds, std::string &failure)
   AmatGetFile r{};
   const std::string missing = base + "missing";
   (void)amatGetOpen(missing.c_str(), "T", nullptr, &r);
-  const std::string expected = "Not possible to open file \"" + missing + "\": No such file or directory\n";
+  const std::string expected =
+      "Not possible to open file \"" + missing + "\": No such file or directory\n";
   std::this_thread::yield();
   if (amatMessage != expected) failure = std::string("message: ") + amatMessage;
 }

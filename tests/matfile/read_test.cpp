@@ -27,7 +27,8 @@ TEST_F(Read, OpenFailuresCloseTheFileAndSayWhy) {
     int32_t result;
     std::string text;
   } cases[] = {
-      {empty, 5, "Error reading first character from file \"" + empty + "\":\nEnd-Of-File reached.\n"},
+      {empty, 5,
+       "Error reading first character from file \"" + empty + "\":\nEnd-Of-File reached.\n"},
       {two, 5,
        "Error reading format and version information in first line of \nfile \"" + two +
            "\": \"#1\" expected, but \"#2\" found.\n"},
@@ -168,8 +169,8 @@ TEST_F(Read, NoClassReturnsTheClassMatrixAndReadsBinTransTransposed) {
     EXPECT_EQ(x.at(0, 1), 4.0);
     Matrix none;
     EXPECT_EQ(amatGetMatrixDefault(r.get(), none.get()), 3);
-    EXPECT_EQ(message(), "Error reading matrix header from file \"" + file +
-                             "\":\nEnd-Of-File reached.\n");
+    EXPECT_EQ(message(),
+              "Error reading matrix header from file \"" + file + "\":\nEnd-Of-File reached.\n");
   }
   Reader r;
   ASSERT_EQ(amatGetOpen(file.c_str(), "C", "1", r.get()), 0);
@@ -220,7 +221,8 @@ TEST_F(Read, RequirementsOnNameSizeAndType) {
            "\",\nbecause matrix-name = \"B\" required.\n"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(std::to_string(c.nrow) + "," + std::to_string(c.ncol) + " " + std::to_string(c.type));
+    SCOPED_TRACE(std::to_string(c.nrow) + "," + std::to_string(c.ncol) + " " +
+                 std::to_string(c.type));
     std::strcpy(amatMessage, "No message.");
     EXPECT_EQ(reading(c.name, c.nrow, c.ncol, c.type), c.result);
     EXPECT_EQ(message(), c.result == 0 ? "No message." : c.text);

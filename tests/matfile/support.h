@@ -53,8 +53,7 @@ inline std::string le32(int32_t v) {
   return s;
 }
 
-template <class T>
-std::string raw(const std::vector<T> &values) {
+template <class T> std::string raw(const std::vector<T> &values) {
   return std::string(reinterpret_cast<const char *>(values.data()), values.size() * sizeof(T));
 }
 
@@ -82,12 +81,19 @@ struct Matrix {
 
 inline double Matrix::at(int i, int j) const {
   switch (m.type) {
-    case integerMatrix: return static_cast<int32_t *>(m.data)[i + j * m.nrow];
-    case realMatrix: return static_cast<float *>(m.data)[i + j * m.nrow];
-    case doubleMatrix: return static_cast<double *>(m.data)[i + j * m.nrow];
-    case realRowMatrix: return static_cast<float **>(m.data)[i][j];
-    case doubleRowMatrix: return static_cast<double **>(m.data)[i][j];
-    default: ADD_FAILURE() << "no numeric matrix"; return 0.0;
+  case integerMatrix:
+    return static_cast<int32_t *>(m.data)[i + j * m.nrow];
+  case realMatrix:
+    return static_cast<float *>(m.data)[i + j * m.nrow];
+  case doubleMatrix:
+    return static_cast<double *>(m.data)[i + j * m.nrow];
+  case realRowMatrix:
+    return static_cast<float **>(m.data)[i][j];
+  case doubleRowMatrix:
+    return static_cast<double **>(m.data)[i][j];
+  default:
+    ADD_FAILURE() << "no numeric matrix";
+    return 0.0;
   }
 }
 

@@ -87,8 +87,8 @@ TEST_F(Text, MalformedDeclarationsAndValues) {
     std::swap(reader_.f, fresh.f);
     EXPECT_EQ(readFirst(c.text, m), c.result);
     if (!c.line.empty()) {
-      EXPECT_EQ(message(), "Error scanning the following declaration on file \"" + file_ +
-                               "\":\n" + c.line +
+      EXPECT_EQ(message(), "Error scanning the following declaration on file \"" + file_ + "\":\n" +
+                               c.line +
                                "Expected is: <type> <name> (<row_dimension>, "
                                "<column_dimension>)\nwhere <type> is \"integer\", \"real\", "
                                "\"double\" or \"char\" and\n<name> is the name of the matrix.\n");
@@ -116,21 +116,21 @@ TEST_F(Text, EndOfFileBeforeAndInsideTheValues) {
   ASSERT_EQ(readFirst("#1\ndouble A(1,1)\n7", m), 0);
   Matrix next;
   EXPECT_EQ(amatGetMatrixDefault(reader_.get(), next.get()), 3);
-  EXPECT_EQ(message(), "Error reading matrix header from file \"" + file_ +
-                           "\":\nEnd-of-File reached\n");
+  EXPECT_EQ(message(),
+            "Error reading matrix header from file \"" + file_ + "\":\nEnd-of-File reached\n");
 
   Reader fresh;
   std::swap(reader_.f, fresh.f);
   Matrix shortOne;
   EXPECT_EQ(readFirst("#1\ndouble A(1,3)\n1 2", shortOne), 4);
-  EXPECT_EQ(message(), "Error reading matrix header from file \"" + file_ +
-                           "\":\nEnd-of-File reached\n");
+  EXPECT_EQ(message(),
+            "Error reading matrix header from file \"" + file_ + "\":\nEnd-of-File reached\n");
   Reader again;
   std::swap(reader_.f, again.f);
   Matrix cut;
   EXPECT_EQ(readFirst("#1\ndouble A(1,2)\n1 -", cut), 3);
-  EXPECT_EQ(message(), "Error when reading numeric data of matrix \"A(1,2)\" from file\n\"" + file_ +
-                           "\"\n");
+  EXPECT_EQ(message(),
+            "Error when reading numeric data of matrix \"A(1,2)\" from file\n\"" + file_ + "\"\n");
 }
 
 TEST_F(Text, LongDeclarationLineIsSplitAndItsRestReadAsValues) {

@@ -37,7 +37,8 @@ protected:
     MatfileTest::TearDown();
   }
   static void fillText(AmatMatrix &m, std::vector<std::string> rows) {
-    auto **data = static_cast<char **>(amatAlloc(static_cast<int64_t>(rows.size()), sizeof(char *)));
+    auto **data =
+        static_cast<char **>(amatAlloc(static_cast<int64_t>(rows.size()), sizeof(char *)));
     for (std::size_t i = 0; i < rows.size(); ++i) data[i] = amatCopyText(rows[i].c_str());
     m.nrow = static_cast<int32_t>(rows.size());
     m.data = data;

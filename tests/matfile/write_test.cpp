@@ -44,11 +44,13 @@ TEST_F(Write, BinaryHeadersAndElements) {
     std::string bytes;
   } cases[] = {
       {"double normal", dm, binNormal, header(0, 2, 3, "A") + raw(std::vector<double>(d, d + 6))},
-      {"double trans", dm, binTrans, header(0, 3, 2, "A") + raw(std::vector<double>{1, 2, 3, 4, 5, 6})},
+      {"double trans", dm, binTrans,
+       header(0, 3, 2, "A") + raw(std::vector<double>{1, 2, 3, 4, 5, 6})},
       {"real", fm, binNormal, header(10, 1, 2, "f") + raw(std::vector<float>{1.5F, -2.0F})},
       {"integer trans", im, binTrans, header(20, 1, 2, "n") + raw(std::vector<int32_t>{7, -8})},
       {"rows normal", rm, binNormal, header(0, 2, 3, "R") + raw(std::vector<double>(d, d + 6))},
-      {"rows trans", rm, binTrans, header(0, 3, 2, "R") + raw(std::vector<double>{1, 2, 3, 4, 5, 6})},
+      {"rows trans", rm, binTrans,
+       header(0, 3, 2, "R") + raw(std::vector<double>{1, 2, 3, 4, 5, 6})},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.label);
@@ -98,24 +100,56 @@ TEST_F(Write, TextNumberFormats) {
     std::vector<double> values; // row-major
     std::string text;
   } cases[] = {
-      {"integer columns", doubleMatrix, 2, 3, {1, 2, 3, 4, 5, 6},
+      {"integer columns",
+       doubleMatrix,
+       2,
+       3,
+       {1, 2, 3, 4, 5, 6},
        "double A(2,3)\n  1  2  3\n  4  5  6\n\n"},
-      {"a half", doubleMatrix, 2, 1, {0.5, 1},
+      {"a half",
+       doubleMatrix,
+       2,
+       1,
+       {0.5, 1},
        "double A(2,1)\n  5.0000000000000000E-01\n       1                \n\n"},
-      {"seven digits", doubleMatrix, 2, 1, {9999999, -1},
+      {"seven digits",
+       doubleMatrix,
+       2,
+       1,
+       {9999999, -1},
        "double A(2,1)\n  9999999\n       -1\n\n"},
-      {"ten million", doubleMatrix, 2, 1, {9999999, 10000000},
+      {"ten million",
+       doubleMatrix,
+       2,
+       1,
+       {9999999, 10000000},
        "double A(2,1)\n  9.9999990000000000E+06\n  1.0000000000000000E+07\n\n"},
-      {"wraps after 70", doubleMatrix, 1, 4, {0.5, 0.5, 0.5, 0.5},
+      {"wraps after 70",
+       doubleMatrix,
+       1,
+       4,
+       {0.5, 0.5, 0.5, 0.5},
        "double A(1,4)\n  5.0000000000000000E-01  5.0000000000000000E-01  "
        "5.0000000000000000E-01\n  5.0000000000000000E-01\n\n"},
       {"largest double", doubleMatrix, 1, 1, {inf}, "double A(1,1)\n 1.7976931348623157E+308\n\n"},
       {"integers", integerMatrix, 1, 2, {5, -3}, "int A(1,2)\n  5 -3\n\n"},
-      {"nine integers", integerMatrix, 1, 9, {1, 2, 3, 4, 5, 6, 7, 8, 9},
+      {"nine integers",
+       integerMatrix,
+       1,
+       9,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9},
        "int A(1,9)\n 1 2 3 4 5 6 7\n     8 9\n\n"},
-      {"reals", realMatrix, 1, 4, {2.5, 100000, 100001, inf},
+      {"reals",
+       realMatrix,
+       1,
+       4,
+       {2.5, 100000, 100001, inf},
        "float A(1,4)\n  2.5000000E+00  100000         1.0000100E+05  3.4028235E+38\n\n"},
-      {"six reals", realMatrix, 1, 6, {1, 2, 3, 4, 5, 6},
+      {"six reals",
+       realMatrix,
+       1,
+       6,
+       {1, 2, 3, 4, 5, 6},
        "float A(1,6)\n       1              2              3              4              5"
        "       \n           6       \n\n"},
   };
@@ -318,7 +352,8 @@ TEST_F(Write, RowWiseDoubleMatrixWritesDoubles) {
   ASSERT_EQ(amatPutRrow(w.get(), row), 0);
   ASSERT_EQ(amatPutRrowDouble(w.get(), exact), 0);
   ASSERT_EQ(amatPutClose(w.get()), 0);
-  EXPECT_EQ(readBytes(file), header(0, 2, 2, "D") + raw(std::vector<double>{0.1F, 3, 0.1, 1.0 / 3.0}));
+  EXPECT_EQ(readBytes(file),
+            header(0, 2, 2, "D") + raw(std::vector<double>{0.1F, 3, 0.1, 1.0 / 3.0}));
 
   Writer t;
   ASSERT_EQ(amatPutOpen(file.c_str(), 1, binTrans, "", "", "", t.get()), 0);
@@ -401,8 +436,8 @@ TEST_F(Write, FailedWritesAreReported) {
   AmatMatrix m{};
   amatSetMatrix("x", 1, 1, integerMatrix, &one, &m);
   EXPECT_EQ(amatPutMatrix(w.get(), m), 1);
-  EXPECT_EQ(message(), "Error when writing matrix \"x(1,1)\" to file \"" + file +
-                           "\":\nInput/output error\n");
+  EXPECT_EQ(message(),
+            "Error when writing matrix \"x(1,1)\" to file \"" + file + "\":\nInput/output error\n");
   EXPECT_EQ(amatPutRinit(w.get(), "R", 1, realMatrix), 1);
   EXPECT_EQ(w->rowName, nullptr);
 
@@ -422,7 +457,8 @@ TEST_F(Write, MatrixFileWritesOneMatrix) {
   ASSERT_EQ(amatPutMatrixFile(file.c_str(), 1, m), 0);
   EXPECT_EQ(readBytes(file), header(0, 2, 1, "v") + raw(std::vector<double>{1.5, 2.5}));
   ASSERT_EQ(amatPutMatrixFile(file.c_str(), 0, m), 0);
-  EXPECT_EQ(readBytes(file), "#1\ndouble v(2,1)\n  1.5000000000000000E+00\n  2.5000000000000000E+00\n\n");
+  EXPECT_EQ(readBytes(file),
+            "#1\ndouble v(2,1)\n  1.5000000000000000E+00\n  2.5000000000000000E+00\n\n");
 }
 
 TEST_F(Write, EscapedText) {
