@@ -262,6 +262,11 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
   auto **rows = static_cast<char **>(cur->data);
   if (rows == nullptr && nrow > 0) return amatNullPointer(4);
   for (int64_t i = 0; i < nrow; ++i) rows[i] = nullptr;
+  if (nrow == 0 || length == 0) {
+    // Nothing stored: every row is empty.
+    cur->ncol = 0;
+    return 0;
+  }
 
   // binNormal needs all characters before any row is complete; binTrans
   // reads one row at a time.

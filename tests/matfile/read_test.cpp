@@ -368,6 +368,17 @@ TEST_F(Read, EmptyRowMatrixWithMoreRowsThanTheFileHasBytesIsRefused) {
                            "numeric elements.\n");
 }
 
+TEST_F(Read, TextMatrixWithoutRowsButLongRowsCostsNothing) {
+  const std::string file = path("f");
+  writeBytes(file, header(51, 0, 0x30000000, "s"));
+  Reader r;
+  ASSERT_EQ(amatGetOpen(file.c_str(), "NoClass", nullptr, r.get()), 0);
+  Matrix m;
+  ASSERT_EQ(amatGetMatrixDefault(r.get(), m.get()), 0);
+  EXPECT_EQ(m->nrow, 0);
+  EXPECT_EQ(m->ncol, 0);
+}
+
 TEST_F(Read, RequiredNameComparesTheFirstHundredCharacters) {
   const std::string file = path("f");
   const std::string longName(150, 'n');
