@@ -36,9 +36,8 @@ def rules():
             text = open(os.path.join(dirpath, "CMakeLists.txt")).read()
             m = ALLOW.search(text)
             if m:
-                items = [t.strip() for t in m.group(1).split(",")]
-                found[rel.replace(os.sep, "/")] = [
-                    t.split()[0] for t in items if t and ("/" in t.split()[0] or t.endswith(".h"))]
+                found[rel.replace(os.sep, "/")] = re.findall(r"[\w./-]+/|[\w./-]+\.h\b",
+                                                             m.group(1))
     return found
 
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev liblapack-dev libblas-dev
       uthash-dev libzip-dev libpugixml-dev zip unzip locales clang libclang-rt-14-dev
-      clang-format python3)
+      clang-format python3 python3-scipy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

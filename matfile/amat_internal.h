@@ -1,0 +1,92 @@
+#pragma once
+// Private to matfile/: the message buffer's writer, the heap and stream
+// seams, the bounds of what a file still holds, and the readers and writers
+// behind amatGetMatrix and amatPutMatrixGen.  Tests include it to reach the
+// readers directly and to make system calls fail.
+
+#include "matfile/amat.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// ---- messages -------------------------------------------------------------------
+
+// Formats into amatMessage (in the "C" locale), replacing its text.  Always
+// returns `result`, so that a failure reads `return amatFail(4, "...", ...)`.
+int32_t amatFail(int32_t result, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The standard description of errno (or of the given error number).
+const char *amatErrorText();
+const char *amatErrorText(int error);
+// "Unexpected null-pointer" into amatMessage; returns result.
+int32_t amatNullPointer(int32_t result);
+// The names printed in messages: "integer", "real", "double", "char",
+// "unknown" (row types as their element type).
+const char *amatElementName(int32_t type);
+// The type's own name ("voidMatrix" ... "doubleRowMatrix") or "unknown".
+const char *amatTypeName(int32_t type);
+// The reason given whenever the end of a file was met where data was expected.
+inline constexpr const char *amatEndOfFile = "End-Of-File reached.";
+// Whether the stop hook is set and asks to stop.
+bool amatStopRequested();
+
+// ---- heap -------------------------------------------------------------------------
+
+// Everything goes through the runtime's heap seam (zero-filled; tests make it
+// fail).  Counts are 64-bit; a size that does not fit size_t fails.
+void *amatAlloc(int64_t count, int64_t size);
+void amatRelease(void *block);
+// A heap copy of text (null on failure).
+char *amatCopyText(const char *text);
+
+// ---- streams ----------------------------------------------------------------------
+
+// The stream calls that tests must be able to make fail.  Defaults: the C
+// library's.
+struct AmatSystemCalls {
+  std::FILE *(*open)(const char *path, const char *mode);
+  int (*close)(std::FILE *stream);
+  std::size_t (*write)(const void *data, std::size_t size, std::size_t count, std::FILE *stream);
+  int (*flush)(std::FILE *stream);
+  int (*getpos)(std::FILE *stream, std::fpos_t *position);
+  int (*setpos)(std::FILE *stream, const std::fpos_t *position);
+};
+extern AmatSystemCalls amatSys;
+
+// Bytes from the stream's position to the end of the file (0 for anything but
+// a regular file, and when the position is unknown).
+int64_t amatBytesLeft(std::FILE *stream);
+// Bytes of the whole file (0 for anything but a regular file).
+int64_t amatFileBytes(std::FILE *stream);
+
+// Binary header fields, little-endian.
+void amatEncodeHeader(const int32_t header[5], unsigned char bytes[20]);
+void amatDecodeHeader(const unsigned char bytes[20], int32_t header[5]);
+
+// ---- readers (amatGetMatrix) ------------------------------------------------------
+
+// Text files.
+int32_t amatSkipComments(AmatGetFile *file);
+int32_t amatGetTextHeader(AmatGetFile *file, AmatMatrix *current, char *nameBuffer, int nameWidth);
+int32_t amatGetTextData(AmatGetFile *file, AmatMatrix *current);
+void amatUnescapeText(char *row);
+
+// Binary files.  The header reader leaves the precision digit in *precision.
+int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *current, char *nameBuffer, int nameWidth,
+                         int *precision);
+int32_t amatGetBinData(AmatGetFile *file, AmatMatrix *current, int storedType, int precision,
+                       int stripBlanks);
+int32_t amatGetBinInt(AmatGetFile *file, AmatMatrix *current);
+int32_t amatGetBinFloat(AmatGetFile *file, AmatMatrix *current);
+int32_t amatGetBinDouble(AmatGetFile *file, AmatMatrix *current);
+int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *current, int precision, int stripBlanks);
+
+// Truncation toward zero into int32, saturating; NaN gives 0.
+int32_t amatToInt32(double value);
+
+// ---- writers ----------------------------------------------------------------------
+
+// Writes text, with escape set a line feed as "\n" and a backslash as "\\",
+// and a line feed after it when lineEnd is set.  Negative on failure.  A null
+// text is written as "".
+int amatPutEscaped(std::FILE *stream, const char *text, int lineEnd, int escape);
