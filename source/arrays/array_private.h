@@ -89,12 +89,28 @@ inline constexpr std::int64_t kMaxElements = 2147483647;
 // Fails with "Number of dimensions must not be negative" for ndims < 0.
 void requireNdims(int ndims);
 // Fails with "Array sizes must not be negative" for size < 0.
-void requireSize(int size);
+void requireSize(std::int64_t size);
 // Fails with "Too many array elements" unless 0 <= count <= 2147483647;
 // returns the count as an int.
 int requireCount(std::int64_t count);
-// Product of n sizes (1 for n <= 0), each size checked; the running product
-// is checked after every factor, so it never leaves 64 bits.
+// The running product of sizes, saturated just above the largest count so
+// that it never leaves 64 bits; a later size 0 still makes it 0.
+class ElementCount {
+public:
+  // Fails with "Array sizes must not be negative" for size < 0.
+  void multiply(std::int64_t size) {
+    requireSize(size);
+    product_ *= size > kMaxElements ? kMaxElements + 1 : size;
+    if (product_ > kMaxElements) product_ = kMaxElements + 1;
+  }
+  // Fails with "Too many array elements" when the product does not fit.
+  int count() const { return requireCount(product_); }
+
+private:
+  std::int64_t product_ = 1;
+};
+
+// Product of n sizes (1 for n <= 0), each size checked.
 int countOf(int n, const int *sizes);
 
 template <class A> int count(const A &a) { return countOf(a.ndims, a.dims); }
@@ -215,6 +231,21 @@ template <class Next> std::int64_t linearIndex(int n, const int *sizes, Next nex
   }
   return r;
 }
+
+// ---- Integer arithmetic ------------------------------------------------------
+// 32-bit two's complement that wraps on overflow, computed in unsigned
+// arithmetic so that no signed overflow occurs.
+
+inline int wrapAdd(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline int wrapSub(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+inline int wrapMul(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+inline int wrapNeg(int a) { return static_cast<int>(0u - static_cast<std::uint32_t>(a)); }
 
 // ---- conversions ---------------------------------------------------------------
 

@@ -25,40 +25,23 @@ void requireNdims(int ndims) {
   require(ndims >= 0, "ndims>=0", "Number of dimensions must not be negative");
 }
 
-void requireSize(int size) { require(size >= 0, "dim>=0", "Array sizes must not be negative"); }
+void requireSize(std::int64_t size) {
+  require(size >= 0, "dim>=0", "Array sizes must not be negative");
+}
 
 int requireCount(std::int64_t count) {
   require(count >= 0 && count <= kMaxElements, "nelements<=2147483647", "Too many array elements");
   return static_cast<int>(count);
 }
 
-namespace {
-
-// The running product of sizes, saturated just above the largest count so
-// that it never leaves 64 bits; a later size 0 still makes it 0.
-class SizeProduct {
-public:
-  void multiply(int size) {
-    requireSize(size);
-    product_ *= size;
-    if (product_ > kMaxElements) product_ = kMaxElements + 1;
-  }
-  int count() const { return requireCount(product_); }
-
-private:
-  std::int64_t product_ = 1;
-};
-
-} // namespace
-
 int countOf(int n, const int *sizes) {
-  SizeProduct product;
+  ElementCount product;
   for (int k = 0; k < n; ++k) product.multiply(sizes[k]);
   return product.count();
 }
 
 int countOfVa(int n, std::va_list &sizes) {
-  SizeProduct product;
+  ElementCount product;
   for (int k = 0; k < n; ++k) product.multiply(va_arg(sizes, int));
   return product.count();
 }

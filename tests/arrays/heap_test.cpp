@@ -61,4 +61,32 @@ TEST_F(ArraysTest, RecordOperationsDoNotCallTheHeap) {
   EXPECT_EQ(n, 5 + 2 + 6 + 1);
 }
 
+TEST_F(ArraysTest, ConstructionAndShapeOperationsDoNotCallTheHeap) {
+  initThreadBuffers();
+  setRuntimeMessageHook(nullptr);
+  HeapCount heap;
+  const RealArray v = RealVectorOfScalars(3, 1.0, 2.0, 3.0);
+  const IntegerArray iv = IntegerVectorOfScalars(2, 1, 2);
+  const StringArray sv = StringVectorOfScalars(2, "a", "b");
+  const RealArray m = RealArrayOfArrays(2, v, v);
+  IntegerArrayOfArrays(2, iv, iv);
+  StringCat(1, 2, sv, sv);
+  RealCat(2, 2, m, m);
+  RealPromote(v, 3);
+  IntegerPromoteScalar(1, 2);
+  RealFillInPlace(m, 0.5);
+  StringFill("x", 2, 2, 2);
+  IntegerFillArray(iv, 1, 3);
+  RealToScalar(RealPromoteScalar(1, 0));
+  RealToVector(RealPromote(v, 2));
+  StringToMatrix(sv);
+  RealTranspose(m);
+  IntegerOuterproduct(iv, iv);
+  RealSymmetric(RealOuterproduct(v, v));
+  int fired = 0;
+  const int whenResult = IntegerWhen(iv, iv, IntegerAllocLike(iv), 1, &fired) + RealFloor(2.5);
+  EXPECT_EQ(heap.calls(), 0);
+  EXPECT_EQ(whenResult, 3);
+}
+
 } // namespace

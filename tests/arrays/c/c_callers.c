@@ -36,6 +36,26 @@ int cRecordOperations(double *values, int capacity) {
   return n;
 }
 
+int cConstructOperations(double *values, int capacity) {
+  int n = 0;
+  RealArray v = RealVectorOfScalars(3, 1.0, 2.0, 3.0);
+  IntegerArray iv = IntegerVectorOfScalars(2, -1, 7);
+  StringArray sv = StringVectorOfScalars(2, "first", "second");
+  RealArray rows = RealArrayOfArrays(2, v, RealFill(0.5, 1, 3));
+  IntegerArray joined = IntegerCat(1, 2, iv, IntegerFill(9, 1, 1));
+  StringArray blocks = StringFillArray(sv, 1, 2);
+  if (capacity < 8) return 0;
+  values[n++] = RealSize(rows, 1) * 10 + RealSize(rows, 2);
+  values[n++] = RealGetElement(rows, 2, 3);
+  values[n++] = IntegerNrElements(joined);
+  values[n++] = IntegerGetElement(joined, 3);
+  values[n++] = StringGetElement(blocks, 2, 2)[0];
+  values[n++] = RealToScalar(RealPromoteScalar(4.0, 2));
+  values[n++] = RealFloor(-0.5);
+  values[n++] = IntegerToScalar(IntegerFill(6, 0));
+  return n;
+}
+
 static double readFourth(RealArray v) { return RealGetElement(v, 4); }
 
 void cReadOutsideTheArray(void) {

@@ -10,6 +10,10 @@ extern "C" {
  * and stores what it read back: values[] in the order the file lists them. */
 int cRecordOperations(double *values, int capacity);
 
+/* The variadic construction operations through their C names; values[] as
+ * the file lists them. */
+int cConstructOperations(double *values, int capacity);
+
 /* Calls, two C frames deep, an element read outside the array's size: raises
  * a model error.  cReachedAfterError is set to 1 only if the call returned. */
 void cReadOutsideTheArray(void);

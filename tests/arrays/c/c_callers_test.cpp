@@ -76,6 +76,14 @@ TEST_F(CCallersTest, RecordOperationsWorkFromC) {
   EXPECT_EQ(values, (std::vector<double>{1.5, 0.25, -4, 't', 3, 2, -2, 3, 6 + 2, 1}));
 }
 
+TEST_F(CCallersTest, ConstructionOperationsWorkFromC) {
+  std::vector<double> values(16);
+  int n = 0;
+  EXPECT_EQ(evaluate([&] { n = cConstructOperations(values.data(), 16); }), kQiErrOk);
+  values.resize(n);
+  EXPECT_EQ(values, (std::vector<double>{23, 0.5, 3, 9, 's', 4, -1, 6}));
+}
+
 TEST_F(CCallersTest, ModelErrorUnwindsThroughCFramesToTheDriver) {
   cReachedAfterError = 0;
   EXPECT_EQ(evaluate(cReadOutsideTheArray), kQiErrError);
