@@ -11,4 +11,5 @@
  * SetElement takes the value first. */
 
 #include "source/arrays/array_construct.h"
+#include "source/arrays/array_fields.h"
 #include "source/arrays/array_records.h"

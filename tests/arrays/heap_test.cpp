@@ -89,4 +89,21 @@ TEST_F(ArraysTest, ConstructionAndShapeOperationsDoNotCallTheHeap) {
   EXPECT_EQ(whenResult, 3);
 }
 
+TEST_F(ArraysTest, FieldViewAndReversalOperationsDoNotCallTheHeap) {
+  initThreadBuffers();
+  setRuntimeMessageHook(nullptr);
+  double records[2][2] = {{1, 2}, {3, 4}};
+  HeapCount heap;
+  const RealArray a = RealWrapData(&records[0][0], 2, 2, 2);
+  RealRecordField(a, 8);
+  IntegerRecordField(a, 0);
+  RealRecordDims(a);
+  const IntegerArray cube = IntegerFill(1, 3, 2, 3, 4);
+  IntegerSubArray(1, 1, cube);
+  const IntegerArray reversed = IntegerReverseDims(cube);
+  IntegerReverseDimsInto(reversed, cube);
+  StringReverseDims(StringFill("s", 2, 2, 3));
+  EXPECT_EQ(heap.calls(), 0);
+}
+
 } // namespace
