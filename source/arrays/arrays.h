@@ -10,6 +10,7 @@
  * the plain form allocates it.  Variable argument lists put the count first;
  * SetElement takes the value first. */
 
+#include "source/arrays/array_arith.h"
 #include "source/arrays/array_construct.h"
 #include "source/arrays/array_fields.h"
 #include "source/arrays/array_records.h"

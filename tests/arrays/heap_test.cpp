@@ -3,6 +3,7 @@
 #include "tests/arrays/heap_count.h"
 #include "tests/arrays/support.h"
 
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -104,6 +105,31 @@ TEST_F(ArraysTest, FieldViewAndReversalOperationsDoNotCallTheHeap) {
   IntegerReverseDimsInto(reversed, cube);
   StringReverseDims(StringFill("s", 2, 2, 3));
   EXPECT_EQ(heap.calls(), 0);
+}
+
+TEST_F(ArraysTest, ArithmeticAndReductionsDoNotCallTheHeap) {
+  initThreadBuffers();
+  setRuntimeMessageHook(nullptr);
+  HeapCount heap;
+  const RealArray a = RealFill(1.5, 2, 3, 4);
+  const IntegerArray i = IntegerFill(3, 1, 5);
+  RealAddInto(a, a, a);
+  RealSubtract(a, a);
+  RealScale(a, 2);
+  RealNegate(a);
+  RealScaleDiv(a, 4);
+  IntegerAdd(i, i);
+  IntegerSubtractInto(i, i, i);
+  IntegerScale(i, 7);
+  IntegerNegateInto(i, i);
+  const double r =
+      RealSum(a) + RealSumAbs(a) + RealMax(a) + RealMin(a) + RealProduct(a) + RealDiff(a, a);
+  const int n =
+      IntegerSum(i) + IntegerSumAbs(i) + IntegerMax(i) + IntegerMin(i) + IntegerProduct(i);
+  RealToInteger(RealFromInteger(i));
+  EXPECT_EQ(heap.calls(), 0);
+  EXPECT_TRUE(std::isfinite(r));
+  EXPECT_EQ(n, 0);
 }
 
 } // namespace

@@ -56,6 +56,22 @@ int cConstructOperations(double *values, int capacity) {
   return n;
 }
 
+int cArithmeticOperations(double *values, int capacity) {
+  int n = 0;
+  RealArray a = RealVectorOfScalars(3, 1.0, -2.0, 4.0);
+  IntegerArray i = IntegerVectorOfScalars(2, 2147483647, 1);
+  RealArray sum = RealAdd(a, RealScale(a, 2.0));
+  IntegerArray negated = IntegerNegate(i);
+  if (capacity < 6) return 0;
+  values[n++] = RealSum(sum);
+  values[n++] = RealMax(RealNegateInto(sum, sum));
+  values[n++] = IntegerSum(i);
+  values[n++] = IntegerMin(negated);
+  values[n++] = RealDiff(a, RealScaleDiv(a, 2.0));
+  values[n++] = IntegerGetElement(RealToInteger(RealVectorOfScalars(1, -0.5)), 1);
+  return n;
+}
+
 static double readFourth(RealArray v) { return RealGetElement(v, 4); }
 
 void cReadOutsideTheArray(void) {

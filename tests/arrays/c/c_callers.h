@@ -14,6 +14,10 @@ int cRecordOperations(double *values, int capacity);
  * the file lists them. */
 int cConstructOperations(double *values, int capacity);
 
+/* Element-wise arithmetic and reductions through their C names; values[]
+ * as the file lists them. */
+int cArithmeticOperations(double *values, int capacity);
+
 /* Calls, two C frames deep, an element read outside the array's size: raises
  * a model error.  cReachedAfterError is set to 1 only if the call returned. */
 void cReadOutsideTheArray(void);

@@ -84,6 +84,15 @@ TEST_F(CCallersTest, ConstructionOperationsWorkFromC) {
   EXPECT_EQ(values, (std::vector<double>{23, 0.5, 3, 9, 's', 4, -1, 6}));
 }
 
+TEST_F(CCallersTest, ArithmeticOperationsWorkFromC) {
+  std::vector<double> values(16);
+  int n = 0;
+  EXPECT_EQ(evaluate([&] { n = cArithmeticOperations(values.data(), 16); }), kQiErrOk);
+  values.resize(n);
+  EXPECT_EQ(values,
+            (std::vector<double>{9, 6, -2147483648.0, -2147483647, 0.25 + 1.0 / 3 + 0.4, -1}));
+}
+
 TEST_F(CCallersTest, ModelErrorUnwindsThroughCFramesToTheDriver) {
   cReachedAfterError = 0;
   EXPECT_EQ(evaluate(cReadOutsideTheArray), kQiErrError);
