@@ -7,13 +7,15 @@
 //     come from; typed<A>(...) picks the text of a message that names the
 //     element type;
 //   - sizes: the number of dimensions, every size and every element count is
-//     checked in 64 bits before anything is allocated, so that a negative
-//     size or a count that does not fit in an int never reaches an allocator
-//     and never moves a buffer position;
+//     checked in 64 bits before anything is allocated (ElementCount, countOf),
+//     so that a negative size or a count that does not fit in an int never
+//     reaches an allocator and never moves a buffer position;
 //   - construction: the size vector first, then the element block, from the
 //     calling thread's buffers or from the persistent ones;
 //   - variable argument lists of sizes and subscripts, read twice where the
-//     check must come before the allocation (VaCopy).
+//     check must come before the allocation (VaCopy);
+//   - Integer arithmetic that wraps in 32 bits (wrapAdd, wrapMul, ...) and the
+//     conversion of a whole double to an int (wholeToInt).
 //
 // The element loops run in ascending storage order over contiguous storage;
 // copies tolerate a destination that overlaps the source at the same or a
@@ -93,6 +95,7 @@ void requireSize(std::int64_t size);
 // Fails with "Too many array elements" unless 0 <= count <= 2147483647;
 // returns the count as an int.
 int requireCount(std::int64_t count);
+
 // The running product of sizes, saturated just above the largest count so
 // that it never leaves 64 bits; a later size 0 still makes it 0.
 class ElementCount {
