@@ -63,18 +63,20 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
                               fmi2String fmuResourceLocation,
                               const fmi2CallbackFunctions *functions, fmi2Boolean visible,
                               fmi2Boolean loggingOn) {
+  // The kind as the number the host passed: any int may arrive.
+  const int kind = fmuType;
   return fmiGuardedCreate([&]() -> fmi2Component {
     fmiInstance *c = nullptr;
-    if (fmuType == fmi2ModelExchange) {
+    if (kind == fmi2ModelExchange) {
       c = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
                                loggingOn);
-    } else if (fmuType == fmi2CoSimulation) {
+    } else if (kind == fmi2CoSimulation) {
       c = fmiInstantiateCS(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
                            loggingOn);
     } else {
       return nullptr;
     }
-    if (c != nullptr) c->fmuType = fmuType;
+    if (c != nullptr) c->fmuType = kind;
     return c;
   });
 }
