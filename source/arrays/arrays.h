@@ -11,3 +11,4 @@
  * SetElement takes the value first. */
 
 #include "source/arrays/array_records.h"
+#include "source/arrays/array_subscript.h"
