@@ -12,3 +12,4 @@
 
 #include "source/arrays/array_records.h"
 #include "source/arrays/array_subscript.h"
+#include "source/arrays/array_matrix.h"
