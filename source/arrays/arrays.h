@@ -13,3 +13,4 @@
 #include "source/arrays/array_records.h"
 #include "source/arrays/array_subscript.h"
 #include "source/arrays/array_matrix.h"
+#include "source/arrays/string_conversions.h"
