@@ -4,9 +4,11 @@
 // compiled without floating-point contraction), Integer products reduced
 // modulo 2^32 only at the end, and deterministic random operands.
 #include "source/arrays/arrays.h"
+#include "tests/arrays/support.h"
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -48,6 +50,16 @@ inline double plainDot(const RealArray &x, const RealArray &y) {
   double s = 0;
   for (int i = 0; i < x.dims[0]; ++i) s += x.data[i] * y.data[i];
   return s;
+}
+
+// Bit patterns with every NaN as the one default NaN: IEEE arithmetic leaves
+// the sign and payload of a NaN result open (x86 returns the first operand's
+// NaN, and a compiler may swap the operands of an addition), so products are
+// compared bit for bit except for which NaN they hold.
+inline std::vector<unsigned long long> productBits(std::vector<double> values) {
+  for (double &v : values)
+    if (std::isnan(v)) v = std::numeric_limits<double>::quiet_NaN();
+  return bitsOf(values);
 }
 
 // 32-bit two's complement results of exact integer arithmetic.
