@@ -16,4 +16,5 @@
 #include "source/runtime_messages.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
+#include "source/linsolve.h"
 #include "source/ModelicaUtilities.h"
