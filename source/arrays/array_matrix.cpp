@@ -358,6 +358,44 @@ RealArray RealLinspace(double x1, double x2, int n) {
   return r;
 }
 
+// Row i of the inverse solves A^T x = e_i: the solver reads the row-major
+// block of A as a column-major matrix, that is A^T, and x is then row i of
+// A^-1.  The first solve factorises, the others reuse the factors through the
+// state word.  The result is taken before the mark, the work arrays after it;
+// the mark is restored when every row is solved and kept (with the work
+// arrays) when the inverse fails.
+RealArray RealInverse(RealArray A) {
+  require(A.ndims == 2, "A.ndims==2", "Can only invert matrices");
+  require(A.dims[0] == A.dims[1], "A.dims[0]==A.dims[1]", "Can only invert square matrices");
+  const int n = A.dims[0];
+  const int64_t wide = n;
+  const int workCount = requireCount(wide * (wide + 6) + 4);
+  const int iworkCount = requireCount(2 * wide + 1);
+  const RealArray result = allocateLike(A);
+  MarkGuard workArrays;
+  double *work = allocRealbuffer(workCount);
+  int *iwork = allocIntegerbuffer(iworkCount);
+  int solverState = 0;
+  int systemNumber = 0;
+  const int options = 3; // QR at once, equilibrated
+  const double time = 0;
+  const int printLevel = 0;
+  const int printFlags = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    double *row = result.data + i * n;
+    for (int64_t j = 0; j < n; ++j) row[j] = j == i ? 1.0 : 0.0;
+    int failed = 0;
+    solveLinearSystem(&systemNumber, &options, A.data, &n, &n, row, &time, &printLevel, &printFlags,
+                      work, iwork, &solverState, &failed);
+    if (failed != 0 && n == 1) {
+      row[0] = 0;
+      failed = 0;
+    }
+    require(failed == 0, "IError==0", "Inverse failed");
+  }
+  return result;
+}
+
 IntegerArray IntegerNot(IntegerArray a) {
   const IntegerArray r = allocateLike(a);
   const int n = count(a);

@@ -90,6 +90,18 @@ IntegerArray IntegerRange(int first, int last, int step);
 /* n >= 2 points from x1 to x2 with equal spacing; the last is x2 exactly. */
 RealArray RealLinspace(double x1, double x2, int n);
 
+/* ---- inverse ------------------------------------------------------------- */
+
+/* The inverse of the square matrix A (A is not changed), row by row from the
+ * runtime's dense linear solver on its QR path with equilibration, one
+ * factorisation for all rows; the solver's work arrays are released when the
+ * inverse is complete.  A row that the solver does not accept fails with
+ * "Inverse failed", except for a 1 x 1 matrix, whose inverse is then (0); a
+ * row that a singular matrix admits as an accepted minimum-norm solution is
+ * kept without an error.  Not the tool to decide whether a matrix is
+ * invertible. */
+RealArray RealInverse(RealArray A);
+
 /* ---- Boolean operations -------------------------------------------------- */
 
 /* Element-wise not, and, or; and/or need arguments of the same shape. */

@@ -1,5 +1,5 @@
-// Once the calling thread's buffers exist, subscripting, the matrix and range
-// operations and the string conversions do not call the heap.
+// Once the calling thread's buffers exist, subscripting, the matrix, range
+// and inverse operations and the string conversions do not call the heap.
 #include "tests/arrays/heap_count.h"
 #include "tests/arrays/support.h"
 
@@ -26,6 +26,8 @@ TEST_F(ArraysTest, SubscriptMatrixAndStringOperationsDoNotCallTheHeap) {
   const RealArray x = RealLinspace(0, 1, 3);
   RealMatMul(a, RealPower(a, 5));
   RealMatMulInto(a, a, a);
+  RealInverse(RealDiagonal(RealRange(1, 4, 1)));
+  RealInverse(RealPower(a, 2));
   RealMatVec(RealSkew(x), RealCross(x, x));
   IntegerVecMat(IntegerRange(1, 3, 1), IntegerDiagonal(v));
   const double dot = RealScalarProduct(x, x) + IntegerScalarProduct(v, v);

@@ -110,6 +110,13 @@ public:
     return std::ldexp(mantissa(engine_), exponent(engine_));
   }
   int integer() { return static_cast<int>(engine_()); }
+  // A matrix of values in [-1, 1].
+  RealArray uniformMatrix(int rows, int cols) {
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    RealArray a = RealAllocMatrix(rows, cols);
+    for (int k = 0; k < rows * cols; ++k) a.data[k] = value(engine_);
+    return a;
+  }
   RealArray matrix(int rows, int cols) {
     RealArray a = RealAllocMatrix(rows, cols);
     for (int k = 0; k < rows * cols; ++k) a.data[k] = real();

@@ -402,6 +402,104 @@ TEST_F(ArraysTest, LinspaceEndsExactlyAtItsLastPoint) {
   EXPECT_EQ(bitsOf(elementsOf(RealLinspace(-0.0, -0.0, 2))), bitsOf({0.0, -0.0}));
 }
 
+// ---- inverse ------------------------------------------------------------------------------
+
+// max |A*X - I| over the elements, from the plain product.
+double distanceFromIdentity(const std::vector<double> &product, int n) {
+  double d = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) d = std::max(d, std::fabs(product[i * n + j] - (i == j ? 1 : 0)));
+  return d;
+}
+
+RealArray transposed(const RealArray &x) {
+  const int n = x.dims[0];
+  RealArray t = RealAllocMatrix(n, n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) t.data[j * n + i] = x.data[i * n + j];
+  return t;
+}
+
+TEST_F(ArraysTest, InverseOfWellConditionedMatricesIsTheInverseNotItsTranspose) {
+  Random random(3);
+  for (int n = 1; n <= 30; ++n) {
+    SCOPED_TRACE(n);
+    const RealArray a = random.uniformMatrix(n, n);
+    for (int i = 0; i < n; ++i) a.data[i * n + i] += n; // diagonally dominant
+    const std::vector<double> before = elementsOf(a);
+    const RealArray x = RealInverse(a);
+    EXPECT_EQ(sizesOf(x), (std::vector<int>{n, n}));
+    EXPECT_LE(distanceFromIdentity(plainMatMul(a, x), n), 1e-10);
+    EXPECT_LE(distanceFromIdentity(plainMatMul(x, a), n), 1e-10);
+    if (n > 1) {
+      EXPECT_GT(distanceFromIdentity(plainMatMul(a, transposed(x)), n), 1e-3);
+    }
+    EXPECT_EQ(bitsOf(elementsOf(a)), bitsOf(before)) << "A is not changed";
+  }
+}
+
+TEST_F(ArraysTest, InverseOfSmallMatrices) {
+  const RealArray d = RealInverse(realArray({2, 2}, {2, 0, 0, 4}));
+  const std::vector<double> expected = {0.5, 0, 0, 0.25};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(d.data[k], expected[k], 1e-15);
+  const RealArray x = RealInverse(realArray({2, 2}, {1, 2, 3, 4}));
+  const std::vector<double> inverse = {-2, 1, 1.5, -0.5};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(x.data[k], inverse[k], 4e-15) << k;
+  EXPECT_EQ(elementsOf(RealInverse(realArray({1, 1}, {4}))), std::vector<double>{0.25});
+  EXPECT_EQ(sizesOf(RealInverse(RealAllocMatrix(0, 0))), (std::vector<int>{0, 0}));
+}
+
+TEST_F(ArraysTest, InverseReleasesItsWorkArraysAndKeepsTheResult) {
+  const RealArray a = realArray({3, 3}, {4, 1, 0, 1, 4, 1, 0, 1, 4});
+  const BufferPlace before = threadPlace();
+  const RealArray x = RealInverse(a);
+  EXPECT_EQ(x.dims, before.Sizebuffer);
+  EXPECT_EQ(x.data, before.Realbuffer);
+  const BufferPlace after = threadPlace();
+  EXPECT_EQ(after.Realbuffer, before.Realbuffer + 9);
+  EXPECT_EQ(after.Integerbuffer, before.Integerbuffer);
+  EXPECT_EQ(after.Sizebuffer, before.Sizebuffer + 2);
+}
+
+TEST_F(ArraysTest, InverseOfZeroOneByOneIsZeroAndOfASingularMatrixFails) {
+  clearMessages();
+  EXPECT_EQ(bitsOf(elementsOf(RealInverse(realArray({1, 1}, {0})))), bitsOf({0.0}));
+  for (const CapturedMessage &m : capturedMessages()) EXPECT_NE(m.level, 2) << m.text;
+
+  const RealArray singular = realArray({2, 2}, {1, 2, 2, 4});
+  const BufferPlace before = threadPlace();
+  EXPECT_EQ(failureOf([&] { RealInverse(singular); }),
+            assertionText("Inverse failed", "IError==0"));
+  EXPECT_EQ(elementsOf(singular), (std::vector<double>{1, 2, 2, 4}));
+  EXPECT_GT(threadPlace().Integerbuffer, before.Integerbuffer)
+      << "the work arrays stay until the evaluation ends";
+  EXPECT_EQ(failureOf([] {
+              RealInverse(realArray({3, 3}, {1, 2, 3, 4, 5, 6, 7, 8, 9}));
+            }),
+            assertionText("Inverse failed", "IError==0"));
+  EXPECT_EQ(failureOf([] {
+              RealInverse(realArray({2, 2}, {kNaN, 0, 0, 1}));
+            }),
+            assertionText("Inverse failed", "IError==0"));
+}
+
+TEST_F(ArraysTest, InverseChecksItsArgumentBeforeItAllocates) {
+  const int huge[] = {46340, 46340}; // n*(n+6)+4 work elements do not fit in an int
+  const RealArray big = RealMakeHeader(2, huge);
+  const RealArray vector = RealAllocVector(4);
+  const RealArray wide = RealAllocMatrix(2, 3);
+  const BufferPlace before = threadPlace();
+  expectFailures({
+      {"vector", [&] { RealInverse(vector); },
+       assertionText("Can only invert matrices", "A.ndims==2")},
+      {"2x3", [&] { RealInverse(wide); },
+       assertionText("Can only invert square matrices", "A.dims[0]==A.dims[1]")},
+      {"too large", [&] { RealInverse(big); },
+       assertionText("Too many array elements", "nelements<=2147483647")},
+  });
+  EXPECT_EQ(threadPlace(), before);
+}
+
 // ---- Boolean operations -------------------------------------------------------------------
 
 TEST_F(ArraysTest, BooleanOperationsReadNonZeroAsTrue) {
