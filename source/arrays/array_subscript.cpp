@@ -3,12 +3,15 @@
 // three C names.
 //
 // The tagged list is read in passes over copies of it: first the checks (and,
-// for Subscript, the shape of the result), then the allocations, then the
-// decoding into a fixed local array of records and the walk that moves the
-// elements.  So nothing is allocated for a list that fails a check, and a
-// destination is never written before every check has passed.  Range counts
-// are computed in 64 bits, where start:step:stop over any 32-bit bounds cannot
-// overflow; a step of 0 fails.
+// for Subscript, the shape of the result and its element count), then the
+// allocations, then the decoding into a fixed local array of records and the
+// walk that moves the elements.  So Subscript allocates nothing for a list
+// that fails a check (only the decoding's capacity check comes later), and a
+// destination is never written before every check has passed; SubscriptAssign
+// copies its source before anything else, so that the source may share the
+// destination's storage.  Range counts are computed in 64 bits, where
+// start:step:stop over any 32-bit bounds cannot overflow or trap; a step of 0
+// fails.
 #include "source/arrays/array_subscript.h"
 
 #include "source/arrays/array_private2.h"

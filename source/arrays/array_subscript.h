@@ -24,8 +24,10 @@
  *
  * Every check runs before anything is written: a failed check is a runtime
  * assertion (a model error that does not return), and the destination of a
- * SubscriptAssign is then unchanged.  SubscriptAssign copies its source before
- * it writes, so the source may share storage with the destination.  String
+ * SubscriptAssign is then unchanged.  Subscript takes its result from the
+ * calling thread's buffers only after the checks of the list and of the
+ * result's element count.  SubscriptAssign copies its source before anything
+ * else, so the source may share storage with the destination.  String
  * elements are pointers: reading and writing copy the pointers, never the
  * characters.
  *
@@ -86,7 +88,8 @@ void StringSubscriptAssign(StringArray a, StringArray out, ...);
 /* ---- the parts of the two operations ----------------------------------- */
 
 /* Decodes the tagged list (from its current position, up to and including
- * the end record) into records[0 ..] and returns records.  A record index k
+ * the end record) into records[0 ..] and returns records.  list must be a
+ * list started (va_start or va_copy) in the caller's own frame.  A record index k
  * with k + 4 >= capacity fails with "Out of memory for va_list"; a capacity
  * of 0 or less decodes nothing.  An unknown kind fails. */
 SubscriptSpec *SubscriptsFromVA(va_list *list, SubscriptSpec *records, int capacity);
