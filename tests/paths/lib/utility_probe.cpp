@@ -1,0 +1,50 @@
+// A stand-in for the unit as a host loads it: the runtime's utility functions
+// of external C code, exported as the unit exports them, and the loader of
+// the model's external libraries, in a module of their own.  Each loaded copy
+// has its own runtime state (message hook, thread records).
+
+#include <string>
+
+#include "source/dsblock5/modulepath.h"
+#include "source/runtime.h"
+
+#define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+std::string seen;
+int status = 0;
+
+void capture(const char *text, int emit, int level) {
+  seen += std::to_string(emit) + std::to_string(level) + " " + text + "|";
+}
+
+} // namespace
+
+// The driver's accessors of the instance under evaluation.
+double getCurrentTime() { return 0.0; }
+int *getStatusPointer() { return &status; }
+
+// Loads (load 1, with the module's own path, as instantiation does) or
+// releases (load 0) the libraries of names into *handles.
+PROBE_EXPORT void probeLoadLibraries(const char **names, void ***handles, int load) {
+  loadExternalLibraries(names, handles, load, load != 0 ? getModulePath() : nullptr);
+}
+
+// Runs function (of a loaded library) as an evaluation would: under a
+// recovery point, with this module's message hook recording.  Returns the
+// recorded messages ("<emit><level> <text>|" each) and "completed" or
+// "failed".
+PROBE_EXPORT const char *probeRun(void (*function)()) {
+  seen.clear();
+  setRuntimeMessageHook(capture);
+  bool completed = false;
+  {
+    ErrorRecoveryScope scope;
+    completed = scope.run(function);
+  }
+  endEvaluation();
+  setRuntimeMessageHook(nullptr);
+  seen += completed ? "completed" : "failed";
+  return seen.c_str();
+}
