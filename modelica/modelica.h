@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "source/arrays/arrays.h"
 #include "source/runtime.h"
 
 extern "C" {
@@ -187,6 +188,11 @@ struct ScanIdentifierResult {
 };
 
 ReadLineResult readLineCall(const char *fileName, int lineNumber);
+// One element per line of fileName (0 for an empty file).
+StringArray readFileCall(const char *fileName);
+// The nNames entry names of directory; the array is allocated before the
+// names are read, and nothing else that the reading allocates stays.
+StringArray readDirectoryCall(const char *directory, int nNames);
 // Names "ModelicaInternal_getenv" in the stack of functions of an error.
 GetenvResult getenvCall(const char *name, int convertToSlash);
 ScanIntegerResult scanIntegerCall(const char *string, int startIndex, int unsignedNumber);

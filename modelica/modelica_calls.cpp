@@ -1,5 +1,6 @@
 // Call wrappers: generated code calls the external functions that deliver two
-// outputs through these, and receives the outputs as one record.
+// outputs or a list of strings through these, and receives one record or one
+// String array.
 
 #include "modelica/modelica_internal.h"
 
@@ -9,6 +10,24 @@ ReadLineResult readLineCall(const char *fileName, int lineNumber) {
   ReadLineResult result{};
   result.string = readLine(fileName, lineNumber, &result.endOfFile);
   return result;
+}
+
+StringArray readFileCall(const char *fileName) {
+  const int n = countLines(fileName);
+  StringArray lines = StringAllocVector(n);
+  readFile(fileName, const_cast<const char **>(lines.data), static_cast<std::size_t>(n));
+  return lines;
+}
+
+StringArray readDirectoryCall(const char *directory, int nNames) {
+  (void)saveMark();
+  StringArray names = StringAllocDims(1, nNames);
+  const MemoryMark afterArray = saveMark();
+  StringFillInPlace(names, "");
+  readDirectory(directory, nNames, const_cast<const char **>(names.data));
+  // The names themselves live in the character area, which marks keep.
+  restoreMark(afterArray);
+  return names;
 }
 
 GetenvResult getenvCall(const char *name, int convertToSlash) {
