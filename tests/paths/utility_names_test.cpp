@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -19,6 +20,13 @@ namespace {
 using LoadLibraries = void (*)(const char **, void ***, int);
 using RunFunction = const char *(*)(void (*)());
 using ExternalFunction = void (*)();
+using ReadLine = int (*)(const char *, int);
+
+int openDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
 
 bool isLoaded(const std::string &file) {
   void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -106,6 +114,26 @@ TEST_F(UtilityNames, ALibraryLoadedAtInstantiationBindsToTheUnit) {
   dlclose(probe_);
   probe_ = nullptr;
   EXPECT_FALSE(isLoaded(unit_));
+}
+
+// The open-file cache closes its streams when the unit is unloaded.
+TEST_F(UtilityNames, UnloadingTheUnitClosesItsCachedFiles) {
+  const std::string file = (root_ / "lines").string();
+  {
+    std::FILE *out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fputs("one\ntwo\n", out);
+    std::fclose(out);
+  }
+  auto readLine = reinterpret_cast<ReadLine>(dlsym(probe_, "probeReadLine"));
+  ASSERT_NE(readLine, nullptr);
+  const int before = openDescriptors();
+  ASSERT_EQ(readLine(file.c_str(), 1), 1);
+  EXPECT_EQ(openDescriptors(), before + 1); // the cached reading stream
+  dlclose(probe_);
+  probe_ = nullptr;
+  EXPECT_FALSE(isLoaded(unit_));
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "modelica/modelica.h"
 #include "source/dsblock5/modulepath.h"
 #include "source/runtime.h"
 
@@ -47,4 +48,14 @@ PROBE_EXPORT const char *probeRun(void (*function)()) {
   setRuntimeMessageHook(nullptr);
   seen += completed ? "completed" : "failed";
   return seen.c_str();
+}
+
+// Reads line n of file through the open-file cache, whose reading stream then
+// stays open.  Returns whether the line was read.
+PROBE_EXPORT int probeReadLine(const char *file, int n) {
+  int endOfFile = 1;
+  ErrorRecoveryScope scope;
+  const bool completed = scope.run([&] { readLine(file, n, &endOfFile); });
+  endEvaluation();
+  return completed && endOfFile == 0 ? 1 : 0;
 }
