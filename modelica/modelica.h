@@ -2,7 +2,7 @@
 // The external functions that models call: file system, streams with the
 // open-file cache, strings and scanning, working directory, environment,
 // time and process id, and the call wrappers that hand two outputs back as
-// one record.
+// one record or a list of strings as a String array.
 //
 // Every failure is a model error (ModelicaFormatError / ModelicaError): it is
 // reported with its text, most texts ending in the system's description of the
@@ -138,7 +138,8 @@ void scanReal(const char *string, int startIndex, int unsignedNumber, int *nextI
 // A quoted string with at least one character; \" does not end it and stays.
 void scanString(const char *string, int startIndex, int *nextIndex, const char **result);
 const char *stringOrEmpty(const char *text);
-// A copy in the calling thread's character area; null is an error.
+// A copy in the calling thread's character area; null is an error.  Exported
+// from the unit with the utility functions for external C code.
 MODELICA_UTILITY char *ModelicaDuplicateString(const char *text);
 // A copy, or null for null or when the area cannot hold it.
 char *duplicateStringWithErrorReturn(const char *text);
