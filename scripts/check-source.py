@@ -36,8 +36,9 @@ def rules():
             text = open(os.path.join(dirpath, "CMakeLists.txt")).read()
             m = ALLOW.search(text)
             if m:
-                found[rel.replace(os.sep, "/")] = re.findall(r"[\w./-]+/|[\w./-]+\.h\b",
-                                                             m.group(1))
+                tokens = re.findall(r"[\w./-]+", m.group(1))
+                found[rel.replace(os.sep, "/")] = [
+                    t for t in tokens if t.endswith("/") or t.endswith(".h")]
     return found
 
 

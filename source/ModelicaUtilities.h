@@ -9,17 +9,31 @@
 #include <cstdarg>
 #include <cstddef>
 
-void ModelicaMessage(const char *string);
-void ModelicaFormatMessage(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void ModelicaVFormatMessage(const char *format, va_list args);
-void ModelicaWarning(const char *string);
-void ModelicaFormatWarning(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void ModelicaVFormatWarning(const char *format, va_list args);
-[[noreturn]] void ModelicaError(const char *string);
-[[noreturn]] void ModelicaFormatError(const char *format, ...) __attribute__((format(printf, 1, 2)));
-[[noreturn]] void ModelicaVFormatError(const char *format, va_list args);
+// The names keep C linkage, as external C code declares them, and are
+// exported from the unit beside the fmi2 functions so that a model's external
+// libraries bind to them.  Protected visibility: exported, while the unit's
+// own calls still bind to its own definitions, whatever else the process
+// defines under these names.
+#define MODELICA_UTILITY __attribute__((visibility("protected")))
+
+extern "C" {
+
+MODELICA_UTILITY void ModelicaMessage(const char *string);
+MODELICA_UTILITY void ModelicaFormatMessage(const char *format, ...)
+    __attribute__((format(printf, 1, 2)));
+MODELICA_UTILITY void ModelicaVFormatMessage(const char *format, va_list args);
+MODELICA_UTILITY void ModelicaWarning(const char *string);
+MODELICA_UTILITY void ModelicaFormatWarning(const char *format, ...)
+    __attribute__((format(printf, 1, 2)));
+MODELICA_UTILITY void ModelicaVFormatWarning(const char *format, va_list args);
+[[noreturn]] MODELICA_UTILITY void ModelicaError(const char *string);
+[[noreturn]] MODELICA_UTILITY void ModelicaFormatError(const char *format, ...)
+    __attribute__((format(printf, 1, 2)));
+[[noreturn]] MODELICA_UTILITY void ModelicaVFormatError(const char *format, va_list args);
 // len characters plus the terminator (character len is set to it); a full
 // area is the model error "Room to allocate string".
-char *ModelicaAllocateString(std::size_t len);
+MODELICA_UTILITY char *ModelicaAllocateString(std::size_t len);
 // As ModelicaAllocateString, but returns null when the area has no room.
-char *ModelicaAllocateStringWithErrorReturn(std::size_t len);
+MODELICA_UTILITY char *ModelicaAllocateStringWithErrorReturn(std::size_t len);
+
+}  // extern "C"

@@ -10,6 +10,7 @@
 
 #include "model/ModelInstanceData.h"
 #include "platform/module.h"
+#include "platform/module_scope.h"
 
 namespace {
 
@@ -143,27 +144,34 @@ std::string libraryFile(const char *name, const char *modulePath) {
 
 }  // namespace
 
+// The handle array holds one handle per name and, in the slot after the last
+// name, the unit's own handle that keeps its exports (the utility functions
+// of external C code, ModelicaError and the rest) in the global scope while
+// the libraries are loaded: a library binds to them when it is loaded.
 void loadExternalLibraries(const char **names, void ***handles, int load,
                            const char *modulePath) {
   if (handles == nullptr) return;
+  std::size_t count = 0;
+  while (names != nullptr && names[count] != nullptr) ++count;
   if (load == 0) {
     if (*handles == nullptr) return;
-    for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
       platform::moduleRelease((*handles)[i]);
       (*handles)[i] = nullptr;
     }
+    platform::moduleRelease((*handles)[count]);
     std::free(*handles);
     *handles = nullptr;
     return;
   }
-  if (names == nullptr || names[0] == nullptr) return;
+  if (count == 0) return;
   if (*handles == nullptr) {
-    std::size_t count = 0;
-    while (names[count] != nullptr) ++count;
-    *handles = static_cast<void **>(std::calloc(count, sizeof(void *)));
+    *handles = static_cast<void **>(std::calloc(count + 1, sizeof(void *)));
     if (*handles == nullptr) return;
   }
-  for (std::size_t i = 0; names[i] != nullptr; ++i) {
+  void **shared = &(*handles)[count];
+  if (*shared == nullptr) *shared = platform::moduleShareSymbols(ownCodeAddress());
+  for (std::size_t i = 0; i < count; ++i) {
     if ((*handles)[i] != nullptr) continue;
     try {
       (*handles)[i] = platform::moduleLoad(libraryFile(names[i], modulePath).c_str());

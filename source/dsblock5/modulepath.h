@@ -58,6 +58,9 @@ char16_t *utf8ToWide(const char *text);
 // empty; any other name is loaded as given.  A library that cannot be
 // loaded leaves its handle null, and a failed array allocation loads
 // nothing; neither is reported.
+// While libraries are loaded the unit's own module stays in the process's
+// global scope (one more handle, kept in the array after the names'), so that
+// they bind to its exported utility functions (ModelicaError and the rest).
 // load 0: releases every handle, frees the array and sets *handles to null.
 void loadExternalLibraries(const char **names, void ***handles, int load,
                            const char *modulePath);

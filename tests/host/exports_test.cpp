@@ -1,7 +1,10 @@
 // The shared library as the dynamic linker sees it: exactly the 44 fmi2
-// functions exported, nothing unresolved, and no run-time needs beyond the C
-// runtime (libc, libm, libdl, libpthread and the loader itself).
+// functions and the utility functions of external C code exported, nothing
+// unresolved, and no run-time needs beyond the C runtime (libc, libm, libdl,
+// libpthread and the loader itself).
 #include "tests/support/fmi_host.h"
+
+#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +38,17 @@ std::vector<std::string> lines(const std::string &text) {
   return out;
 }
 
-TEST(UnitExports, ExactlyTheFortyFourFmi2Functions) {
+// The names that a model's external C libraries call (ModelicaError and the
+// rest); they bind to the unit's own copies.
+const std::set<std::string> utilityNames = {
+    "ModelicaMessage",        "ModelicaFormatMessage",
+    "ModelicaVFormatMessage", "ModelicaWarning",
+    "ModelicaFormatWarning",  "ModelicaVFormatWarning",
+    "ModelicaError",          "ModelicaFormatError",
+    "ModelicaVFormatError",   "ModelicaAllocateString",
+    "ModelicaAllocateStringWithErrorReturn", "ModelicaDuplicateString"};
+
+TEST(UnitExports, ExactlyTheFortyFourFmi2FunctionsAndTheUtilityFunctions) {
   int status = 0;
   std::string out = runCommand(std::string("nm -D --defined-only ") + UNIT_SO_PATH, &status);
   ASSERT_EQ(status, 0) << out;
@@ -56,11 +69,19 @@ TEST(UnitExports, ExactlyTheFortyFourFmi2Functions) {
   EXPECT_TRUE(others.empty()) << "unreadable nm lines:\n" << others;
   const auto &names = fmihost::fmi2FunctionNames();
   std::set<std::string> expected(names.begin(), names.end());
+  ASSERT_EQ(expected.size(), 44u);
+  expected.insert(utilityNames.begin(), utilityNames.end());
   for (const std::string &name : expected) EXPECT_TRUE(exported.count(name)) << "missing " << name;
   for (const std::string &name : exported) EXPECT_TRUE(expected.count(name)) << "extra " << name;
 
   // And they are reachable through dlopen as a host finds them.
   EXPECT_NO_THROW(fmihost::Fmi2Library lib(UNIT_SO_PATH));
+  void *unit = dlopen(UNIT_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(unit, nullptr) << dlerror();
+  for (const std::string &name : utilityNames) {
+    EXPECT_NE(dlsym(unit, name.c_str()), nullptr) << name;
+  }
+  dlclose(unit);
 }
 
 TEST(UnitExports, NoUnresolvedSymbolsAndOnlyTheCRuntimeNeeded) {
