@@ -9,6 +9,7 @@
 // Asynchronous stepping is not supported: no call returns fmi2Pending.
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiSolver.h"
 #include "fmi/fmiValueReference.h"
@@ -57,6 +58,7 @@ fmi2Status fmiDoStep(fmiInstance *instance, int forceReinit) {
 fmi2Status inlineSteps(fmiInstance *instance, double tEnd) {
   const double g = instance->duser[kDuserFixedStep];
   uint64_t n = instance->inlineStepCount + 1;
+  const uint64_t first = n;
   double t = static_cast<double>(n) * g;
   while (tEnd + 0.1 * g > t) {
     fmiMoveTime(instance, t);
@@ -67,6 +69,7 @@ fmi2Status inlineSteps(fmiInstance *instance, double tEnd) {
   }
   instance->inlineStepCount = n - 1;
   instance->time = static_cast<double>(instance->inlineStepCount) * g;
+  if (n != first) fmiResultSample(instance, 1);
   return fmi2OK;
 }
 
@@ -115,14 +118,17 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
       }
       fmiMoveTime(instance, target);
       fmiExtrapolateInputs(instance, target);
+      fmiResultOutputPoint(instance, target);
       if (instance->iuser[kIuserStepEvent] == 0) continue;
     } else {
       // A time event is due.
       fmiMoveTime(instance, *nextEvent);
       if (instance->time == tEnd) reachedEnd = 1;
     }
+    fmiResultSample(instance, 1);
     const fmi2Status status = fmiDoStep(instance, 0);
     if (status != fmi2OK) return status;
+    fmiResultSample(instance, 1);
   }
   instance->time = tEnd;
   if (instance->solver != nullptr) instance->solver->inputDerivativesValid = 0;
@@ -366,6 +372,7 @@ fmi2Status fmiTerminateCS(fmiInstance *instance) {
   const fmi2Status result = fmiTerminalSection(instance, name);
   if (!inlineIntegration(instance)) fmiFinishSolver(instance);
   fmiProfilingReport(instance);
+  fmiResultFinish(instance);
   instance->state = fmiStateTerminated;
   logTo(instance, fmi2OK, "%s completed", name);
   return result;
@@ -377,8 +384,9 @@ extern "C" {
 
 FMI2_Export fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
                                   fmi2Real communicationStepSize,
-                                  fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
+                                  fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
   return fmiGuarded(c, kDoStep, [&](fmiInstance *i) {
+    fmiResultBeginStep(i, noSetFMUStatePriorToCurrentPoint);
     return doStep(i, currentCommunicationPoint, communicationStepSize);
   });
 }

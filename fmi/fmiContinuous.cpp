@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "source/runtime.h"
@@ -47,9 +48,10 @@ void trace(fmiInstance *c, const char *name) {
 
 }  // namespace
 
-fmi2Status fmiCompletedIntegratorStep(fmiInstance *c, fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/,
+fmi2Status fmiCompletedIntegratorStep(fmiInstance *c, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
                                       fmi2Boolean *enterEventMode,
                                       fmi2Boolean *terminateSimulation) {
+  fmiResultCompletedStep(c, noSetFMUStatePriorToCurrentPoint);
   *terminateSimulation = c->terminatedByModel;
   *enterEventMode = c->iuser[kIuserStepEvent] != 0 ? fmi2True : fmi2False;
   trace(c, fmiFunctionName(fmiFunction::CompletedIntegratorStep));

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiResult.h"
 #include "model/model_data.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
@@ -109,6 +110,7 @@ fmi2Status fmiInitialize(fmiInstance *c) {
     fmiTerminateOnError(c);
     return fmi2Error;
   }
+  if (c->resultGenerationOn == 1) fmiResultSetup(c);
   return fmi2OK;
 }
 
@@ -127,6 +129,7 @@ fmi2Status fmiExitInitialization(fmiInstance *c, const char *name, int32_t targe
   setEventPhase(c->runtime, 4);
   if (fmiEvaluate(c, kRequestInitial, nullptr, nullptr) != 0) return fmiTerminateOnError(c);
   setEventPhase(c->runtime, 0);
+  fmiResultStore(c, 1);
   c->state = target;
   return fmi2OK;
 }
@@ -164,6 +167,7 @@ fmi2Status fmiEnterEventMode(fmiInstance *c) {
 fmi2Status fmiNewDiscreteStates(fmiInstance *c, fmi2EventInfo *info) {
   const char *name = fmiFunctionName(fmiFunction::NewDiscreteStates);
   logName(c, "%s...", name);
+  if (c->fmuType == fmi2ModelExchange) fmiResultStore(c, 1);
   std::copy_n(c->x, c->nx, c->xPrev);
   if (c->state == fmiStateReserved) c->state = fmiStateEventMode;
   if (c->state == fmiStateContinuousTimeMode &&
@@ -266,6 +270,7 @@ fmi2Status fmiEnterContinuousTimeMode(fmiInstance *c) {
   const char *name = fmiFunctionName(fmiFunction::EnterContinuousTimeMode);
   logName(c, "%s...", name);
   if (!fmiCheckState(c, fmiFunction::EnterContinuousTimeMode)) return fmi2Warning;
+  fmiResultStore(c, 1);
   c->state = fmiStateContinuousTimeMode;
   logName(c, "%s done", name);
   return fmi2OK;
@@ -277,6 +282,7 @@ fmi2Status fmiTerminateME(fmiInstance *c) {
   fmiLog(c, c->instanceName, fmi2OK, "", "fmi2Terminate");
   const fmi2Status status = fmiTerminalSection(c, name);
   fmiProfilingReport(c);
+  fmiResultFinish(c);
   c->state = fmiStateTerminated;
   return status;
 }

@@ -19,6 +19,7 @@
 #include "fmi/fmiInstance.h"
 #include "model/model_data.h"
 #include "fmi/fmiResource.h"
+#include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
@@ -254,6 +255,8 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 void fmiFreeModelInstance(fmiInstance *c) {
   if (c == nullptr) return;
   fmiLog(c, c->instanceName, fmi2OK, "", "fmiFreeModelInstance");
+  // An instance freed without terminate still completes its result file.
+  fmiResultFinish(c);
   // Terminate releases the Co-Simulation integrator; an instance freed
   // without terminate still holds it.
   if (c->solver != nullptr) fmiFreeSolverData(c, c);

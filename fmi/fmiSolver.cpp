@@ -10,6 +10,7 @@
 #include "fmi/fmiSolver.h"
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiResult.h"
 #include "model/model.h"
 #include "source/runtime.h"
 #include "source/clocale/clocale_io.h"
@@ -320,8 +321,10 @@ int integration_step(fmiInstance *instance, double tout) {
       instance->noSolverReinit = 0;
       solver->inputDerivativesValid = 0;
       fmiMoveTime(instance, tret);
+      fmiResultStore(instance, 1);
       int terminated = 0;
       if (fmiEventUpdate(instance, &terminated) != fmi2OK) return 1;
+      fmiResultStore(instance, 1);
       if (terminated == 1) return 2;
       if (instance->noSolverReinit) continue;
       (void)fmiAccumulateStatistics(instance, &solver->statistics);

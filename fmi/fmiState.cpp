@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "fmi/fmiGuarded.h"
+#include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "source/runtime.h"
@@ -395,6 +396,7 @@ fmi2Status setState(fmiInstance *c, fmi2FMUstate state) {
     }
     return fmiTerminateOnError(c);
   }
+  fmiResultRestored(c);
 
   if (usesIntegrator(c)) return restoreIntegrator(c, record);
   fmiLog(c, c->instanceName, fmi2OK, "", "%s", kSetName);

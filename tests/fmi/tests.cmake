@@ -20,4 +20,6 @@ if(fmi_e2e_srcs)
 endif()
 if(fmi_unit_srcs)
   unit_test(fmi_unit_tests SOURCES ${fmi_unit_srcs} LIBS unit::fmi unit_test_support)
+  target_compile_definitions(fmi_unit_tests PRIVATE MATFILE_PYTHON="${UNIT_SCIPY_PYTHON}"
+    MATFILE_SCIPY_SCRIPT="${PROJECT_SOURCE_DIR}/tests/matfile/scipy_check.py")
 endif()
