@@ -62,6 +62,13 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
   constexpr bool same = std::is_same_v<Src, Dst>;
   auto *flat = static_cast<Dst *>(cur->data);
   auto **rows = static_cast<Dst **>(cur->data);
+  // Element (i, j) of the destination.
+  auto at = [&](int64_t i, int64_t j) -> Dst & {
+    if constexpr (Rows)
+      return rows[i][j];
+    else
+      return flat[i + j * nrow];
+  };
 
   if (!Rows && !trans && same) {
     return readExactly(fp, flat, sizeof(Src), nrow * ncol) ? 0 : shortRead();
@@ -82,14 +89,7 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
       for (int64_t j0 = 0; j0 < ncol; j0 += kChunk) {
         int64_t n = ncol - j0 < kChunk ? ncol - j0 : kChunk;
         if (!readExactly(fp, buffer, sizeof(Src), n)) return shortRead();
-        for (int64_t j = j0; j < j0 + n; ++j) {
-          Dst v = convert<Dst>(buffer[j - j0]);
-          if constexpr (Rows) {
-            rows[i][j] = v;
-          } else {
-            flat[i + j * nrow] = v;
-          }
-        }
+        for (int64_t j = j0; j < j0 + n; ++j) at(i, j) = convert<Dst>(buffer[j - j0]);
       }
     }
     if (Rows) cur->firstRow = cur->nrow;
@@ -100,15 +100,7 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
   for (int64_t k0 = 0; k0 < total; k0 += kChunk) {
     int64_t n = total - k0 < kChunk ? total - k0 : kChunk;
     if (!readExactly(fp, buffer, sizeof(Src), n)) return shortRead();
-    for (int64_t k = k0; k < k0 + n; ++k) {
-      Dst v = convert<Dst>(buffer[k - k0]);
-      int64_t i = k % nrow, j = k / nrow;
-      if constexpr (Rows) {
-        rows[i][j] = v;
-      } else {
-        flat[i + j * nrow] = v;
-      }
-    }
+    for (int64_t k = k0; k < k0 + n; ++k) at(k % nrow, k / nrow) = convert<Dst>(buffer[k - k0]);
   }
   return 0;
 }
@@ -263,10 +255,7 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
   char *chars = static_cast<char *>(amatAlloc(held + 1, 1));
   char *row = static_cast<char *>(amatAlloc(length + 1, 1));
   auto fail = [&](int32_t r) {
-    for (int64_t i = 0; i < nrow; ++i) {
-      amatRelease(rows[i]);
-      rows[i] = nullptr;
-    }
+    amatReleaseRows(rows, nrow);
     amatRelease(chars);
     amatRelease(row);
     return r;

@@ -49,6 +49,9 @@ void *amatAlloc(int64_t count, int64_t size);
 void amatRelease(void *block);
 // A heap copy of text (null on failure).
 char *amatCopyText(const char *text);
+// Releases the n rows of a text matrix and sets them to null; the row array
+// itself stays.
+void amatReleaseRows(char **rows, int64_t n);
 
 // ---- streams ----------------------------------------------------------------------
 

@@ -92,10 +92,7 @@ int32_t readRows(AmatGetFile *file, AmatMatrix *cur) {
   }
   for (int64_t i = 0; i < nrow; ++i) rows[i] = nullptr;
   auto fail = [&](int32_t result) {
-    for (int64_t i = 0; i < nrow; ++i) {
-      amatRelease(rows[i]);
-      rows[i] = nullptr;
-    }
+    amatReleaseRows(rows, nrow);
     amatRelease(line);
     return result;
   };
