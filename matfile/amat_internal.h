@@ -110,3 +110,5 @@ inline bool amatIsRowType(int32_t type) { return type == realRowMatrix || type =
 // and a line feed after it when lineEnd is set.  Negative on failure.  A null
 // text is written as "".
 int amatPutEscaped(std::FILE *stream, const char *text, int lineEnd, int escape);
+// Closes the file after a failure, keeping the failure's message; returns 1.
+int32_t amatCloseAfterFailure(AmatPutFile *file);

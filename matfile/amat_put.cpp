@@ -518,14 +518,18 @@ int32_t amatPutOpen(const char *fileName, int format, int bstruct, const char *c
     amatFail(1,
              "Error writing class description of class \"%.400s\" to\nfile \"%.400s\":\n%.400s\n",
              className != nullptr ? className : "", target(file), amatErrorText());
-    char message[AMAT_MESSAGE_SIZE];
-    std::memcpy(message, amatMessage, sizeof message);
-    (void)amatPutClose(file);
-    std::memcpy(amatMessage, message, sizeof message);
-    return 1;
+    return amatCloseAfterFailure(file);
   }
   file->bstruct = bstruct;
   return 0;
+}
+
+int32_t amatCloseAfterFailure(AmatPutFile *file) {
+  char message[AMAT_MESSAGE_SIZE];
+  std::memcpy(message, amatMessage, sizeof message);
+  (void)amatPutClose(file);
+  std::memcpy(amatMessage, message, sizeof message);
+  return 1;
 }
 
 int32_t amatPutClose(AmatPutFile *file) {
