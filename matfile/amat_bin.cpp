@@ -18,18 +18,7 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-constexpr const char *kHeaderMessage =
-    "Error reading matrix header from file \"%.400s\":\n%.400s\n";
-constexpr const char *kNumericData =
-    "Error when reading numeric data of matrix \"%.400s(%d,%d)\" from file\n\"%.400s\"\n";
-constexpr const char *kTextStorage =
-    "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not "
-    "possible to allocate storage for\n%d characters.\n";
-constexpr const char *kTextRead =
-    "Error reading data of text matrix \"%.40s(%d,%d)\" from file \"%.400s\":\n%.400s\n";
 constexpr const char *kStopped = "Reading of file \"%.400s\" stopped by user.\n";
-
-int clampInt(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int>(v); }
 
 // The reason of a short read: the end of the file or the system's error.
 const char *shortReadReason(std::FILE *stream) {
@@ -64,7 +53,7 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
   const int64_t nrow = cur->nrow, ncol = cur->ncol;
   const bool trans = file->bstruct == binTrans;
   auto shortRead = [&] {
-    return amatFail(4, kNumericData, cur->name, cur->nrow, cur->ncol, file->fileName);
+    return amatFail(4, amatNumericDataMessage, cur->name, cur->nrow, cur->ncol, file->fileName);
   };
   if (nrow <= 0 || ncol <= 0) {
     if (Rows && trans) cur->firstRow = cur->nrow;
@@ -73,6 +62,13 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
   constexpr bool same = std::is_same_v<Src, Dst>;
   auto *flat = static_cast<Dst *>(cur->data);
   auto **rows = static_cast<Dst **>(cur->data);
+  // Element (i, j) of the destination.
+  auto at = [&](int64_t i, int64_t j) -> Dst & {
+    if constexpr (Rows)
+      return rows[i][j];
+    else
+      return flat[i + j * nrow];
+  };
 
   if (!Rows && !trans && same) {
     return readExactly(fp, flat, sizeof(Src), nrow * ncol) ? 0 : shortRead();
@@ -93,14 +89,7 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
       for (int64_t j0 = 0; j0 < ncol; j0 += kChunk) {
         int64_t n = ncol - j0 < kChunk ? ncol - j0 : kChunk;
         if (!readExactly(fp, buffer, sizeof(Src), n)) return shortRead();
-        for (int64_t j = j0; j < j0 + n; ++j) {
-          Dst v = convert<Dst>(buffer[j - j0]);
-          if constexpr (Rows) {
-            rows[i][j] = v;
-          } else {
-            flat[i + j * nrow] = v;
-          }
-        }
+        for (int64_t j = j0; j < j0 + n; ++j) at(i, j) = convert<Dst>(buffer[j - j0]);
       }
     }
     if (Rows) cur->firstRow = cur->nrow;
@@ -111,15 +100,7 @@ int32_t readElements(AmatGetFile *file, AmatMatrix *cur) {
   for (int64_t k0 = 0; k0 < total; k0 += kChunk) {
     int64_t n = total - k0 < kChunk ? total - k0 : kChunk;
     if (!readExactly(fp, buffer, sizeof(Src), n)) return shortRead();
-    for (int64_t k = k0; k < k0 + n; ++k) {
-      Dst v = convert<Dst>(buffer[k - k0]);
-      int64_t i = k % nrow, j = k / nrow;
-      if constexpr (Rows) {
-        rows[i][j] = v;
-      } else {
-        flat[i + j * nrow] = v;
-      }
-    }
+    for (int64_t k = k0; k < k0 + n; ++k) at(k % nrow, k / nrow) = convert<Dst>(buffer[k - k0]);
   }
   return 0;
 }
@@ -155,8 +136,8 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
   std::FILE *fp = file->fp;
   unsigned char bytes[20];
   if (std::fread(bytes, 1, sizeof bytes, fp) != sizeof bytes) {
-    if (std::ferror(fp)) return amatFail(4, kHeaderMessage, file->fileName, amatErrorText());
-    return amatFail(3, kHeaderMessage, file->fileName, amatEndOfFile);
+    if (std::ferror(fp)) return amatFail(4, amatHeaderMessage, file->fileName, amatErrorText());
+    return amatFail(3, amatHeaderMessage, file->fileName, amatEndOfFile);
   }
   int32_t h[5];
   amatDecodeHeader(bytes, h);
@@ -172,7 +153,7 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
   if (namlen < 0 || namlen > amatBytesLeft(fp)) {
     char reason[100];
     (void)snprintfC(reason, sizeof reason, "Length of matrix name (= %d) is out of range.", namlen);
-    return amatFail(4, kHeaderMessage, file->fileName, reason);
+    return amatFail(4, amatHeaderMessage, file->fileName, reason);
   }
 
   char *name = nullptr; // the name found
@@ -187,7 +168,7 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
     }
     if (!readExactly(fp, allocated, 1, namlen)) {
       amatRelease(allocated);
-      return amatFail(4, kHeaderMessage, file->fileName, shortReadReason(fp));
+      return amatFail(4, amatHeaderMessage, file->fileName, shortReadReason(fp));
     }
     allocated[namlen] = '\0';
     name = allocated;
@@ -195,7 +176,7 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
     // Only the first nameWidth characters of a longer stored name count.
     int64_t keep = namlen <= nameWidth + 1 ? namlen : nameWidth;
     if (!readExactly(fp, nameBuffer, 1, keep) || !skipBytes(fp, namlen - keep)) {
-      return amatFail(4, kHeaderMessage, file->fileName, shortReadReason(fp));
+      return amatFail(4, amatHeaderMessage, file->fileName, shortReadReason(fp));
     }
     nameBuffer[keep < nameWidth ? keep : nameWidth] = '\0';
     if (std::strcmp(nameBuffer, cur->name) != 0) {
@@ -274,17 +255,14 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
   char *chars = static_cast<char *>(amatAlloc(held + 1, 1));
   char *row = static_cast<char *>(amatAlloc(length + 1, 1));
   auto fail = [&](int32_t r) {
-    for (int64_t i = 0; i < nrow; ++i) {
-      amatRelease(rows[i]);
-      rows[i] = nullptr;
-    }
+    amatReleaseRows(rows, nrow);
     amatRelease(chars);
     amatRelease(row);
     return r;
   };
   if (chars == nullptr || row == nullptr) {
-    amatFail(4, kTextStorage, cur->name, cur->nrow, cur->ncol, file->fileName,
-             clampInt(chars == nullptr ? held + 1 : length + 1));
+    amatFail(4, amatTextStorageMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
+             amatClampInt(chars == nullptr ? held + 1 : length + 1));
     return fail(4);
   }
   // Reads n characters: one byte each (P 5) or one float64 character code
@@ -302,14 +280,15 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
     return true;
   };
   if (!trans && !readChars(chars, held)) {
-    amatFail(4, kTextRead, cur->name, cur->nrow, cur->ncol, file->fileName, shortReadReason(fp));
+    amatFail(4, amatTextReadMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
+             shortReadReason(fp));
     return fail(4);
   }
   int64_t longest = 0;
   for (int64_t i = 0; i < nrow; ++i) {
     if (trans) {
       if (!readChars(row, length)) {
-        amatFail(4, kTextRead, cur->name, cur->nrow, cur->ncol, file->fileName,
+        amatFail(4, amatTextReadMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
                  shortReadReason(fp));
         return fail(4);
       }
@@ -325,8 +304,8 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
     if (left == 0) continue;
     rows[i] = static_cast<char *>(amatAlloc(left + 1, 1));
     if (rows[i] == nullptr) {
-      amatFail(4, kTextStorage, cur->name, cur->nrow, cur->ncol, file->fileName,
-               clampInt(left + 1));
+      amatFail(4, amatTextStorageMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
+               amatClampInt(left + 1));
       return fail(4);
     }
     // The copy ends at the first NUL (binNormal rows carry one after their text).
@@ -334,7 +313,7 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *cur, int precision, int st
     std::memcpy(rows[i], row, n);
     rows[i][n] = '\0';
   }
-  cur->ncol = clampInt(longest);
+  cur->ncol = amatClampInt(longest);
   amatRelease(chars);
   amatRelease(row);
   return 0;

@@ -17,29 +17,17 @@ namespace {
 constexpr const char *kStorage =
     "Error when reading numeric matrix \"%.400s(%d,%d)\" from file\n\"%.400s\", since it is not "
     "possible to allocate storage for\n%d numeric elements.\n";
-constexpr const char *kNumericData =
-    "Error when reading numeric data of matrix \"%.400s(%d,%d)\" from file\n\"%.400s\"\n";
-constexpr const char *kTextRead =
-    "Error reading data of text matrix \"%.40s(%d,%d)\" from file \"%.400s\":\n%.400s\n";
-constexpr const char *kTextStorage =
-    "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not "
-    "possible to allocate storage for\n%d characters.\n";
-constexpr const char *kHeaderMessage =
-    "Error reading matrix header from file \"%.400s\":\n%.400s\n";
 constexpr const char *kOpen = "Not possible to open file \"%.400s\": %.400s\n";
 constexpr const char *kFirstCharacter =
     "Error reading first character from file \"%.400s\":\n%.400s\n";
 
-int clampInt(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int>(v); }
-
-bool isRowType(int32_t type) { return type == realRowMatrix || type == doubleRowMatrix; }
 bool isNumeric(int32_t type) { return type >= integerMatrix && type <= doubleMatrix; }
 
 // ---- requirements -------------------------------------------------------------
 
 int32_t checkType(const AmatGetFile *file, const AmatMatrix *m, const AmatMatrix &found) {
   const int32_t want = m->type;
-  if ((isNumeric(want) || isRowType(want)) && !isNumeric(found.type)) {
+  if ((isNumeric(want) || amatIsRowType(want)) && !isNumeric(found.type)) {
     return amatFail(2,
                     "Error when reading matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nbecause "
                     "matrix should be of type \"integer\", \"real\" or \"double\"\nand not of type "
@@ -159,22 +147,25 @@ int32_t checkFileHolds(AmatGetFile *file, const AmatMatrix &cur, int32_t stored,
     int64_t size = stored == doubleMatrix ? 8 : stored == charMatrix ? (precision == 0 ? 8 : 1) : 4;
     if (rows * cols > left / size) {
       if (stored == charMatrix) {
-        return amatFail(4, kTextRead, cur.name, cur.nrow, cur.ncol, file->fileName, amatEndOfFile);
+        return amatFail(4, amatTextReadMessage, cur.name, cur.nrow, cur.ncol, file->fileName,
+                        amatEndOfFile);
       }
-      return amatFail(4, kNumericData, cur.name, cur.nrow, cur.ncol, file->fileName);
+      return amatFail(4, amatNumericDataMessage, cur.name, cur.nrow, cur.ncol, file->fileName);
     }
   } else if (stored == charMatrix) {
     // Every row is a line of at least one character.
     if (rows > left) {
-      return amatFail(4, kTextRead, cur.name, cur.nrow, cur.ncol, file->fileName, amatEndOfFile);
+      return amatFail(4, amatTextReadMessage, cur.name, cur.nrow, cur.ncol, file->fileName,
+                      amatEndOfFile);
     }
   } else if (rows * cols > left) {
     // Every value is at least one character.
-    return amatFail(4, kHeaderMessage, file->fileName, "End-of-File reached");
+    return amatFail(4, amatHeaderMessage, file->fileName, "End-of-File reached");
   }
-  if ((isRowType(dest) || dest == charMatrix) && int64_t{cur.nrow} > amatFileBytes(fp)) {
+  if ((amatIsRowType(dest) || dest == charMatrix) && int64_t{cur.nrow} > amatFileBytes(fp)) {
     if (dest == charMatrix) {
-      return amatFail(4, kTextStorage, cur.name, cur.nrow, cur.ncol, file->fileName, cur.nrow);
+      return amatFail(4, amatTextStorageMessage, cur.name, cur.nrow, cur.ncol, file->fileName,
+                      cur.nrow);
     }
     return amatFail(4, kStorage, cur.name, cur.nrow, cur.ncol, file->fileName, cur.nrow);
   }
@@ -191,7 +182,7 @@ int64_t elementSize(int32_t type) {
 // released by their readers).
 void releaseStorage(int32_t type, void *data, int64_t nrow) {
   if (data == nullptr) return;
-  if (isRowType(type) || type == charMatrix) {
+  if (amatIsRowType(type) || type == charMatrix) {
     auto **rows = static_cast<void **>(data);
     for (int64_t i = 0; i < nrow; ++i) amatRelease(rows[i]);
   }
@@ -203,7 +194,8 @@ int32_t allocateStorage(AmatGetFile *file, AmatMatrix &cur, int32_t dest) {
   const int64_t nrow = cur.nrow, ncol = cur.ncol;
   const int64_t counted = ncol * (nrow == 0 ? 1 : nrow); // the count the message names
   auto noStorage = [&] {
-    return amatFail(4, kStorage, cur.name, cur.nrow, cur.ncol, file->fileName, clampInt(counted));
+    return amatFail(4, kStorage, cur.name, cur.nrow, cur.ncol, file->fileName,
+                    amatClampInt(counted));
   };
   cur.firstRow = 0;
   cur.rowCapacity = 0;
@@ -211,7 +203,7 @@ int32_t allocateStorage(AmatGetFile *file, AmatMatrix &cur, int32_t dest) {
     cur.data = amatAlloc(nrow > 1 ? nrow : 1, sizeof(char *));
     return cur.data != nullptr ? 0 : noStorage();
   }
-  if (!isRowType(dest)) {
+  if (!amatIsRowType(dest)) {
     // A matrix without elements gets one element, so that its data is never null.
     cur.data = amatAlloc(nrow * ncol > 1 ? nrow * ncol : 1, elementSize(dest));
     return cur.data != nullptr ? 0 : noStorage();
@@ -249,7 +241,7 @@ int32_t refresh(AmatGetFile *file, AmatMatrix *m, AmatMatrix &cur, int32_t store
                 std::fpos_t *resume) {
   const int64_t n = cur.nrow;
   auto noStorage = [&] {
-    return amatFail(4, kStorage, cur.name, cur.nrow, cur.ncol, file->fileName, clampInt(n));
+    return amatFail(4, kStorage, cur.name, cur.nrow, cur.ncol, file->fileName, amatClampInt(n));
   };
   if (int32_t r = checkType(file, m, cur); r != 0) return r;
   if (int32_t r = checkSigns(file, cur); r != 0) return r;
@@ -346,7 +338,7 @@ int32_t amatGetMatrix(AmatGetFile *file, AmatMatrix *m, int typeHint, std::fpos_
   const int32_t dest = destinationType(m->type, stored, typeHint);
   const bool callerStorage = m->data != nullptr;
   const bool isRefresh =
-      resume != nullptr && callerStorage && isRowType(m->type) && dest == m->type;
+      resume != nullptr && callerStorage && amatIsRowType(m->type) && dest == m->type;
 
   if (isRefresh) {
     r = refresh(file, m, cur, stored, precision, resume);
@@ -388,7 +380,7 @@ int32_t amatGetMatrix(AmatGetFile *file, AmatMatrix *m, int typeHint, std::fpos_
     const int64_t rowsHeld = cur.nrow;
     r = readData(file, cur, stored, precision, stripBlanks);
     if (r != 0) {
-      if (!callerStorage) releaseStorage(dest, cur.data, isRowType(dest) ? rowsHeld : 0);
+      if (!callerStorage) releaseStorage(dest, cur.data, amatIsRowType(dest) ? rowsHeld : 0);
       return fail(r);
     }
   }
@@ -452,10 +444,10 @@ int32_t amatGetOpen(const char *fileName, const char *className, const char *ver
     int d = getc(fp);
     if (d == EOF) {
       if (std::ferror(fp)) {
-        amatFail(5, kHeaderMessage, fileName, amatErrorText());
+        amatFail(5, amatHeaderMessage, fileName, amatErrorText());
         return closeWith(5);
       }
-      amatFail(4, kHeaderMessage, fileName, amatEndOfFile);
+      amatFail(4, amatHeaderMessage, fileName, amatEndOfFile);
       return closeWith(4);
     }
     if (d != '1') {

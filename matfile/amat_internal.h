@@ -30,6 +30,17 @@ inline constexpr const char *amatEndOfFile = "End-Of-File reached.";
 // Whether the stop hook is set and asks to stop.
 bool amatStopRequested();
 
+// Message formats that the binary and the text readers share.
+inline constexpr const char *amatHeaderMessage =
+    "Error reading matrix header from file \"%.400s\":\n%.400s\n";
+inline constexpr const char *amatNumericDataMessage =
+    "Error when reading numeric data of matrix \"%.400s(%d,%d)\" from file\n\"%.400s\"\n";
+inline constexpr const char *amatTextStorageMessage =
+    "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not "
+    "possible to allocate storage for\n%d characters.\n";
+inline constexpr const char *amatTextReadMessage =
+    "Error reading data of text matrix \"%.40s(%d,%d)\" from file \"%.400s\":\n%.400s\n";
+
 // ---- heap -------------------------------------------------------------------------
 
 // Everything goes through the runtime's heap seam (zero-filled; tests make it
@@ -38,6 +49,9 @@ void *amatAlloc(int64_t count, int64_t size);
 void amatRelease(void *block);
 // A heap copy of text (null on failure).
 char *amatCopyText(const char *text);
+// Releases the n rows of a text matrix and sets them to null; the row array
+// itself stays.
+void amatReleaseRows(char **rows, int64_t n);
 
 // ---- streams ----------------------------------------------------------------------
 
@@ -84,9 +98,17 @@ int32_t amatGetBinChar(AmatGetFile *file, AmatMatrix *current, int precision, in
 // Truncation toward zero into int32, saturating; NaN gives 0.
 int32_t amatToInt32(double value);
 
+// A 64-bit count as an int; counts above INT32_MAX give INT32_MAX.
+inline int amatClampInt(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int>(v); }
+
+// realRowMatrix or doubleRowMatrix: elements behind one pointer per row.
+inline bool amatIsRowType(int32_t type) { return type == realRowMatrix || type == doubleRowMatrix; }
+
 // ---- writers ----------------------------------------------------------------------
 
 // Writes text, with escape set a line feed as "\n" and a backslash as "\\",
 // and a line feed after it when lineEnd is set.  Negative on failure.  A null
 // text is written as "".
 int amatPutEscaped(std::FILE *stream, const char *text, int lineEnd, int escape);
+// Closes the file after a failure, keeping the failure's message; returns 1.
+int32_t amatCloseAfterFailure(AmatPutFile *file);

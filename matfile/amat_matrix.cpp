@@ -152,12 +152,16 @@ void amatSetMatrix(const char *name, int nrow, int ncol, int type, void *data, A
   *m = AmatMatrix{const_cast<char *>(name), nrow, ncol, type, data, 0, 0};
 }
 
-void amatFreeText(char **rows, int n) {
-  if (rows == nullptr) return;
-  for (int i = 0; i < n; ++i) {
+void amatReleaseRows(char **rows, int64_t n) {
+  for (int64_t i = 0; i < n; ++i) {
     amatRelease(rows[i]);
     rows[i] = nullptr;
   }
+}
+
+void amatFreeText(char **rows, int n) {
+  if (rows == nullptr) return;
+  amatReleaseRows(rows, n);
   amatRelease(rows);
 }
 
@@ -166,7 +170,7 @@ void amatFreeMatrix(AmatMatrix *m) {
   amatRelease(m->name);
   if (m->type == charMatrix) {
     amatFreeText(static_cast<char **>(m->data), m->nrow);
-  } else if ((m->type == realRowMatrix || m->type == doubleRowMatrix) && m->data != nullptr) {
+  } else if (amatIsRowType(m->type) && m->data != nullptr) {
     auto **rows = static_cast<void **>(m->data);
     for (int i = 0; i < m->nrow; ++i) amatRelease(rows[i]);
     amatRelease(rows);

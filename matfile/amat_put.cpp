@@ -33,8 +33,6 @@ const char *target(const AmatPutFile *file) {
   return file->fileName != nullptr ? file->fileName : "stdout";
 }
 
-bool isRowType(int32_t type) { return type == realRowMatrix || type == doubleRowMatrix; }
-
 // Remembers the first failing output call's error; the writers check once at
 // the end of a matrix.
 struct Output {
@@ -149,11 +147,11 @@ int32_t putBinary(AmatPutFile *file, const AmatMatrix &m, char pad) {
 
   const auto *flat = static_cast<const unsigned char *>(m.data);
   auto **rows = static_cast<unsigned char **>(m.data);
-  if (isRowType(m.type) && trans) {
+  if (amatIsRowType(m.type) && trans) {
     for (int64_t i = 0; i < nrow && out.ok; ++i) out.bytes(rows[i], size, ncol);
     return finish(file, m, out);
   }
-  if (!isRowType(m.type) && !trans) {
+  if (!amatIsRowType(m.type) && !trans) {
     out.bytes(flat, size, nrow * ncol);
     return finish(file, m, out);
   }
@@ -188,7 +186,7 @@ int digits(int64_t magnitude) {
 
 // Element (i, j) of a numeric matrix, flat or by rows.
 template <class T> T element(const AmatMatrix &m, int64_t i, int64_t j) {
-  if (isRowType(m.type)) return static_cast<T *const *>(m.data)[i][j];
+  if (amatIsRowType(m.type)) return static_cast<T *const *>(m.data)[i][j];
   return static_cast<const T *>(m.data)[i + j * int64_t{m.nrow}];
 }
 
@@ -444,7 +442,7 @@ int32_t putMatrix(AmatPutFile *file, const AmatMatrix &m, const char *comment, c
   }
   if (m.type != charMatrix && int64_t{m.nrow} * m.ncol > 0) {
     if (m.data == nullptr) return amatNullPointer(4);
-    if (isRowType(m.type)) {
+    if (amatIsRowType(m.type)) {
       auto **rows = static_cast<void **>(m.data);
       for (int32_t i = 0; i < m.nrow; ++i) {
         if (rows[i] == nullptr) return amatNullPointer(4);
@@ -520,14 +518,18 @@ int32_t amatPutOpen(const char *fileName, int format, int bstruct, const char *c
     amatFail(1,
              "Error writing class description of class \"%.400s\" to\nfile \"%.400s\":\n%.400s\n",
              className != nullptr ? className : "", target(file), amatErrorText());
-    char message[AMAT_MESSAGE_SIZE];
-    std::memcpy(message, amatMessage, sizeof message);
-    (void)amatPutClose(file);
-    std::memcpy(amatMessage, message, sizeof message);
-    return 1;
+    return amatCloseAfterFailure(file);
   }
   file->bstruct = bstruct;
   return 0;
+}
+
+int32_t amatCloseAfterFailure(AmatPutFile *file) {
+  char message[AMAT_MESSAGE_SIZE];
+  std::memcpy(message, amatMessage, sizeof message);
+  (void)amatPutClose(file);
+  std::memcpy(amatMessage, message, sizeof message);
+  return 1;
 }
 
 int32_t amatPutClose(AmatPutFile *file) {

@@ -9,18 +9,8 @@
 
 namespace {
 
-constexpr const char *kHeaderMessage =
-    "Error reading matrix header from file \"%.400s\":\n%.400s\n";
-constexpr const char *kTextStorage =
-    "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not "
-    "possible to allocate storage for\n%d characters.\n";
-constexpr const char *kTextRead =
-    "Error reading data of text matrix \"%.40s(%d,%d)\" from file \"%.400s\":\n%.400s\n";
-
 // The longest declaration line read, line feed included.
 constexpr int kDeclarationLine = 199;
-
-int clampInt(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int>(v); }
 
 // Reads one line into buffer (at most capacity - 1 characters, the line feed
 // included, then a terminator).  length: characters stored (NUL bytes of the
@@ -46,7 +36,7 @@ bool readLine(std::FILE *fp, char *buffer, int64_t capacity, int64_t *length, bo
 int32_t readNumbers(AmatGetFile *file, AmatMatrix *cur) {
   std::FILE *fp = file->fp;
   const int32_t type = cur->type;
-  const bool rowType = type == realRowMatrix || type == doubleRowMatrix;
+  const bool rowType = amatIsRowType(type);
   const int64_t nrow = cur->nrow, ncol = cur->ncol;
   if (nrow > 0 && ncol > 0 && cur->data == nullptr) return amatNullPointer(4);
   for (int64_t i = rowType ? cur->firstRow : 0; i < nrow; ++i) {
@@ -97,15 +87,12 @@ int32_t readRows(AmatGetFile *file, AmatMatrix *cur) {
   const int64_t capacity = declared < limit ? declared : limit;
   char *line = static_cast<char *>(amatAlloc(capacity, 1));
   if (line == nullptr) {
-    return amatFail(4, kTextStorage, cur->name, cur->nrow, cur->ncol, file->fileName,
-                    clampInt(declared));
+    return amatFail(4, amatTextStorageMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
+                    amatClampInt(declared));
   }
   for (int64_t i = 0; i < nrow; ++i) rows[i] = nullptr;
   auto fail = [&](int32_t result) {
-    for (int64_t i = 0; i < nrow; ++i) {
-      amatRelease(rows[i]);
-      rows[i] = nullptr;
-    }
+    amatReleaseRows(rows, nrow);
     amatRelease(line);
     return result;
   };
@@ -114,7 +101,7 @@ int32_t readRows(AmatGetFile *file, AmatMatrix *cur) {
     int64_t length = 0;
     bool complete = false;
     if (!readLine(fp, line, capacity, &length, &complete)) {
-      amatFail(4, kTextRead, cur->name, cur->nrow, cur->ncol, file->fileName,
+      amatFail(4, amatTextReadMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
                std::ferror(fp) ? amatErrorText() : amatEndOfFile);
       return fail(4);
     }
@@ -133,14 +120,14 @@ int32_t readRows(AmatGetFile *file, AmatMatrix *cur) {
     if (static_cast<int64_t>(n) > longest) longest = static_cast<int64_t>(n);
     rows[i] = static_cast<char *>(amatAlloc(static_cast<int64_t>(n) + 1, 1));
     if (rows[i] == nullptr) {
-      amatFail(4, kTextStorage, cur->name, cur->nrow, cur->ncol, file->fileName,
-               clampInt(static_cast<int64_t>(n) + 1));
+      amatFail(4, amatTextStorageMessage, cur->name, cur->nrow, cur->ncol, file->fileName,
+               amatClampInt(static_cast<int64_t>(n) + 1));
       return fail(4);
     }
     std::memcpy(rows[i], line, n + 1);
   }
   amatRelease(line);
-  cur->ncol = clampInt(longest);
+  cur->ncol = amatClampInt(longest);
   return 0;
 }
 
@@ -159,13 +146,14 @@ int32_t amatSkipComments(AmatGetFile *file) {
       if (c == EOF) break;
       continue;
     }
-    if (ungetc(c, fp) == EOF) return amatFail(4, kHeaderMessage, file->fileName, amatErrorText());
+    if (ungetc(c, fp) == EOF)
+      return amatFail(4, amatHeaderMessage, file->fileName, amatErrorText());
     return 0;
   }
-  if (std::ferror(fp)) return amatFail(4, kHeaderMessage, file->fileName, amatErrorText());
+  if (std::ferror(fp)) return amatFail(4, amatHeaderMessage, file->fileName, amatErrorText());
   // Spelled unlike the module's other end-of-file reason, as files and
   // readers of these messages know it.
-  return amatFail(3, kHeaderMessage, file->fileName, "End-of-File reached");
+  return amatFail(3, amatHeaderMessage, file->fileName, "End-of-File reached");
 }
 
 int32_t amatGetTextHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, int nameWidth) {
@@ -180,8 +168,8 @@ int32_t amatGetTextHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, 
   std::FILE *fp = file->fp;
   char line[kDeclarationLine + 1];
   if (std::fgets(line, sizeof line, fp) == nullptr) {
-    if (std::ferror(fp)) return amatFail(4, kHeaderMessage, file->fileName, amatErrorText());
-    return amatFail(3, kHeaderMessage, file->fileName, amatEndOfFile);
+    if (std::ferror(fp)) return amatFail(4, amatHeaderMessage, file->fileName, amatErrorText());
+    return amatFail(3, amatHeaderMessage, file->fileName, amatEndOfFile);
   }
   char word[11];
   int nrow = 0, ncol = 0;

@@ -6,8 +6,6 @@
 
 #include "source/clocale/clocale_io.h"
 
-#include <cstring>
-
 namespace {
 
 constexpr const char *kStorage =
@@ -43,15 +41,6 @@ constexpr const char *kDataInfoComment =
     "#";
 
 constexpr int32_t kPrecisionType[4] = {realMatrix, doubleMatrix, realRowMatrix, doubleRowMatrix};
-
-// Closes the file after a failure, keeping the failure's message.
-int32_t closeAfterFailure(AmatPutFile *file) {
-  char message[AMAT_MESSAGE_SIZE];
-  std::memcpy(message, amatMessage, sizeof message);
-  (void)amatPutClose(file);
-  std::memcpy(amatMessage, message, sizeof message);
-  return 1;
-}
 
 } // namespace
 
@@ -134,7 +123,7 @@ int32_t atrajPutOpen(const char *fileName, AtrajTrajectory *traj, int rowIndex, 
     return 1;
   }
   if (amatPutMatrix(file, traj->name) != 0 || amatPutMatrix(file, traj->description) != 0) {
-    return closeAfterFailure(file);
+    return amatCloseAfterFailure(file);
   }
   // Each dataInfo row is followed by its signal's name, when there is one
   // for every row.
@@ -142,16 +131,16 @@ int32_t atrajPutOpen(const char *fileName, AtrajTrajectory *traj, int rowIndex, 
                            ? static_cast<char **>(traj->name.data)
                            : nullptr;
   if (amatPutMatrixComment(file, traj->info, kDataInfoComment, rowComments, 4) != 0) {
-    return closeAfterFailure(file);
+    return amatCloseAfterFailure(file);
   }
   const int nData = traj->nData;
   const int whole = rowIndex < 0 ? nData : rowIndex < nData ? rowIndex : nData;
   for (int k = 0; k < whole; ++k) {
-    if (amatPutMatrix(file, traj->data[k]) != 0) return closeAfterFailure(file);
+    if (amatPutMatrix(file, traj->data[k]) != 0) return amatCloseAfterFailure(file);
   }
   if (rowIndex < 0 || rowIndex >= nData) return amatPutClose(file) == 0 ? 0 : 1;
   const AmatMatrix &rows = traj->data[rowIndex];
-  if (amatPutRinit(file, rows.name, rows.ncol, rows.type) != 0) return closeAfterFailure(file);
+  if (amatPutRinit(file, rows.name, rows.ncol, rows.type) != 0) return amatCloseAfterFailure(file);
   return 0;
 }
 
@@ -164,17 +153,17 @@ int32_t atrajPutRowDouble(AmatPutFile *file, const double *row) {
 int32_t atrajPutClose(AmatPutFile *file, AtrajTrajectory *traj, int rowIndex) {
   if (traj == nullptr) {
     amatNullPointer(1);
-    return closeAfterFailure(file);
+    return amatCloseAfterFailure(file);
   }
   if (rowIndex < 0 || rowIndex >= traj->nData) {
     amatFail(1,
              "Input argument %.400s=%d of function %.400s must be >= 0 and < traj->nData (=%d).\n",
              "rowIndex", rowIndex, "atrajPutClose", traj->nData);
-    return closeAfterFailure(file);
+    return amatCloseAfterFailure(file);
   }
-  if (amatPutRend(file) != 0) return closeAfterFailure(file);
+  if (amatPutRend(file) != 0) return amatCloseAfterFailure(file);
   for (int k = rowIndex + 1; k < traj->nData; ++k) {
-    if (amatPutMatrix(file, traj->data[k]) != 0) return closeAfterFailure(file);
+    if (amatPutMatrix(file, traj->data[k]) != 0) return amatCloseAfterFailure(file);
   }
   // The data written so far is released; each record keeps its name.
   for (int k = 0; k <= rowIndex; ++k) {

@@ -20,16 +20,7 @@ using namespace arrays;
 
 namespace {
 
-// ---- the arithmetic of each element type -------------------------------------
-
-double plus(double x, double y) { return x + y; }
-int plus(int x, int y) { return wrapAdd(x, y); }
-double minus(double x, double y) { return x - y; }
-int minus(int x, int y) { return wrapSub(x, y); }
-double times(double x, double y) { return x * y; }
-int times(int x, int y) { return wrapMul(x, y); }
-double negated(double x) { return -x; }
-int negated(int x) { return wrapNeg(x); }
+// ---- the range of each element type ---------------------------------------------
 
 template <class T> struct Limits;
 template <> struct Limits<double> {
@@ -84,22 +75,23 @@ constexpr const char *kNegateResult = "Negating a matrix require result of match
 
 template <class A> A addInto(const A &res, const A &a, const A &b) {
   return combineInto(
-      res, a, b, [](auto x, auto y) { return plus(x, y); }, kAddArguments, kAddResult);
+      res, a, b, [](auto x, auto y) { return numeric::add(x, y); }, kAddArguments, kAddResult);
 }
 
 template <class A> A subtractInto(const A &res, const A &a, const A &b) {
   return combineInto(
-      res, a, b, [](auto x, auto y) { return minus(x, y); }, kSubtractArguments, kSubtractResult);
+      res, a, b, [](auto x, auto y) { return numeric::sub(x, y); }, kSubtractArguments,
+      kSubtractResult);
 }
 
 template <class A> A scaleInto(const A &res, const A &a, Element<A> t) {
   return mapInto(
-      res, a, [t](auto x) { return times(x, t); }, kScaleResult);
+      res, a, [t](auto x) { return numeric::mul(x, t); }, kScaleResult);
 }
 
 template <class A> A negateInto(const A &res, const A &a) {
   return mapInto(
-      res, a, [](auto x) { return negated(x); }, kNegateResult);
+      res, a, [](auto x) { return numeric::neg(x); }, kNegateResult);
 }
 
 // ---- reductions ----------------------------------------------------------------------
@@ -114,16 +106,17 @@ template <class A, class Step> Element<A> reduce(const A &a, Element<A> seed, St
 }
 
 template <class A> Element<A> sum(const A &a) {
-  return reduce(a, Element<A>{0}, [](auto s, auto x) { return plus(s, x); });
+  return reduce(a, Element<A>{0}, [](auto s, auto x) { return numeric::add(s, x); });
 }
 
 // A NaN element takes the subtracting branch.
 template <class A> Element<A> sumAbs(const A &a) {
-  return reduce(a, Element<A>{0}, [](auto s, auto x) { return x > 0 ? plus(s, x) : minus(s, x); });
+  return reduce(a, Element<A>{0},
+                [](auto s, auto x) { return x > 0 ? numeric::add(s, x) : numeric::sub(s, x); });
 }
 
 template <class A> Element<A> productOf(const A &a) {
-  return reduce(a, Element<A>{1}, [](auto s, auto x) { return times(s, x); });
+  return reduce(a, Element<A>{1}, [](auto s, auto x) { return numeric::mul(s, x); });
 }
 
 // A NaN element compares false and never replaces the running value.

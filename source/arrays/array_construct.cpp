@@ -219,16 +219,14 @@ template <class A> A transpose(const A &a) {
   return r;
 }
 
-double product(double x, double y) { return x * y; }
-int product(int x, int y) { return wrapMul(x, y); }
-
 template <class A> A outerproduct(const A &a, const A &b) {
   require(a.ndims == 1, "a.ndims==1", "Outerproduct require a vector as first argument");
   require(b.ndims == 1, "b.ndims==1", "Outerproduct require a vector as second argument");
   const A r = allocateMatrix<A>(a.dims[0], b.dims[0]);
   const std::int64_t rows = a.dims[0], cols = b.dims[0];
   for (std::int64_t i = 0; i < rows; ++i)
-    for (std::int64_t j = 0; j < cols; ++j) r.data[i * cols + j] = product(a.data[i], b.data[j]);
+    for (std::int64_t j = 0; j < cols; ++j)
+      r.data[i * cols + j] = numeric::mul(a.data[i], b.data[j]);
   return r;
 }
 

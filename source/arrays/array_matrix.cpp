@@ -11,7 +11,7 @@
 // compiled without floating-point contraction (no fused multiply-adds).
 #include "source/arrays/array_matrix.h"
 
-#include "source/arrays/array_private2.h"
+#include "source/arrays/array_private.h"
 
 #include <cmath>
 #include <cstdint>

@@ -14,8 +14,10 @@
 //     calling thread's buffers or from the persistent ones;
 //   - variable argument lists of sizes and subscripts, read twice where the
 //     check must come before the allocation (VaCopy);
-//   - Integer arithmetic that wraps in 32 bits (wrapAdd, wrapMul, ...) and the
-//     conversion of a whole double to an int (wholeToInt).
+//   - whether two element blocks share storage (overlapping);
+//   - the element arithmetic of each type (numeric::add, mul, ...): IEEE for
+//     Real elements, 32-bit two's complement that wraps for Integer elements;
+//     and the conversion of a whole double to an int (wholeToInt).
 //
 // The element loops run in ascending storage order over contiguous storage;
 // copies tolerate a destination that overlaps the source at the same or a
@@ -26,6 +28,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <type_traits>
 
 namespace arrays {
@@ -235,20 +238,37 @@ template <class Next> std::int64_t linearIndex(int n, const int *sizes, Next nex
   return r;
 }
 
-// ---- Integer arithmetic ------------------------------------------------------
-// 32-bit two's complement that wraps on overflow, computed in unsigned
-// arithmetic so that no signed overflow occurs.
+// True when the n elements at p and the m elements at q share storage.
+template <class T> bool overlapping(const T *p, std::int64_t n, const T *q, std::int64_t m) {
+  if (n <= 0 || m <= 0) return false;
+  const std::less<const T *> below;
+  return below(p, q + m) && below(q, p + n);
+}
 
-inline int wrapAdd(int a, int b) {
+// ---- element arithmetic ------------------------------------------------------
+// The same four operations for each element type: IEEE for Real elements; for
+// Integer elements 32-bit two's complement that wraps on overflow, computed in
+// unsigned arithmetic so that no signed overflow occurs.
+
+namespace numeric {
+
+inline double add(double a, double b) { return a + b; }
+inline double sub(double a, double b) { return a - b; }
+inline double mul(double a, double b) { return a * b; }
+inline double neg(double a) { return -a; }
+
+inline int add(int a, int b) {
   return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
-inline int wrapSub(int a, int b) {
+inline int sub(int a, int b) {
   return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
-inline int wrapMul(int a, int b) {
+inline int mul(int a, int b) {
   return static_cast<int>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
-inline int wrapNeg(int a) { return static_cast<int>(0u - static_cast<std::uint32_t>(a)); }
+inline int neg(int a) { return static_cast<int>(0u - static_cast<std::uint32_t>(a)); }
+
+} // namespace numeric
 
 // ---- conversions ---------------------------------------------------------------
 

@@ -14,7 +14,7 @@
 // fails.
 #include "source/arrays/array_subscript.h"
 
-#include "source/arrays/array_private2.h"
+#include "source/arrays/array_private.h"
 
 #include <cstdint>
 
@@ -285,7 +285,7 @@ template <class A> A subscript(const A &a, std::va_list &list) {
   int n;
   {
     VaCopy shape(list);
-    CountProduct product;
+    ElementCount product;
     n = resultSizes(a, shape.list(), [&](std::int64_t size) { product.multiply(size); });
     product.count();
   }

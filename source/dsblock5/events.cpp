@@ -127,6 +127,19 @@ void logSampleEvent(const ModelInstanceData *d, double start, double interval, d
   logTextValue(text, t);
 }
 
+// The end of an evaluated sample call: the clock is active, its next tick is
+// registered as a time event at next, and the call is the clock's event
+// (logged when event logging is on) when a tick was reached in the first
+// iteration.
+int32_t sampleResult(SampleBookkeeping &s, const ModelInstanceData *d, double *D, double t,
+                     double start, double interval, bool reached, double next) {
+  s.sampleActive = 1;
+  registerTimeEvent(next, D);
+  const int32_t result = reached && d->iteration == 1 ? 1 : 0;
+  if (result != 0) logSampleEvent(d, start, interval, t);
+  return result;
+}
+
 // The start of elapsedSinceFirstCall's clock; -infinity until the first call.
 constexpr double kClockNotStarted = -std::numeric_limits<double>::infinity();
 std::atomic<double> firstCallStart{kClockNotStarted};
@@ -158,11 +171,8 @@ int32_t sampleIn(SampleTable table, ModelInstanceData *instance, double t, doubl
   }
   if (evaluate == 0) return 0;
   const bool reached = reachTicks(s, d, D, t, start, interval);
-  s.sampleActive = 1;
-  registerTimeEvent(tickTime(s.sampleLastTick, start, interval), D);
-  const int32_t result = reached && d->iteration == 1 ? 1 : 0;
-  if (result != 0) logSampleEvent(d, start, interval, t);
-  return result;
+  return sampleResult(s, d, D, t, start, interval, reached,
+                      tickTime(s.sampleLastTick, start, interval));
 }
 
 int32_t sampleSubIn(SampleTable table, ModelInstanceData *instance, double t, double start,
@@ -183,11 +193,7 @@ int32_t sampleSubIn(SampleTable table, ModelInstanceData *instance, double t, do
   const double last = s.sampleLastTick;
   const double k = std::floor((0.1 + last - 2.0 - g) / f);
   reached = reached && f * k + g == last - 2.0 && k >= 0.0;
-  s.sampleActive = 1;
-  registerTimeEvent((f + f * k + g) * interval + start, D);
-  const int32_t result = reached && d->iteration == 1 ? 1 : 0;
-  if (result != 0) logSampleEvent(d, start, interval, t);
-  return result;
+  return sampleResult(s, d, D, t, start, interval, reached, (f + f * k + g) * interval + start);
 }
 
 int32_t sampleModelIn(SampleTable table, ModelInstanceData *instance, double t, double start,
@@ -203,11 +209,8 @@ int32_t sampleModelIn(SampleTable table, ModelInstanceData *instance, double t, 
   }
   if (evaluate == 0) return 0;
   const bool reached = reachTicks(s, d, D, t, start, interval);
-  s.sampleActive = 1;
-  registerTimeEvent(tickTime(s.sampleLastTick, start, interval), D);
-  const int32_t result = reached && d->iteration == 1 ? 1 : 0;
-  if (result != 0) logSampleEvent(d, start, interval, t);
-  return result;
+  return sampleResult(s, d, D, t, start, interval, reached,
+                      tickTime(s.sampleLastTick, start, interval));
 }
 
 double integerTimeEventIn(SampleTable table, int32_t divide, double a, ModelInstanceData *instance,

@@ -136,3 +136,25 @@ public:
 private:
   std::mt19937 engine_;
 };
+
+// The Real products of random operands (from seed) on every product shape,
+// bit for bit against the plain loops; the Into form returns the result it
+// was given.
+inline void expectRealProductsEqualPlainLoops(unsigned seed) {
+  Random random(seed);
+  for (const Dims &d : productShapes()) {
+    SCOPED_TRACE(::testing::PrintToString(std::vector<int>{d.rows, d.inner, d.cols}));
+    const RealArray a = random.matrix(d.rows, d.inner);
+    const RealArray b = random.matrix(d.inner, d.cols);
+    const RealArray x = random.vector(d.inner);
+    const RealArray y = random.vector(d.rows);
+    EXPECT_EQ(bitsOf(elementsOf(RealMatMul(a, b))), bitsOf(plainMatMul(a, b)));
+    EXPECT_EQ(bitsOf(elementsOf(RealMatVec(a, x))), bitsOf(plainMatVec(a, x)));
+    EXPECT_EQ(bitsOf(elementsOf(RealVecMat(y, a))), bitsOf(plainVecMat(y, a)));
+    EXPECT_EQ(bitsOf({RealScalarProduct(x, x)}), bitsOf({plainDot(x, x)}));
+    const RealArray into = RealAllocMatrix(d.rows, d.cols);
+    const RealArray r = RealMatMulInto(into, a, b);
+    EXPECT_EQ(r.data, into.data);
+    EXPECT_EQ(bitsOf(elementsOf(into)), bitsOf(plainMatMul(a, b)));
+  }
+}

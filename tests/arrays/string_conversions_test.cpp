@@ -3,6 +3,7 @@
 // of their text, enumeration names of any length, where the strings are
 // allocated, and a decimal point under a host locale with a decimal comma.
 #include "tests/arrays/support.h"
+#include "tests/support/comma_locale.h"
 
 #include <climits>
 #include <clocale>
@@ -150,35 +151,14 @@ TEST_F(ArraysTest, ConcatenationFailsWhenTheCharacterAreaIsFull) {
 
 // ---- under a host locale with a decimal comma -------------------------------------
 
-class CommaLocaleConversions : public ArraysTest {
+class CommaLocaleConversions : public testsupport::CommaLocaleSuite<ArraysTest> {
 protected:
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/unit-locale-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    // localedef may warn and still produce the locale; the check is setlocale.
-    (void)std::system(
-        ("localedef -i de_DE -f UTF-8 '" + folder_ + "/de_DE.UTF-8' >/dev/null 2>&1").c_str());
-    setenv("LOCPATH", folder_.c_str(), 1);
-    active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-  }
-  static void TearDownTestSuite() {
-    std::setlocale(LC_ALL, "C");
-    unsetenv("LOCPATH");
-    (void)std::system(("rm -rf '" + folder_ + "'").c_str());
-  }
   void SetUp() override {
     ArraysTest::SetUp();
-    ASSERT_TRUE(active_) << "the comma-decimal locale could not be built";
+    ASSERT_TRUE(commaActive()) << "the comma-decimal locale could not be built";
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
   }
-
-  static std::string folder_;
-  static bool active_;
 };
-
-std::string CommaLocaleConversions::folder_;
-bool CommaLocaleConversions::active_ = false;
 
 TEST_F(CommaLocaleConversions, NumbersKeepTheirDecimalPoint) {
   EXPECT_STREQ(realToString(1.5, 0, 0), "1.5");

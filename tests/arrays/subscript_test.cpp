@@ -116,19 +116,6 @@ TEST_F(ArraysTest, IntegerAndStringSubscriptsCopyElementsAndPointers) {
 
 // ---- reading: checks ------------------------------------------------------------
 
-struct Failing {
-  const char *name;
-  std::function<void()> body;
-  std::string text;
-};
-
-void expectFailures(const std::vector<Failing> &cases) {
-  for (const Failing &c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(failureOf(c.body), c.text);
-  }
-}
-
 TEST_F(ArraysTest, SubscriptChecksFailWithTheirTexts) {
   const RealArray a = matrix34();
   const IntegerArray v = integerArray({2}, {1, 4});

@@ -16,6 +16,13 @@ std::string failureOf(const std::function<void()> &body) {
   return text;
 }
 
+void expectFailures(const std::vector<Failing> &cases) {
+  for (const Failing &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(failureOf(c.body), c.text);
+  }
+}
+
 BufferPlace threadPlace() {
   initThreadBuffers();
   return getThreadContext()->currentMark.place;

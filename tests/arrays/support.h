@@ -19,6 +19,15 @@ std::string assertionText(const char *message, const char *condition);
 // raised (the report's line after the header), or "completed".
 std::string failureOf(const std::function<void()> &body);
 
+// A call that fails, named in the trace, and the text its failure reports.
+struct Failing {
+  const char *name;
+  std::function<void()> body;
+  std::string text;
+};
+// Expects each case's failureOf text.
+void expectFailures(const std::vector<Failing> &cases);
+
 // The next free slot of each of the calling thread's buffers, and of the
 // persistent buffers.
 BufferPlace threadPlace();

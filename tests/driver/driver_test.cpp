@@ -13,19 +13,12 @@
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/fake_model.h"
 
 namespace {
 
-struct Message {
-  std::string text;
-  int level;
-};
-std::vector<Message> messages;
-
-void captureMessage(const char *text, int, int level) {
-  messages.push_back({text, level});
-}
+using namespace drivertest;
 
 // Texts of level 0 only (the driver's own messages).
 std::vector<std::string> driverMessages() {
@@ -34,50 +27,6 @@ std::vector<std::string> driverMessages() {
     if (m.level == 0) out.push_back(m.text);
   return out;
 }
-
-// One instance with its own arrays, evaluated through dsblockInstance_.
-class DriverTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    fakeModel.reset();
-    messages.clear();
-    setRuntimeMessageHook(&captureMessage);
-    initInstanceData(&data);
-    data.duser = DUSER;
-    data.iuser = IUSER;
-  }
-  void TearDown() override {
-    resetInstanceData(&data);
-    setRuntimeMessageHook(nullptr);
-  }
-
-  int32_t call(int32_t request, ModelInstanceData *instance = nullptr) {
-    int32_t req = request;
-    QiErr = 0;
-    dsblockInstance_(&req, &computedLevel, &time, X, nullptr, U, DP, nullptr,
-                     nullptr, F, Y, W, Z, DUSER, IUSER, nullptr,
-                     instance != nullptr ? instance : &data, &QiErr);
-    lastRequest = req;
-    return QiErr;
-  }
-
-  // A fresh record per test; the record is large, so it lives on the heap.
-  std::unique_ptr<ModelInstanceData> holder{new ModelInstanceData};
-  ModelInstanceData &data = *holder;
-  double time = 0.0;
-  double X[1] = {0.0};
-  double U[1] = {0.0};
-  double DP[3] = {2.0, 0.1, 3.0};
-  double F[1] = {0.0};
-  double Y[2] = {0.0, 0.0};
-  double W[2] = {0.0, 0.0};
-  double Z[2] = {0.0, 0.0};
-  double DUSER[kDuserSize] = {0.0, 1.0, 0.0, 0.0, 0.0, 0.0};
-  int32_t IUSER[kIuserSize] = {};
-  int32_t computedLevel = -1;
-  int32_t QiErr = 0;
-  int32_t lastRequest = 0;
-};
 
 // ---------------------------------------------------------------------------
 // Passes and the pass limit.

@@ -2,42 +2,21 @@
 // (text files are still written and read with a point), and two threads
 // writing and reading files at once (each keeps its own last message).
 #include "tests/matfile/support.h"
+#include "tests/support/comma_locale.h"
 
-#include <clocale>
-#include <cstdlib>
 #include <thread>
 
 namespace {
 
 using namespace amattest;
 
-// The comma locale is compiled into a temporary folder (localedef) and found
-// through LOCPATH, so the system is not touched.
-class CommaLocale : public MatfileTest {
+class CommaLocale : public testsupport::CommaLocaleSuite<MatfileTest> {
 protected:
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/amat-locale-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + folder_ + "/de_DE.UTF-8' >/dev/null 2>&1";
-    (void)std::system(command.c_str());
-    setenv("LOCPATH", folder_.c_str(), 1);
-  }
-  static void TearDownTestSuite() {
-    unsetenv("LOCPATH");
-    (void)std::system(("rm -rf '" + folder_ + "'").c_str());
-  }
   void SetUp() override {
     MatfileTest::SetUp();
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+    ASSERT_TRUE(commaActive())
         << "the comma-decimal locale could not be built (localedef and locales are needed)";
   }
-  void TearDown() override {
-    std::setlocale(LC_ALL, "C");
-    MatfileTest::TearDown();
-  }
-  static inline std::string folder_;
 };
 
 TEST_F(CommaLocale, TextFilesUseADecimalPoint) {

@@ -9,7 +9,10 @@ using namespace amattest;
 class Text : public MatfileTest {
 protected:
   // Opens text as a file without class check and reads its first matrix.
+  // The file read before is closed; its record starts afresh.
   int32_t readFirst(const std::string &text, Matrix &m) {
+    Reader previous;
+    std::swap(reader_.f, previous.f);
     file_ = path("t");
     writeBytes(file_, text);
     if (amatGetOpen(file_.c_str(), "NoClass", nullptr, reader_.get()) != 0) return -1;
@@ -31,8 +34,6 @@ TEST_F(Text, NumericMatricesReadTheSameWhateverTheirLayout) {
   for (const char *text : layouts) {
     SCOPED_TRACE(text);
     Matrix m;
-    Reader fresh;
-    std::swap(reader_.f, fresh.f);
     ASSERT_EQ(readFirst(text, m), 0) << message();
     EXPECT_STREQ(m->name, "A");
     EXPECT_EQ(m->type, doubleMatrix);
@@ -58,8 +59,6 @@ TEST_F(Text, TypeWordsAndIntegerTruncation) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
     Matrix m;
-    Reader fresh;
-    std::swap(reader_.f, fresh.f);
     ASSERT_EQ(readFirst(c.text, m), 0) << message();
     EXPECT_EQ(m->type, c.type);
     EXPECT_EQ(m.at(0, 0), c.value);
@@ -83,8 +82,6 @@ TEST_F(Text, MalformedDeclarationsAndValues) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
     Matrix m;
-    Reader fresh;
-    std::swap(reader_.f, fresh.f);
     EXPECT_EQ(readFirst(c.text, m), c.result);
     if (!c.line.empty()) {
       EXPECT_EQ(message(), "Error scanning the following declaration on file \"" + file_ + "\":\n" +
@@ -119,14 +116,10 @@ TEST_F(Text, EndOfFileBeforeAndInsideTheValues) {
   EXPECT_EQ(message(),
             "Error reading matrix header from file \"" + file_ + "\":\nEnd-of-File reached\n");
 
-  Reader fresh;
-  std::swap(reader_.f, fresh.f);
   Matrix shortOne;
   EXPECT_EQ(readFirst("#1\ndouble A(1,3)\n1 2", shortOne), 4);
   EXPECT_EQ(message(),
             "Error reading matrix header from file \"" + file_ + "\":\nEnd-of-File reached\n");
-  Reader again;
-  std::swap(reader_.f, again.f);
   Matrix cut;
   EXPECT_EQ(readFirst("#1\ndouble A(1,2)\n1 -", cut), 3);
   EXPECT_EQ(message(),
@@ -177,15 +170,11 @@ TEST_F(Text, HostileDimensionsAreRefusedBeforeAllocating) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
     Matrix m;
-    Reader fresh;
-    std::swap(reader_.f, fresh.f);
     EXPECT_EQ(readFirst(c.text, m), c.result);
     EXPECT_NE(message().find(c.message), std::string::npos) << message();
   }
   // A huge declared row length costs no huge line buffer.
   Matrix s;
-  Reader fresh;
-  std::swap(reader_.f, fresh.f);
   ASSERT_EQ(readFirst("#1\nchar s(1,2000000000)\nabc\n", s), 0) << message();
   EXPECT_EQ(s.row(0), "abc");
   EXPECT_EQ(s->ncol, 3);

@@ -1,10 +1,10 @@
 // "C"-locale formatting and scanning while the process runs under a locale
-// with a decimal comma.  The comma locale is compiled into a temporary folder
-// (localedef) and found through LOCPATH, so the system is not touched.
+// with a decimal comma (tests/support/comma_locale.h).
 #include "source/clocale/clocale_io.h"
 #include "source/kernel.h"
 #include "source/runtime_messages.h"
 #include "tests/runtime/support.h"
+#include "tests/support/comma_locale.h"
 
 #include <clocale>
 #include <cstdio>
@@ -14,39 +14,17 @@
 
 namespace {
 
-class CommaLocaleTest : public RuntimeTest {
+using testsupport::CommaLocale;
+
+class CommaLocaleTest : public testsupport::CommaLocaleSuite<RuntimeTest> {
 protected:
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/unit-locale-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + folder_ + "/de_DE.UTF-8' >/dev/null 2>&1";
-    // localedef may warn and still produce the locale; the check is setlocale.
-    (void)std::system(command.c_str());
-    setenv("LOCPATH", folder_.c_str(), 1);
-    commaActive_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-  }
-  static void TearDownTestSuite() {
-    std::setlocale(LC_ALL, "C");
-    unsetenv("LOCPATH");
-    (void)std::system(("rm -rf '" + folder_ + "'").c_str());
-  }
   void SetUp() override {
     RuntimeTest::SetUp();
-    ASSERT_TRUE(commaActive_) << "the comma-decimal locale could not be built (localedef "
-                                 "and the locales package are needed)";
-    char plain[32];
-    std::snprintf(plain, sizeof plain, "%g", 1.5);
-    ASSERT_STREQ(plain, "1,5") << "the process locale really uses a decimal comma";
+    ASSERT_TRUE(commaActive()) << "the comma-decimal locale could not be built (localedef "
+                                  "and the locales package are needed)";
+    ASSERT_EQ(CommaLocale::printed(1.5), "1,5") << "the process locale really uses a decimal comma";
   }
-
-  static std::string folder_;
-  static bool commaActive_;
 };
-
-std::string CommaLocaleTest::folder_;
-bool CommaLocaleTest::commaActive_ = false;
 
 int vsnprintfWith(char *buffer, std::size_t size, const char *format, ...) {
   va_list args;
@@ -81,9 +59,7 @@ TEST_F(CommaLocaleTest, NumbersArePrintedWithADecimalPoint) {
   logMatrixElement("A", 1, 1, -1.5);
   EXPECT_EQ(capturedTexts(), (std::vector<std::string>{"t 0.5", "x = 2.5", "  A[1, 1] = -1.5"}));
 
-  char plain[32];
-  std::snprintf(plain, sizeof plain, "%g", 1.5);
-  EXPECT_STREQ(plain, "1,5") << "the wrappers leave the thread's locale as it was";
+  EXPECT_EQ(CommaLocale::printed(1.5), "1,5") << "the wrappers leave the thread's locale as it was";
 }
 
 TEST_F(CommaLocaleTest, NumbersAreScannedWithADecimalPoint) {

@@ -12,61 +12,16 @@
 #include "source/dsblock5/dsblock.h"
 #include "source/runtime.h"
 #include "tests/arrays/c/subscript_callers.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/fake_model.h"
 
 namespace {
 
-struct Message {
-  std::string text;
-  int level;
-};
-std::vector<Message> messages;
+using namespace drivertest;
 
-void captureMessage(const char *text, int, int level) { messages.push_back({text, level}); }
-
-class CSubscriptCallersTest : public ::testing::Test {
+class CSubscriptCallersTest : public EquationsTest {
 protected:
-  void SetUp() override {
-    fakeModel.reset();
-    messages.clear();
-    setRuntimeMessageHook(&captureMessage);
-    initInstanceData(&data);
-    data.duser = DUSER;
-    data.iuser = IUSER;
-    ASSERT_EQ(call(kRequestInitial), kQiErrOk);
-  }
-  void TearDown() override {
-    resetInstanceData(&data);
-    setRuntimeMessageHook(nullptr);
-  }
-
-  // One evaluation of the derivatives whose equations run body.
-  int32_t evaluate(std::function<void()> body) {
-    fakeModel.body = [body](FakeCall &) { body(); };
-    return call(kRequestDerivatives);
-  }
-
-  int32_t call(int32_t code) {
-    int32_t request = code;
-    int32_t computedLevel = -1;
-    int32_t qiErr = 0;
-    dsblockInstance_(&request, &computedLevel, &time, X, nullptr, U, DP, nullptr, nullptr, F, Y, W,
-                     Z, DUSER, IUSER, nullptr, &data, &qiErr);
-    return qiErr;
-  }
-
-  std::unique_ptr<ModelInstanceData> holder{new ModelInstanceData};
-  ModelInstanceData &data = *holder;
-  double time = 1.5;
-  double X[1] = {0.0};
-  double U[1] = {0.0};
-  double DP[3] = {2.0, 0.1, 3.0};
-  double F[1] = {0.0};
-  double Y[2] = {0.0, 0.0};
-  double W[2] = {0.0, 0.0};
-  double Z[2] = {0.0, 0.0};
-  double DUSER[kDuserSize] = {0.0, 1.0, 0.0, 0.0, 0.0, 0.0};
-  int32_t IUSER[kIuserSize] = {};
+  CSubscriptCallersTest() : EquationsTest(1.5) {}
 };
 
 TEST_F(CSubscriptCallersTest, TaggedListsWithIndexVectorsWorkFromC) {

@@ -13,21 +13,7 @@ namespace {
 using NativeTest = ArraysTest;
 
 TEST_F(NativeTest, RealProductsEqualPlainLoopsBitForBit) {
-  Random random(2024);
-  for (const Dims &d : productShapes()) {
-    SCOPED_TRACE(::testing::PrintToString(std::vector<int>{d.rows, d.inner, d.cols}));
-    const RealArray a = random.matrix(d.rows, d.inner);
-    const RealArray b = random.matrix(d.inner, d.cols);
-    const RealArray x = random.vector(d.inner);
-    const RealArray y = random.vector(d.rows);
-    EXPECT_EQ(bitsOf(elementsOf(RealMatMul(a, b))), bitsOf(plainMatMul(a, b)));
-    EXPECT_EQ(bitsOf(elementsOf(RealMatVec(a, x))), bitsOf(plainMatVec(a, x)));
-    EXPECT_EQ(bitsOf(elementsOf(RealVecMat(y, a))), bitsOf(plainVecMat(y, a)));
-    EXPECT_EQ(bitsOf({RealScalarProduct(x, x)}), bitsOf({plainDot(x, x)}));
-    const RealArray res = RealAllocMatrix(d.rows, d.cols);
-    RealMatMulInto(res, a, b);
-    EXPECT_EQ(bitsOf(elementsOf(res)), bitsOf(plainMatMul(a, b)));
-  }
+  expectRealProductsEqualPlainLoops(2024);
 }
 
 TEST_F(NativeTest, RealProductsWithSpecialValuesEqualPlainLoops) {
