@@ -64,6 +64,7 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
                               const fmi2CallbackFunctions *functions, fmi2Boolean visible,
                               fmi2Boolean loggingOn) {
   return fmiGuardedCreate([&]() -> fmi2Component {
+    fmiInstallReportHooks();
     fmiInstance *c = nullptr;
     if (fmuType == fmi2ModelExchange) {
       c = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
@@ -72,6 +73,10 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
       c = fmiInstantiateCS(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
                            loggingOn);
     } else {
+      fmiLogWithoutInstance(functions, instanceName, fmi2Error,
+                            "fmi2Instantiate: invalid argument fmuType = %d, expected "
+                            "fmi2ModelExchange or fmi2CoSimulation",
+                            static_cast<int>(fmuType));
       return nullptr;
     }
     if (c != nullptr) c->fmuType = fmuType;
