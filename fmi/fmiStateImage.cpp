@@ -105,11 +105,13 @@ constexpr double kNoTime = 1e37;
 
 // The values of an unpacked image that the unit itself can reach: finite
 // times, DUSER and tolerance, no next event (once initialized) or output
-// time behind the state's time, flags 0 or 1, a computed level from -1 to 15, inline integration
-// only as the model's settings have it and then with a positive fixed step,
-// and an inline step counter of 0 without inline integration.  An image
-// with other values would steer the instance restored from it where no call
-// could bring it (a step that never ends among others).
+// time behind the state's time, flags 0 or 1, a computed level from -1 to
+// 15, no more profiling entries in use than the model's table holds, inline
+// integration only as the model's settings have it and then with a
+// positive fixed step, and an inline step counter of 0 without inline
+// integration.  An image with other values would steer the instance
+// restored from it where no call could bring it (a step that never ends, a
+// report that reads beyond its table, among others).
 bool soundValues(const fmiInstance &s, const ModelInstanceData &block) {
   const auto flag = [](int32_t v) { return v == 0 || v == 1; };
   if (!flag(s.terminatedByModel) || !flag(s.valuesChanged) ||
@@ -120,6 +122,7 @@ bool soundValues(const fmiInstance &s, const ModelInstanceData &block) {
     return false;
   }
   if (s.computedLevel < -1 || s.computedLevel > 15) return false;
+  if (block.profileBlockCount < 0 || block.profileBlockCount > kModelProfileBlocks) return false;
   if (!std::isfinite(s.time) || !std::isfinite(s.tolerance)) return false;
   for (int k = 0; k < kFmiDuserSize; ++k) {
     if (!std::isfinite(s.duser[k])) return false;

@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "model/ModelInstanceData.h"
 #include "tests/fmi/cs_support.h"
+#include "tests/fmi/state_image_layout.h"
 
 namespace {
 
@@ -24,21 +27,7 @@ using Bytes = std::vector<fmi2Byte>;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Offsets in the image of the vessel (nx 1, np 3, nu 1, ny 2, nw 2, no event
-// indicators, extra arrays or Strings): the header and format, twelve
-// counts, the three leading scalars and the value arrays, then the scalars
-// in format order.
-constexpr char kFormat[] = "ifif#f#f#f#f#f#f#f#f#f#s#fiiiiiiiiiiiUfiS(ffffff)S(iiiiiiiiiiiii)Bf#";
-constexpr size_t kDataStart = 8 + sizeof kFormat + 4 * 12;
-constexpr size_t kValueDoubles = 2 + 2 + 4 + 2 + 3 + 3 + 1 + 2 + 1 + 1;
-constexpr size_t kTimeOffset = kDataStart + 16 + 8 * kValueDoubles + 4;
-constexpr size_t kComputedLevelOffset = kTimeOffset + 8;
-constexpr size_t kValuesChangedOffset = kComputedLevelOffset + 4 * 4;
-constexpr size_t kStepCountOffset = kTimeOffset + 8 + 11 * 4;
-constexpr size_t kNextOutputOffset = kStepCountOffset + 8;
-constexpr size_t kDuserOffset = kNextOutputOffset + 8 + 4;
-constexpr size_t kIuserOffset = kDuserOffset + 6 * 8;
-constexpr size_t kToleranceOffset = kDataStart + 4;
+using namespace fmitest;
 
 template <typename T> void patch(Bytes &image, size_t at, T value) {
   std::memcpy(image.data() + at, &value, sizeof value);
@@ -115,6 +104,7 @@ TEST_F(HostileInput, ImagesThatWouldSteerTheInstanceAstrayAreRefused) {
   ASSERT_EQ(read<double>(good, kTimeOffset), 0.5);
   ASSERT_EQ(read<double>(good, kNextOutputOffset), 1e100);
   ASSERT_EQ(read<int32_t>(good, kIuserOffset + 4 * 5), 0);
+  ASSERT_EQ(read<uint32_t>(good, kBlockOffset - 4), sizeof(ModelInstanceData));
 
   const auto patched = [&](const std::function<void(Bytes &)> &change) {
     Bytes b = good;
@@ -151,6 +141,9 @@ TEST_F(HostileInput, ImagesThatWouldSteerTheInstanceAstrayAreRefused) {
       {"computed level 99", patched([](Bytes &b) { patch<int32_t>(b, kComputedLevelOffset, 99); })},
       {"values-changed flag 2",
        patched([](Bytes &b) { patch<int32_t>(b, kValuesChangedOffset, 2); })},
+      {"more profiling entries in use than the table holds", patched([](Bytes &b) {
+         patch<int32_t>(b, kBlockOffset + offsetof(ModelInstanceData, profileBlockCount), 1000);
+       })},
   };
   fmi2FMUstate kept = nullptr;
   ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &kept), fmi2OK);
