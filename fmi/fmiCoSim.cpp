@@ -338,9 +338,18 @@ fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference 
   return fmi2OK;
 }
 
-fmi2Status unknownKind(fmiInstance *instance, const char *name, fmi2StatusKind s) {
+// A C host may pass any int as a status kind: it is read as one, never as
+// an fmi2StatusKind outside the type's values.
+int kindValue(const fmi2StatusKind &s) {
+  int kind = 0;
+  static_assert(sizeof kind == sizeof s);
+  std::memcpy(&kind, &s, sizeof kind);
+  return kind;
+}
+
+fmi2Status unknownKind(fmiInstance *instance, const char *name, int kind) {
   fmiLog(instance, instance->instanceName, fmi2Discard, "", "%s: fmiStatusKind %d unknown", name,
-         static_cast<int>(s));
+         kind);
   return fmi2Discard;
 }
 
@@ -462,7 +471,8 @@ FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s
                                          fmi2Real *value) {
   const char *name = "fmi2GetRealStatus";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
-    if (s != fmi2LastSuccessfulTime) return unknownKind(i, name, s);
+    const int kind = kindValue(s);
+    if (kind != fmi2LastSuccessfulTime) return unknownKind(i, name, kind);
     if (value == nullptr) return nullValue(i, name);
     *value = i->time;
     return fmi2OK;
@@ -472,14 +482,17 @@ FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s
 FMI2_Export fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Integer *) {
   return fmiGuarded(c, "fmi2GetIntegerStatus",
-                    [&](fmiInstance *i) { return unknownKind(i, "fmi2GetIntegerStatus", s); });
+                    [&](fmiInstance *i) {
+                      return unknownKind(i, "fmi2GetIntegerStatus", kindValue(s));
+                    });
 }
 
 FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Boolean *value) {
   const char *name = "fmi2GetBooleanStatus";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
-    if (s != fmi2Terminated) return unknownKind(i, name, s);
+    const int kind = kindValue(s);
+    if (kind != fmi2Terminated) return unknownKind(i, name, kind);
     if (value == nullptr) return nullValue(i, name);
     *value = i->terminatedByModel;
     return fmi2OK;
