@@ -16,6 +16,7 @@
 #include "model/ModelInstanceData.h"
 #include "source/runtime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -23,7 +24,17 @@ namespace {
 
 constexpr double kTwoPowMinus49 = 1.7763568394002505e-15;
 constexpr double kTwoPowMinus50 = 8.881784197001252e-16;
+constexpr double kTwoPowMinus51 = 4.440892098500626e-16;
 constexpr double kDefaultRelativeTolerance = 1e-5;
+
+// DUSER[2] at or above this value announces no time event (event calls
+// write 1e100 there); the bound fmi2NewDiscreteStates reports events by.
+constexpr double kNoTimeEvent = 1e37;
+
+// Passes of the step loop in a row that leave the time where it was (each
+// handles a time event due at that time).  A model or a restored record
+// that keeps an event due for ever ends the step after this many.
+constexpr int kStalledPassLimit = 100;
 
 const char *const kDoStep = "fmi2DoStep";
 
@@ -54,16 +65,34 @@ fmi2Status fmiDoStep(fmiInstance *instance, int forceReinit) {
   return fmi2OK;
 }
 
-// Inline integration: the fixed grid of DUSER[0] up to tEnd.
+// The end of a step whose loop stopped advancing the time.
+fmi2Status stalled(fmiInstance *instance) {
+  fmiLog(instance, instance->instanceName, fmi2Error, "",
+         "%s: time does not advance beyond t = %.16e, step abandoned", kDoStep, instance->time);
+  return fmiTerminateOnError(instance);
+}
+
+// Inline integration: the fixed grid of DUSER[0] up to tEnd.  Every grid
+// point lies beyond the one before, so the loop ends; a grid step that is
+// not a positive number, or a counter so large that the next point no
+// longer differs, ends the step with an error instead.
 fmi2Status inlineSteps(fmiInstance *instance, double tEnd) {
   const double g = instance->duser[kDuserFixedStep];
+  if (!(std::isfinite(g) && g > 0.0)) {
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
+           "%s: invalid fixed step size DUSER[0] = %g, ignoring call", kDoStep, g);
+    return fmi2Error;
+  }
   uint64_t n = instance->inlineStepCount + 1;
   const uint64_t first = n;
   double t = static_cast<double>(n) * g;
+  double previous = static_cast<double>(instance->inlineStepCount) * g;
   while (tEnd + 0.1 * g > t) {
+    if (!(t > previous)) return stalled(instance);
     fmiMoveTime(instance, t);
     const fmi2Status status = fmiDoStep(instance, 0);
     if (status != fmi2OK) return status;
+    previous = t;
     n += 1;
     t = static_cast<double>(n) * g;
   }
@@ -99,13 +128,37 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
     return fmiTerminateOnError(instance);
   }
 
-  double *nextEvent = &instance->duser[kDuserNextTimeEvent];
+  // Every pass either moves the time forward (to a target beyond it) or
+  // handles a time event due at the time; passes of the second kind in a
+  // row are bounded.  No pass moves the time backwards: an output time or a
+  // time event behind the time (a restored record may hold one) is no
+  // target, and a due event is handled where the time is.
+  const double *nextEvent = &instance->duser[kDuserNextTimeEvent];
   int reachedEnd = 0;
-  while (tEnd > instance->time || (tEnd == *nextEvent && !reachedEnd)) {
-    if (*nextEvent > instance->time) {
-      double target = *nextEvent;
-      if (instance->nextOutputTime < target) target = instance->nextOutputTime;
+  int passesInPlace = 0;
+  for (;;) {
+    const bool eventPending = *nextEvent < kNoTimeEvent;
+    if (!(tEnd > instance->time || (eventPending && tEnd == *nextEvent && !reachedEnd))) break;
+    const double before = instance->time;
+    if (!eventPending || *nextEvent > instance->time) {
+      double target = eventPending ? *nextEvent : tEnd;
+      const double output = instance->nextOutputTime;
+      if (output > instance->time && output < target) target = output;
       if (target >= tEnd) target = tEnd;
+      // The integrator refuses a target closer than scale*2^-51
+      // (ODE_TOO_CLOSE, which integration_step answers with an explicit
+      // first step of (scale + 1)*2^-51); a target closer than that first
+      // step but not refused is one it cannot resolve near t = 0 (its step
+      // estimates underflow).  There the time moves to the target and the
+      // states stay as they are.
+      const double scale = std::max(std::fabs(instance->time), std::fabs(target));
+      const double gap = target - instance->time;
+      if (gap >= scale * kTwoPowMinus51 && gap < (scale + 1.0) * kTwoPowMinus51) {
+        fmiMoveTime(instance, target);
+        fmiExtrapolateInputs(instance, target);
+        passesInPlace = 0;
+        continue;
+      }
       const int r = integration_step(instance, target);
       if (r == 1) {
         logTo(instance, fmi2Error, "%s: integration_step failed", kDoStep);
@@ -118,13 +171,16 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
       }
       fmiMoveTime(instance, target);
       fmiExtrapolateInputs(instance, target);
+      passesInPlace = 0;
       fmiResultOutputPoint(instance, target);
       if (instance->iuser[kIuserStepEvent] == 0) continue;
     } else {
       // A time event is due.
-      fmiMoveTime(instance, *nextEvent);
+      fmiMoveTime(instance, std::max(*nextEvent, instance->time));
       if (instance->time == tEnd) reachedEnd = 1;
     }
+    passesInPlace = instance->time > before ? 0 : passesInPlace + 1;
+    if (passesInPlace > kStalledPassLimit) return stalled(instance);
     fmiResultSample(instance, 1);
     const fmi2Status status = fmiDoStep(instance, 0);
     if (status != fmi2OK) return status;
@@ -172,6 +228,12 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
   if (step == 0.0) return fmiDoStep(instance, 1);
 
   double tEnd = point + step;
+  // Both finite, the sum may still overflow.
+  if (!std::isfinite(tEnd)) {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: invalid end of communication step = %g, ignoring call", kDoStep, tEnd);
+    return fmi2Warning;
+  }
   if (instance->stopTimeDefined) {
     const double overshoot = tEnd - instance->stopTime;
     if (overshoot > 0.0) {
@@ -282,9 +344,18 @@ fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference 
   return fmi2OK;
 }
 
-fmi2Status unknownKind(fmiInstance *instance, const char *name, fmi2StatusKind s) {
+// A C host may pass any int as a status kind: it is read as one, never as
+// an fmi2StatusKind outside the type's values.
+int kindValue(const fmi2StatusKind &s) {
+  int kind = 0;
+  static_assert(sizeof kind == sizeof s);
+  std::memcpy(&kind, &s, sizeof kind);
+  return kind;
+}
+
+fmi2Status unknownKind(fmiInstance *instance, const char *name, int kind) {
   fmiLog(instance, instance->instanceName, fmi2Discard, "", "%s: fmiStatusKind %d unknown", name,
-         static_cast<int>(s));
+         kind);
   return fmi2Discard;
 }
 
@@ -408,7 +479,8 @@ FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s
                                          fmi2Real *value) {
   const char *name = "fmi2GetRealStatus";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
-    if (s != fmi2LastSuccessfulTime) return unknownKind(i, name, s);
+    const int kind = kindValue(s);
+    if (kind != fmi2LastSuccessfulTime) return unknownKind(i, name, kind);
     if (value == nullptr) return nullValue(i, name);
     *value = i->time;
     return fmi2OK;
@@ -418,14 +490,17 @@ FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s
 FMI2_Export fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Integer *) {
   return fmiGuarded(c, "fmi2GetIntegerStatus",
-                    [&](fmiInstance *i) { return unknownKind(i, "fmi2GetIntegerStatus", s); });
+                    [&](fmiInstance *i) {
+                      return unknownKind(i, "fmi2GetIntegerStatus", kindValue(s));
+                    });
 }
 
 FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Boolean *value) {
   const char *name = "fmi2GetBooleanStatus";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
-    if (s != fmi2Terminated) return unknownKind(i, name, s);
+    const int kind = kindValue(s);
+    if (kind != fmi2Terminated) return unknownKind(i, name, kind);
     if (value == nullptr) return nullValue(i, name);
     *value = i->terminatedByModel;
     return fmi2OK;

@@ -5,6 +5,7 @@
 // copies the smaller count and ends with fmi2Warning, an evaluation when the
 // computed level does not suffice, the copy and the trace.
 #include <algorithm>
+#include <cmath>
 
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
@@ -60,6 +61,12 @@ fmi2Status fmiCompletedIntegratorStep(fmiInstance *c, fmi2Boolean noSetFMUStateP
 
 fmi2Status fmiSetTime(fmiInstance *c, double time) {
   const char *name = fmiFunctionName(fmiFunction::SetTime);
+  // A time that is not a finite number changes nothing.
+  if (!std::isfinite(time)) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: invalid argument time = %g, ignoring call", name,
+           time);
+    return fmi2Error;
+  }
   if (c->state == fmiStateEventModeDone) {
     if (c->nx != 0) {
       fmiLog(c, c->instanceName, fmi2Warning, "",

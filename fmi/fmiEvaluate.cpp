@@ -319,6 +319,7 @@ void fmiProfilingReport(fmiInstance *c) {
   int32_t count = 0;
   const ProfileBlock *table = getProfilingTable(c->runtime, &count);
   if (table == nullptr || count <= 0) return;
+  count = std::min(count, kModelProfileBlocks);  // never beyond the model's table
   long long totalCalls = 0;
   double overhead = 0.0;
   bool first = true;

@@ -5,6 +5,8 @@
 // body that throws is logged and answered with fmi2Error.  A null instance
 // has no logger to report to and gets fmi2Error silently; a null array with a
 // non-zero count is refused with fmi2Error before anything is read.
+#include <cstring>
+
 #include "fmi/fmi2.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
@@ -63,20 +65,28 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
                               fmi2String fmuResourceLocation,
                               const fmi2CallbackFunctions *functions, fmi2Boolean visible,
                               fmi2Boolean loggingOn) {
-  // The kind as the number the host passed: any int may arrive.
-  const int kind = fmuType;
+  // A C host may pass any int: it is read as one, never as an fmi2Type
+  // outside the type's values.
+  int type = 0;
+  static_assert(sizeof type == sizeof fmuType);
+  std::memcpy(&type, &fmuType, sizeof type);
   return fmiGuardedCreate([&]() -> fmi2Component {
+    fmiInstallReportHooks();
     fmiInstance *c = nullptr;
-    if (kind == fmi2ModelExchange) {
+    if (type == fmi2ModelExchange) {
       c = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
                                loggingOn);
-    } else if (kind == fmi2CoSimulation) {
+    } else if (type == fmi2CoSimulation) {
       c = fmiInstantiateCS(instanceName, fmuGUID, fmuResourceLocation, functions, visible,
                            loggingOn);
     } else {
+      fmiLogWithoutInstance(functions, instanceName, fmi2Error,
+                            "fmi2Instantiate: invalid argument fmuType = %d, expected "
+                            "fmi2ModelExchange or fmi2CoSimulation",
+                            type);
       return nullptr;
     }
-    if (c != nullptr) c->fmuType = kind;
+    if (c != nullptr) c->fmuType = type;
     return c;
   });
 }

@@ -139,6 +139,33 @@ void fmiRuntimeMessage(const char *text, int emit, int level);
 fmiInstance *fmiGetEvaluatingInstance();
 void fmiSetEvaluatingInstance(fmiInstance *instance);
 
+// The export whose body runs on the calling thread (set by the guards of
+// fmi/fmiGuarded.h): its instance and its name; both null outside.
+struct fmiCall {
+  fmiInstance *instance;
+  const char *name;
+};
+fmiCall fmiGetCurrentCall();
+void fmiSetCurrentCall(fmiCall call);
+
+// Text of a library inside the unit (the serializer, the integrator) that
+// has no instance of its own to report to: "<name>: <text>" to the logger of
+// the export under way on the calling thread, dropped outside one.  Trailing
+// line feeds of text are left out.
+void fmiReportToCaller(fmi2Status status, const char *text);
+
+// Installs, once per process, the hooks through which the serializer's and
+// the integrator's reports reach the host's logger (fmiReportToCaller)
+// instead of the process's standard output and error streams.
+void fmiInstallReportHooks();
+
+// A message through the host's callback record when there is no instance
+// (fmi2Instantiate refusing its arguments); nothing when the record or its
+// logger is null.
+void fmiLogWithoutInstance(const fmi2CallbackFunctions *functions, fmi2String instanceName,
+                           fmi2Status status, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
 // ---- Instances ----------------------------------------------------------------
 // Creates a Model Exchange instance (fmuType 0); null on failure, after
 // "Instantiation failed" at fmi2Fatal.

@@ -10,6 +10,7 @@
 // release of an instance hand that role to an instance that is still alive
 // (or clear it), so the context never points into freed memory.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -348,6 +349,27 @@ fmi2Status fmiReset(fmiInstance *c) {
 fmi2Status fmiSetupExperiment(fmiInstance *c, fmi2Boolean toleranceDefined, double tolerance,
                               double startTime, fmi2Boolean stopTimeDefined, double stopTime) {
   static constexpr const char *name = "fmi2SetupExperiment";
+  // Times that are not finite numbers would leave the instance unable to
+  // step; the call is refused and changes nothing.  A stop time that is not
+  // defined is not used and may be anything.
+  if (!std::isfinite(startTime)) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: invalid argument startTime = %g, ignoring call",
+           name, startTime);
+    return fmi2Error;
+  }
+  if (stopTimeDefined != 0 && !std::isfinite(stopTime)) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: invalid argument stopTime = %g, ignoring call",
+           name, stopTime);
+    return fmi2Error;
+  }
+  // A tolerance that is not a finite number counts as none given.
+  if (toleranceDefined != 0 && !std::isfinite(tolerance)) {
+    fmiLog(c, c->instanceName, fmi2Warning, "",
+           "%s: invalid argument tolerance = %g, setting toleranceDefined to fmi2False", name,
+           tolerance);
+    toleranceDefined = fmi2False;
+    tolerance = 0.0;
+  }
   c->stopTimeDefined = stopTimeDefined;
   c->startTime = startTime;
   c->stopTime = stopTime;

@@ -4,11 +4,18 @@
 // buffer and hands it to the logger as the message, with no arguments.  The
 // standard lets a host format the message with printf rules, so every '%' of
 // the composed text is doubled: such a host prints exactly the composed text.
+//
+// The serializer and the integrator write their own reports to the process's
+// standard output and error when they stand alone.  A host may use those
+// streams for its own results, so inside the unit their reports go to the
+// logger of the export under way on the calling thread instead.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "bim/bim.h"
 #include "fmi/fmiInstance.h"
+#include "integrator/ode.h"
 #include "source/clocale/clocale_io.h"
 
 namespace {
@@ -19,6 +26,9 @@ constexpr size_t kRuntimeCopySize = 4096;  // runtime text after doubling '#'
 // The instance whose evaluation runs on this thread: runtime messages of
 // evaluations on different threads reach their own instance.
 thread_local fmiInstance *fmiEvaluatingInstance = nullptr;
+
+// The export whose body runs on this thread.
+thread_local fmiCall fmiCurrentCall{nullptr, nullptr};
 
 bool dropped(const fmiInstance *instance, fmi2Status status) {
   return instance->loggingOn == 0 && status == fmi2OK;
@@ -73,6 +83,29 @@ void vlog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
   emptyPending(instance);
 }
 
+// The serializer's report hook inside the unit.
+int serializerReport(const char *format, ...) {
+  char text[kComposeSize];
+  va_list args;
+  va_start(args, format);
+  if (vsnprintfFullC(text, sizeof text, format, args) < 0) text[0] = '\0';
+  va_end(args);
+  fmiReportToCaller(fmi2Warning, text);
+  return 0;
+}
+
+// The integrator's report function inside the unit: the words of its
+// default handler, at the status of the handler that the unit installs
+// later in the set-up.
+void integratorReport(int errorCode, const char *module, const char *function,
+                      const char *message) {
+  char text[kComposeSize];
+  snprintfC(text, sizeof text, "[%s %s]  %s\n  %s", module != nullptr ? module : "",
+            errorCode == ODE_WARNING ? "WARNING" : "ERROR", function != nullptr ? function : "",
+            message != nullptr ? message : "");
+  fmiReportToCaller(fmi2Warning, text);
+}
+
 }  // namespace
 
 void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
@@ -124,3 +157,41 @@ void fmiRuntimeMessage(const char *text, int emit, int level) {
 fmiInstance *fmiGetEvaluatingInstance() { return fmiEvaluatingInstance; }
 
 void fmiSetEvaluatingInstance(fmiInstance *instance) { fmiEvaluatingInstance = instance; }
+
+fmiCall fmiGetCurrentCall() { return fmiCurrentCall; }
+
+void fmiSetCurrentCall(fmiCall call) { fmiCurrentCall = call; }
+
+void fmiReportToCaller(fmi2Status status, const char *text) {
+  const fmiCall call = fmiCurrentCall;
+  if (call.instance == nullptr || text == nullptr) return;
+  size_t length = std::strlen(text);
+  while (length > 0 && text[length - 1] == '\n') --length;
+  fmiLog(call.instance, call.instance->instanceName, status, "", "%s: %.*s",
+         call.name != nullptr ? call.name : "", static_cast<int>(length), text);
+}
+
+void fmiInstallReportHooks() {
+  // Once per process, before the first instance exists; the serializer's
+  // hooks record and the integrator's report function are only read later.
+  static const bool installed = [] {
+    bim_active_hooks.report = serializerReport;
+    OdeSetReportFn(integratorReport);
+    return true;
+  }();
+  (void)installed;
+}
+
+void fmiLogWithoutInstance(const fmi2CallbackFunctions *functions, fmi2String instanceName,
+                           fmi2Status status, const char *format, ...) {
+  if (functions == nullptr || functions->logger == nullptr) return;
+  // A record of its own carries the host's callbacks to the one logger path.
+  fmiInstance scratch{};
+  scratch.functions = functions;
+  scratch.pendingEnd = scratch.pendingText;
+  scratch.loggingOn = 1;
+  va_list args;
+  va_start(args, format);
+  vlog(&scratch, instanceName, status, "", format, args);
+  va_end(args);
+}

@@ -21,7 +21,7 @@
 #include <cstring>
 #include <ctime>
 
-int groupingUsed = 0;
+std::atomic<int> groupingUsed{0};
 
 namespace {
 
@@ -104,7 +104,7 @@ void reportStatistics(fmiInstance *instance, fmiSolverData *solver) {
                 instance->time, static_cast<double>(s.cpuSeconds), s.externalSteps,
                 s.internalSteps, s.nonlinearIterations, s.convergenceFailures,
                 s.rhsEvaluations, s.rootEvaluations, s.jacobianEvaluations, scale,
-                groupingUsed != 0 ? "yes" : "no");
+                groupingUsed.load(std::memory_order_relaxed) != 0 ? "yes" : "no");
   fmiLog(instance, instance->instanceName, fmi2OK, "", "%s", text);
   // The solver record keeps no time for the discarded evaluations.
   snprintfC(text, sizeof text,
@@ -134,7 +134,9 @@ int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
   if (mode == 1) {
     int flag = *static_cast<const int *>(result);
     if (flag >= 0) return 0;
-    char *name = OdeFlagText(flag);
+    const bool denseSolver = std::strcmp(functionName, "OdeDense") == 0 ||
+                             std::strncmp(functionName, "OdeDls", 6) == 0;
+    char *name = fmiSolverFlagText(flag, denseSolver);
     fmiLog(instance, instance->instanceName, fmi2Error, "",
            "INTEGRATOR_ERROR: %s() failed with flag = %s", functionName,
            name != nullptr ? name : "NONE");
@@ -142,6 +144,19 @@ int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
     return 1;
   }
   return 0;
+}
+
+char *fmiSolverFlagText(int flag, bool denseSolver) {
+  if (denseSolver) {
+    switch (flag) {
+      case ODEDLS_MEM_NULL: return OdeFlagText(ODE_MEM_NULL);
+      case ODEDLS_LMEM_NULL: return OdeFlagText(ODE_LINIT_FAIL);
+      case ODEDLS_ILL_INPUT: return OdeFlagText(ODE_ILL_INPUT);
+      case ODEDLS_MEM_FAIL: return OdeFlagText(ODE_MEM_FAIL);
+      default: break;
+    }
+  }
+  return OdeFlagText(flag);
 }
 
 // ---- Set-up ------------------------------------------------------------------------
@@ -212,7 +227,7 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
   }
 
   const int groups = fmiJacobianGroupTableCount();
-  groupingUsed = groups;
+  groupingUsed.store(groups, std::memory_order_relaxed);
   setJacobianGroupCount(groups);
   const int nonZeros = fmiCountStructureNonZeros(nx, solver);
   if (nonZeros > 0) {

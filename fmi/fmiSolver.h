@@ -16,6 +16,7 @@
 #include "fmi/fmi2.h"
 #include "integrator/ode.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct fmiInstance;
@@ -70,8 +71,9 @@ struct fmiSolverData {
 };
 
 // Process-wide column-group count of the model's Jacobian table, written at
-// every set-up; selects "yes" or "no" in the statistics report.
-extern int groupingUsed;
+// every set-up (the same constant by every instance, on any thread, hence
+// atomic); selects "yes" or "no" in the statistics report.
+extern std::atomic<int> groupingUsed;
 
 // ---- Set-up, integration, re-initialisation, release ------------------------
 
@@ -126,6 +128,15 @@ void fmiSetInputBase(fmiInstance *instance, int inputIndex);
 // (logged at fmi2Error with the entry point's name).
 int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
                          fmiInstance *instance);
+
+// The symbolic name of a flag, in a new string that the caller frees (as
+// OdeFlagText).  The dense linear solver (entry points OdeDense and OdeDls*,
+// modules "ODEDENSE" and "ODEDLS") answers with flags of its own whose
+// numbers mean other things in the integrator's table (its allocation
+// failure -4 is ODE_CONV_FAILURE there); with denseSolver they are named by
+// the integrator flag of the same meaning: -1 ODE_MEM_NULL, -2
+// ODE_LINIT_FAIL, -3 ODE_ILL_INPUT, -4 ODE_MEM_FAIL.
+[[nodiscard]] char *fmiSolverFlagText(int flag, bool denseSolver);
 
 // ---- Integrator callbacks (user data: the instance) -------------------------------
 

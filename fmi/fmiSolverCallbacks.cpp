@@ -16,6 +16,7 @@
 #include "model/model_data.h"
 #include "source/runtime.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,10 @@ namespace {
 
 constexpr double kUnitRoundoff = 2.220446049250313e-16;  // 2^-52
 
-// Selects the grouped dense Jacobian; written with G at every set-up.
-int jacobianGroupCount = 0;
+// Selects the grouped dense Jacobian; written with G at every set-up.  The
+// set-up of one instance may write it while another instance's Jacobian
+// reads it (the same constant), so it is atomic; relaxed order suffices.
+std::atomic<int> jacobianGroupCount{0};
 
 // The compressed-column matrix handed to the sparse Jacobian.
 struct SparseJacobianMatrix {
@@ -226,7 +229,7 @@ int fmiOdeSparseJac(double t, OdeVector y, OdeVector fy, SparseJacobianMatrix *J
   if (fmiJacobianIncrements(fy, &sqrtU, &minIncrement, instance) != 0) return 1;
   instance->iuser[kIuserDerivativeEvaluation] = 1;
   int result = 1;
-  if (jacobianGroupCount >= 1) {
+  if (jacobianGroupCount.load(std::memory_order_relaxed) >= 1) {
     result = fmiGroupedSparseJacobian(t, y, fy, J, sqrtU, minIncrement,
                                       OdeVecGetData(instance->solver->errorWeights), tmp3,
                                       instance);
@@ -279,7 +282,9 @@ int fmiOdeErrWeights(OdeVector y, OdeVector ewt, void *userData) {
 void fmiOdeErrHandler(int errorCode, const char *module, const char *function,
                       const char *message, void *userData) {
   fmiInstance *instance = instanceOf(userData);
-  char *name = OdeFlagText(errorCode);
+  const bool denseSolver = module != nullptr && (std::strcmp(module, "ODEDENSE") == 0 ||
+                                                 std::strcmp(module, "ODEDLS") == 0);
+  char *name = fmiSolverFlagText(errorCode, denseSolver);
   fmiLog(instance, instance->instanceName, fmi2Warning, "", "%s: %s failed with %s:\n %s",
          module, function, name != nullptr ? name : "NONE", message);
   std::free(name);
@@ -295,7 +300,7 @@ int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J,
   const double *ewt = OdeVecGetData(instance->solver->errorWeights);
   instance->iuser[kIuserDerivativeEvaluation] = 1;
   int result = 0;
-  if (jacobianGroupCount != 0) {
+  if (jacobianGroupCount.load(std::memory_order_relaxed) != 0) {
     result = fmiGroupedDenseJacobian(t, y, fy, J, sqrtU, minIncrement, ewt, tmp3, instance);
     if (result <= 0) {
       instance->iuser[kIuserDerivativeEvaluation] = 0;
@@ -331,7 +336,9 @@ int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J,
 
 // ---- Choosing the Jacobian path -------------------------------------------------------
 
-void setJacobianGroupCount(int groups) { jacobianGroupCount = groups; }
+void setJacobianGroupCount(int groups) {
+  jacobianGroupCount.store(groups, std::memory_order_relaxed);
+}
 
 int fmiJacobianGroupTableCount() { return jacobianColumnGroups[0]; }
 

@@ -287,8 +287,8 @@ namespace {
 fmi2Status getState(fmiInstance *c, fmi2FMUstate *state) {
   if (fmiRefuseWithResultGeneration(c, kGetName)) return fmi2Warning;
   if (state == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", kGetName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate == NULL", kGetName);
+    return fmi2Error;
   }
   fmiLog(c, c->instanceName, fmi2OK, "", "fmi2GetFMUstate");
   auto *record = static_cast<fmiInstance *>(*state);
@@ -364,13 +364,13 @@ fmi2Status restoreIntegrator(fmiInstance *c, fmiInstance *record) {
 fmi2Status setState(fmiInstance *c, fmi2FMUstate state) {
   if (fmiRefuseWithResultGeneration(c, kSetName)) return fmi2Warning;
   if (state == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", kSetName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate == NULL", kSetName);
+    return fmi2Error;
   }
   auto *record = static_cast<fmiInstance *>(state);
   if (record->stateValid != 1) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate is not valid", kSetName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate is not valid", kSetName);
+    return fmi2Error;
   }
 
   if (getExternalObjectCount() > 0) {

@@ -10,11 +10,14 @@
 // be one an instance can be in and its delay rings must fit the record's
 // own, and the two switches that nothing in this unit turns on (internal
 // result generation, states inside the directional derivative) must be
-// off; only then is the record overwritten, and marked valid.  A failure
-// changes nothing, and a record that the failing call created is freed.
+// off; its other values must be ones the unit itself can reach (see
+// soundValues); only then is the record overwritten, and marked valid.  A
+// failure changes nothing, and a record that the failing call created is
+// freed.
 //
 // The serializer keeps its default hooks: the Strings and the block that
 // bim_unpack hands out are released with its free hook.
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +25,7 @@
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiState.h"
 #include "model/ModelInstanceData.h"
+#include "model/model.h"
 #include "source/runtime.h"
 
 namespace {
@@ -95,24 +99,68 @@ class AddressFree {
   InstanceDataAddresses saved_{};
 };
 
+// DUSER[2] and nextOutputTime at or above this value announce no event and
+// no output (the unit writes 1e100 there).
+constexpr double kNoTime = 1e37;
+
+// The values of an unpacked image that the unit itself can reach: finite
+// times, DUSER and tolerance, no next event (once initialized) or output
+// time behind the state's time, flags 0 or 1, a computed level from -1 to
+// 15, no more profiling entries in use than the model's table holds, inline
+// integration only as the model's settings have it and then with a
+// positive fixed step, and an inline step counter of 0 without inline
+// integration.  An image with other values would steer the instance
+// restored from it where no call could bring it (a step that never ends, a
+// report that reads beyond its table, among others).
+bool soundValues(const fmiInstance &s, const ModelInstanceData &block) {
+  const auto flag = [](int32_t v) { return v == 0 || v == 1; };
+  if (!flag(s.terminatedByModel) || !flag(s.valuesChanged) ||
+      !flag(s.lastNewDiscreteStatesNeeded) || !flag(s.jacobianOutdated) ||
+      !flag(s.forceEvaluation) || !flag(s.inputsChanged) ||
+      !flag(s.firstEvaluationInEventMode) || !flag(s.eventIterationUnderway) ||
+      !flag(block.inlineIntegration)) {
+    return false;
+  }
+  if (s.computedLevel < -1 || s.computedLevel > 15) return false;
+  if (block.profileBlockCount < 0 || block.profileBlockCount > kModelProfileBlocks) return false;
+  if (!std::isfinite(s.time) || !std::isfinite(s.tolerance)) return false;
+  for (int k = 0; k < kFmiDuserSize; ++k) {
+    if (!std::isfinite(s.duser[k])) return false;
+  }
+  // Before initialization no event time has been computed yet (DUSER[2]
+  // still holds its zero).
+  const auto notBehind = [&](double t) { return t >= kNoTime || t >= s.time; };
+  if (!std::isfinite(s.nextOutputTime) || !notBehind(s.nextOutputTime)) return false;
+  if (s.state != fmiStateInstantiated && !notBehind(s.duser[kDuserNextTimeEvent])) return false;
+
+  double settingsDuser[kFmiDuserSize] = {};
+  int32_t settingsIuser[kFmiIuserSize] = {};
+  dssettings_(settingsDuser, settingsIuser);
+  const int32_t inlineOn = s.iuser[kIuserInlineSetting];
+  if (inlineOn != 0 && inlineOn != settingsIuser[kIuserInlineSetting]) return false;
+  if (inlineOn == 0) return block.inlineIntegration == 0 && s.inlineStepCount == 0;
+  const double g = s.duser[kDuserFixedStep];
+  return g > 0.0 && std::isfinite(static_cast<double>(s.inlineStepCount) * g);
+}
+
 bool usableRecord(fmiInstance *c, const char *name, fmiInstance *record) {
   if (record->stateValid == 1) return true;
-  fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate is not valid", name);
+  fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate is not valid", name);
   return false;
 }
 
-// Packs the record and dumps it in the given mode; fmi2OK or fmi2Warning
+// Packs the record and dumps it in the given mode; fmi2OK or fmi2Error
 // after the failing step's message.
 template <typename... Args>
 fmi2Status packAndDump(fmiInstance *c, const char *name, bim_element *map, int mode,
                        Args... args) {
   if (bim_pack(map, 0) != 0) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: bim_pack failed", name);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_pack failed", name);
+    return fmi2Error;
   }
   if (bim_dump(map, mode, args...) != 0) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: bim_dump failed", name);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_dump failed", name);
+    return fmi2Error;
   }
   return fmi2OK;
 }
@@ -120,14 +168,14 @@ fmi2Status packAndDump(fmiInstance *c, const char *name, bim_element *map, int m
 fmi2Status serializedSize(fmiInstance *c, fmiInstance *record, size_t *size) {
   if (fmiRefuseWithResultGeneration(c, kSizeName)) return fmi2Warning;
   if (record == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", kSizeName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate == NULL", kSizeName);
+    return fmi2Error;
   }
   if (size == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: size == NULL", kSizeName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: size == NULL", kSizeName);
+    return fmi2Error;
   }
-  if (!usableRecord(c, kSizeName, record)) return fmi2Warning;
+  if (!usableRecord(c, kSizeName, record)) return fmi2Error;
   if (const uint32_t cached = fmiSerializedSizeCache.load(std::memory_order_relaxed)) {
     *size = cached;
     return fmi2OK;
@@ -140,7 +188,7 @@ fmi2Status serializedSize(fmiInstance *c, fmiInstance *record, size_t *size) {
       return fmi2Error;
     }
     Map map(record, c);
-    if (map.get() == nullptr) return fmi2Warning;
+    if (map.get() == nullptr) return fmi2Error;
     size_t length = 0;
     status = packAndDump(c, kSizeName, map.get(), BIM_SIZE_ONLY, &length);
     if (status == fmi2OK) {
@@ -154,14 +202,14 @@ fmi2Status serializedSize(fmiInstance *c, fmiInstance *record, size_t *size) {
 fmi2Status serialize(fmiInstance *c, fmiInstance *record, fmi2Byte buffer[], size_t size) {
   if (fmiRefuseWithResultGeneration(c, kSerializeName)) return fmi2Warning;
   if (record == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", kSerializeName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate == NULL", kSerializeName);
+    return fmi2Error;
   }
   if (buffer == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: serializedState == NULL", kSerializeName);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: serializedState == NULL", kSerializeName);
+    return fmi2Error;
   }
-  if (!usableRecord(c, kSerializeName, record)) return fmi2Warning;
+  if (!usableRecord(c, kSerializeName, record)) return fmi2Error;
   DelayImage scratch(c, record);
   if (!scratch.ok()) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: out of memory", kSerializeName);
@@ -175,7 +223,7 @@ fmi2Status serialize(fmiInstance *c, fmiInstance *record, fmi2Byte buffer[], siz
     std::memcpy(record->delayImage + ringDoubles * k, table[k].times, ringDoubles * sizeof(double));
   }
   Map map(record, c);
-  if (map.get() == nullptr) return fmi2Warning;
+  if (map.get() == nullptr) return fmi2Error;
   AddressFree addressFree(record->runtime);
   return packAndDump(c, kSerializeName, map.get(), BIM_TO_MEMORY | BIM_CALLER_BUFFER,
                      static_cast<void *>(buffer), size);
@@ -316,12 +364,12 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
   const char *name = kSerializeName;
   if (fmiRefuseWithResultGeneration(c, name)) return fmi2Warning;
   if (buffer == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: serializedState == NULL", name);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: serializedState == NULL", name);
+    return fmi2Error;
   }
   if (state == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", name);
-    return fmi2Warning;
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: FMUstate == NULL", name);
+    return fmi2Error;
   }
   auto *record = static_cast<fmiInstance *>(*state);
   const bool created = record == nullptr;
@@ -352,12 +400,12 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
       }
       Map map(staging.record(), c);
       if (map.get() == nullptr) {
-        status = fmi2Warning;
+        status = fmi2Error;
         break;
       }
       if (bim_load(map.get(), BIM_TO_MEMORY, static_cast<const void *>(buffer), size) != 0) {
-        fmiLog(c, c->instanceName, fmi2Warning, "", "%s: bim_load failed", name);
-        status = fmi2Warning;
+        fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_load failed", name);
+        status = fmi2Error;
         break;
       }
       const int unpacked = bim_unpack(map.get(), 0);
@@ -367,9 +415,10 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
       if (unpacked < 0 || !blockFits || !fmiKnownState(staging.record()->state) ||
           staging.record()->resultGenerationOn != 0 ||
           staging.record()->useStateInDerivative != 0 ||
-          !fmiRingsFit(*candidate, *record->runtime)) {
-        fmiLog(c, c->instanceName, fmi2Warning, "", "%s: bim_unpack failed", name);
-        status = fmi2Warning;
+          !fmiRingsFit(*candidate, *record->runtime) ||
+          !soundValues(*staging.record(), *candidate)) {
+        fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_unpack failed", name);
+        status = fmi2Error;
         bim_active_hooks.free(block);
         break;
       }
@@ -438,7 +487,7 @@ bim_element *createBimMap(fmiInstance *r, bim_binary *runtimeImage, fmiInstance 
                   r->iuser, runtimeImage, r->delayImage, count(delayLength));
   }
   if (map == nullptr) {
-    fmiLog(c, c->instanceName, fmi2Warning, "", "createBimMap: bim_map returned NULL");
+    fmiLog(c, c->instanceName, fmi2Error, "", "createBimMap: bim_map returned NULL");
   }
   return map;
 }

@@ -215,6 +215,16 @@ using OdeDenseJacobianFunction = int (*)(long n, double t, OdeVector y, OdeVecto
                                          DenseMatrix *jac, void *jacData, OdeVector tmp1,
                                          OdeVector tmp2, OdeVector tmp3);
 
+// Reports that no handler of a record takes: those made without integrator
+// memory, and those of the default handler while its stream is standard
+// error.  They are written to standard error, unless a process-wide report
+// function is set: a library that must not write to the process's streams
+// sets one, once, before its first integrator call; null restores the
+// default.  errorCode 99 is a warning, negative codes are flags.
+using OdeReportFunction = void (*)(int errorCode, const char *module, const char *function,
+                                   const char *message);
+void OdeSetReportFn(OdeReportFunction report);
+
 // Creation, initialisation, destruction.
 [[nodiscard]] OdeMemory *OdeCreate(int lmm, int iter); // NULL on failure
 [[nodiscard]] int OdeInit(OdeMemory *ode_mem, OdeRhsFunction f, double t0, OdeVector y0);

@@ -4,6 +4,9 @@
 //
 // Every refused call reports once, through the record's error handler when
 // there is a record and to standard error otherwise, and returns its flag.
+// Text bound for standard error goes to the process-wide report function
+// instead when one is set.
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,10 @@
 namespace {
 
 constexpr int ODE_MSG_LENGTH = 256;
+
+// Set once by the library that embeds the integrator; read by every report
+// that would go to standard error.
+std::atomic<OdeReportFunction> processReport{nullptr};
 
 constexpr int requiredOpsOk(const OdeVectorOps *ops) {
   return ops->duplicate != nullptr && ops->dispose != nullptr && ops->combine != nullptr &&
@@ -102,10 +109,17 @@ int nullMemory(const char *function) {
 // Error reporting
 // ---------------------------------------------------------------------------
 
+void OdeSetReportFn(OdeReportFunction report) { processReport.store(report); }
+
 void odeDefaultErrHandler(int errorCode, const char *module, const char *function,
                           const char *message, void *handlerData) {
   auto *mem = static_cast<OdeMemory *>(handlerData);
   const char *word = errorCode == ODE_WARNING ? "WARNING" : "ERROR";
+  const OdeReportFunction report = processReport.load();
+  if (mem != nullptr && mem->errStream == stderr && report != nullptr) {
+    report(errorCode, module, function, message);
+    return;
+  }
   if (mem != nullptr && mem->errStream != nullptr) {
     fprintfC(mem->errStream, "\n[%s %s]  %s\n", module, word, function);
     fprintfC(mem->errStream, "  %s\n\n", message);
@@ -120,6 +134,10 @@ void odeReportError(OdeMemory *mem, int code, const char *module, const char *fu
   vsnprintfFullC(message, sizeof message, format, ap);
   va_end(ap);
   if (mem == nullptr) {
+    if (const OdeReportFunction report = processReport.load()) {
+      report(code, module, function, message);
+      return;
+    }
     fprintfC(stderr, "\n[%s ERROR]  %s\n  ", module, function);
     fprintfC(stderr, "%s\n\n", message);
     return;

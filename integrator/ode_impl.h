@@ -169,8 +169,9 @@ extern OdeAllocFn odeAllocHook;
 void *odeAlloc(std::size_t size);
 void *odeAllocZeroed(std::size_t size);
 
-// One report through the record's error handler (or to standard error
-// without a record).  printf-style format, 256 characters at most.
+// One report through the record's error handler (without a record: the
+// process-wide report function of OdeSetReportFn, else standard error).
+// printf-style format, 256 characters at most.
 void odeReportError(OdeMemory *mem, int code, const char *module, const char *function,
                     const char *format, ...) __attribute__((format(printf, 5, 6)));
 void odeDefaultErrHandler(int errorCode, const char *module, const char *function,

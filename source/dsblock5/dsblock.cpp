@@ -240,12 +240,19 @@ bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
     });
     if (!completed || result != 0) return false;
   }
-  dskernelsizes_(&kernelDimensions.nx, &kernelDimensions.dim2,
-                 &kernelDimensions.nu, &kernelDimensions.ny,
-                 &kernelDimensions.nw, &kernelDimensions.np,
-                 &kernelDimensions.nstr, &kernelDimensions.nzpairs,
-                 &kernelDimensions.nrel, &kernelDimensions.dim10,
-                 &kernelDimensions.dim11);
+  // The counts are constants of the generated model: the first initial call
+  // in the process copies them, and later ones (of instances on other
+  // threads among them) find them there and write nothing.
+  static const bool sized = [] {
+    dskernelsizes_(&kernelDimensions.nx, &kernelDimensions.dim2,
+                   &kernelDimensions.nu, &kernelDimensions.ny,
+                   &kernelDimensions.nw, &kernelDimensions.np,
+                   &kernelDimensions.nstr, &kernelDimensions.nzpairs,
+                   &kernelDimensions.nrel, &kernelDimensions.dim10,
+                   &kernelDimensions.dim11);
+    return true;
+  }();
+  (void)sized;
   double *stored = storedIndicators(d);
   for (int32_t k = 1; k <= c.relations(); ++k) {
     stored[2 * k - 2] = stored[2 * k - 1] = 1.0;

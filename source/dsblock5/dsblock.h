@@ -47,6 +47,6 @@ int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
              double *F, double *Y, double *W, double *Z, double *DUSER,
              int32_t *IUSER, char **strings, int32_t *QiErr);
 
-// Process-wide copies of the first eleven model counts, written at every
-// initial call (numExtra1 and numExtra2 stay 0).
+// Process-wide copies of the first eleven model counts, written once, by the
+// first initial call in the process (numExtra1 and numExtra2 stay 0).
 extern ModelDimensions kernelDimensions;

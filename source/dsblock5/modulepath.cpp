@@ -45,8 +45,15 @@ void storeFolder(char *buffer, const char *path, std::size_t limit) {
 }  // namespace
 
 const char *getModulePath() {
-  modulePathBuffer[0] = '\0';
-  platform::moduleFileName(ownCodeAddress(), modulePathBuffer, sizeof modulePathBuffer);
+  // The module's file does not change while it is loaded: its name is read
+  // once, at the first query, and never written again, so that instances
+  // created on several threads at once only read the buffer.
+  static const bool read = [] {
+    modulePathBuffer[0] = '\0';
+    platform::moduleFileName(ownCodeAddress(), modulePathBuffer, sizeof modulePathBuffer);
+    return true;
+  }();
+  (void)read;
   return modulePathBuffer;
 }
 

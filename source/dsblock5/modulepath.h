@@ -3,9 +3,9 @@
 // resources folder (per instance, process-wide default, or derived from the
 // module's location) and the model's external function libraries.
 //
-// The process-wide buffers here (module path, default resources folder) are
-// changed without locks: they are used during instantiation, which a host
-// performs on one thread at a time.
+// The process-wide buffers here are changed without locks: the module path
+// is written once, at its first query; the default resources folder is
+// written when it is set or first derived.
 //
 // Paths on this platform use '/'.  A folder derived from the module file is
 // the folder two levels above the module's own folder followed by
@@ -20,8 +20,9 @@ inline constexpr std::size_t kModulePathBufferSize = 1000;
 
 // Full file name of the module that holds the runtime (the unit's shared
 // library, or the executable it is linked into).  Never null; empty when the
-// name cannot be read or is longer than the buffer.  Each call overwrites
-// the process-wide buffer that it returns.
+// name cannot be read or is longer than the buffer.  The name is read into
+// the process-wide buffer that it returns once, at the first call; later
+// calls (from any thread) only return it.
 const char *getModulePath();
 
 // Load address of the module that holds the runtime's code.

@@ -62,7 +62,13 @@ TEST_F(Lifecycle, UnknownKindAndMissingRecordGiveNull) {
   EXPECT_EQ(fmi().fmi2Instantiate("a", static_cast<fmi2Type>(2), FMI_MODEL_GUID, nullptr,
                                   &host_.functions(), fmi2False, fmi2True),
             nullptr);
-  EXPECT_TRUE(host_.messages().empty());
+  // The refusal says why, through the host's logger (there is no instance).
+  ASSERT_EQ(host_.messages().size(), 1u) << host_.dump();
+  EXPECT_EQ(last().message,
+            "fmi2Instantiate: invalid argument fmuType = 2, expected fmi2ModelExchange or "
+            "fmi2CoSimulation");
+  EXPECT_EQ(last().status, fmi2Error);
+  EXPECT_EQ(last().instanceName, "a");
   EXPECT_EQ(fmi().fmi2Instantiate("a", fmi2ModelExchange, FMI_MODEL_GUID, nullptr, nullptr,
                                   fmi2False, fmi2True),
             nullptr);

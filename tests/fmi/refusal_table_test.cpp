@@ -5,6 +5,8 @@
 // does not answer fmi2OK.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <set>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "tests/fmi/fmi_e2e.h"
+#include "tests/fmi/state_image_layout.h"
 
 namespace {
 
@@ -37,6 +40,27 @@ const std::set<int> kAll = {0, 1, 3, 5, 6, 7};
 fmi2ValueReference vrLevel = e2e::vrLevel;
 fmi2ValueReference vrInput = e2e::vrInputRate;
 fmi2ValueReference vrOutput = e2e::vrOutflow;
+
+// Deserializes the instance's own image with the next output time put
+// behind the state's time (an image that made the next step loop for ever).
+fmi2Status deserializeStrayImage(fmi2Component c) {
+  const fmihost::Fmi2Functions &f = fmi();
+  fmi2FMUstate s = nullptr;
+  size_t size = 0;
+  if (f.fmi2GetFMUstate(c, &s) != fmi2OK || f.fmi2SerializedFMUstateSize(c, s, &size) != fmi2OK) {
+    return fmi2OK;  // fails the row
+  }
+  Bytes image(size);
+  const fmi2Status serialized = f.fmi2SerializeFMUstate(c, s, image.data(), size);
+  (void)f.fmi2FreeFMUstate(c, &s);
+  if (serialized != fmi2OK) return fmi2OK;
+  double time = 0.0;
+  std::memcpy(&time, image.data() + fmitest::kTimeOffset, sizeof time);
+  const double behind = time - 1.0;
+  std::memcpy(image.data() + fmitest::kNextOutputOffset, &behind, sizeof behind);
+  fmi2FMUstate loaded = nullptr;
+  return f.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &loaded);
+}
 
 std::vector<Row> rows() {
   const fmihost::Fmi2Functions &f = fmi();
@@ -169,6 +193,18 @@ std::vector<Row> rows() {
          return f.fmi2DeSerializeFMUstate(c, garbage, sizeof garbage, &s);
        },
        kAll, kAll},
+      {"fmi2DeSerializeFMUstate of an image with the next output time behind",
+       deserializeStrayImage, kAll, kAll},
+      {"fmi2SetupExperiment with a start time that is not a number",
+       [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0.0, NAN, fmi2False, 0.0); },
+       kAll, kAll},
+      {"fmi2SetupExperiment with an infinite stop time",
+       [&](fmi2Component c) {
+         return f.fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2True, INFINITY);
+       },
+       kAll, kAll},
+      {"fmi2SetTime to a time that is not a number",
+       [&](fmi2Component c) { return f.fmi2SetTime(c, NAN); }, kAll, kAll},
   };
 }
 

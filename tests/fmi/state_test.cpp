@@ -120,11 +120,11 @@ TEST_F(StateTest, NullArgumentsAreRefused) {
   EXPECT_EQ(fmi().fmi2FreeFMUstate(c_, nullptr), fmi2OK);
   EXPECT_TRUE(host_.messages().empty()) << host_.dump();
 
-  EXPECT_EQ(fmi().fmi2SetFMUstate(c_, nullptr), fmi2Warning);
+  EXPECT_EQ(fmi().fmi2SetFMUstate(c_, nullptr), fmi2Error);
   EXPECT_EQ(last().message, "fmi2SetFMUstate: FMUstate == NULL");
-  EXPECT_EQ(last().status, fmi2Warning);
-  EXPECT_EQ(fmi().fmi2GetFMUstate(c_, nullptr), fmi2Warning);
-  EXPECT_EQ(last().status, fmi2Warning);
+  EXPECT_EQ(last().status, fmi2Error);
+  EXPECT_EQ(fmi().fmi2GetFMUstate(c_, nullptr), fmi2Error);
+  EXPECT_EQ(last().status, fmi2Error);
 }
 
 TEST_F(StateTest, FreeReleasesEveryBlock) {
@@ -269,12 +269,12 @@ TEST_F(CoSimStateTest, RecordOfAFailedSaveIsRefused) {
   EXPECT_EQ(state, record);
   EXPECT_TRUE(host_.hasMessage("fmi2GetFMUstate failed", fmi2Error)) << host_.dump();
   host_.clearMessages();
-  EXPECT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2Warning);
+  EXPECT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2Error);
   EXPECT_EQ(last().message, "fmi2SetFMUstate: FMUstate is not valid");
   size_t size = 0;
-  EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, state, &size), fmi2Warning);
+  EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, state, &size), fmi2Error);
   std::vector<fmi2Byte> image(16);
-  EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, state, image.data(), image.size()), fmi2Warning);
+  EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, state, image.data(), image.size()), fmi2Error);
   EXPECT_EQ(last().message, "fmi2SerializeFMUstate: FMUstate is not valid");
 }
 
