@@ -6,8 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$(nproc)" --target integrator_bench cosim_bench matfile_bench arrays_bench
+cmake --build build-bench -j"$(nproc)" --target integrator_bench cosim_bench matfile_bench arrays_bench arrays_matrix_bench
 build-bench/bench/integrator_bench
 build-bench/bench/cosim_bench
 build-bench/bench/matfile_bench
 build-bench/bench/arrays_bench
+build-bench/bench/arrays_matrix_bench
