@@ -22,6 +22,7 @@
 #include "fmi/fmiInstance.h"
 
 struct ModelInstanceData;
+struct DelayBuffer;
 struct bim_element;
 struct bim_binary;
 
@@ -55,6 +56,17 @@ void fmiReleaseStateRecord(fmiInstance *instance, fmiInstance *record);
 // destinationIuser are the work arrays the copy is bound to.
 void fmiAdoptInstanceData(ModelInstanceData *destination, const ModelInstanceData &candidate,
                           double *destinationDuser, int32_t *destinationIuser);
+
+// True when the delay ring may hold points.  Rings are read and written
+// only after spatialInitRing has initialised them (scale 1), so a ring whose
+// scale and slot indexes are all 0 holds nothing but the zeros of its new
+// block; its contents need not be copied.
+[[nodiscard]] bool fmiRingInUse(const DelayBuffer &ring);
+
+// Gives ring's block (2*size doubles) the contents that belong to the fields
+// ring now holds: a copy of contents when the ring is in use, else zeros,
+// which the block already holds unless it was in use before (wasInUse).
+void fmiSetRingContents(DelayBuffer &ring, bool wasInUse, const double *contents);
 
 // True when candidate's delay rings fit the rings allocated in own: the same
 // size and every slot index inside it.

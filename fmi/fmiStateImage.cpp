@@ -290,13 +290,15 @@ void commit(fmiInstance *c, fmiInstance *record, fmiInstance &stage,
   // IUSER element 13 is not in the image.
   std::memcpy(record->iuser, stage.iuser, (kFmiIuserSize - 1) * sizeof(int32_t));
 
-  fmiAdoptInstanceData(record->runtime, candidate, record->duser, record->iuser);
   DelayBuffer *table = nullptr;
   int32_t rings = 0;
   getDelayBuffers(record->runtime, &table, &rings);
+  bool wasInUse[kModelDelaySlots] = {};
+  for (int32_t k = 0; k < rings; ++k) wasInUse[k] = fmiRingInUse(table[k]);
+  fmiAdoptInstanceData(record->runtime, candidate, record->duser, record->iuser);
   const size_t ringDoubles = 2 * static_cast<size_t>(table[0].size);
   for (int32_t k = 0; k < rings; ++k) {
-    std::memcpy(table[k].times, stage.delayImage + ringDoubles * k, ringDoubles * sizeof(double));
+    fmiSetRingContents(table[k], wasInUse[k], stage.delayImage + ringDoubles * k);
   }
 
   for (uint32_t i = 0; i < record->nstr; ++i) {
