@@ -12,7 +12,10 @@
 // Whenever a model data record is copied into another, the copy keeps what
 // belongs to the destination: its delay-ring blocks, its DUSER and IUSER, its
 // String slots, its Jacobian and external-object pointers and its resources
-// folder; everything else of the model state comes from the source.
+// folder; everything else of the model state comes from the source.  What
+// holds nothing is not moved: the reserved block and the work area are zero
+// in every record, and so is the block of a delay ring that holds no points
+// (a whole ring block is copied only for a ring in use).
 #pragma once
 
 #include <atomic>

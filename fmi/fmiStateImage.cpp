@@ -3,7 +3,10 @@
 //
 // A state record is mapped onto the one fixed format (kFmiStateFormat);
 // the model data record travels as one binary block and the delay rings as
-// one array of doubles.  An image may come from another process or from a
+// one array of doubles.  An image is written straight from the record, and
+// of a loaded model data block only the state parts are taken: the regions
+// that hold nothing are zero in every record, whatever an image from
+// elsewhere carries there.  An image may come from another process or from a
 // broken file, so deserialization never writes into the record while it
 // reads: the image is loaded and unpacked into a scratch record first, its
 // model data block must have exactly the record's size, its state code must
