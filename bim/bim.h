@@ -49,6 +49,12 @@
 //            (with BIM_OWN_BUFFER the map frees the buffer with the free hook,
 //            also when the load fails)
 //   bim_load BIM_TO_FD                        int descriptor
+//
+// BIM_FROM_VARIABLES (bim_dump, with any of its modes) writes the image of
+// the mapped variables as they are now: what bim_pack(root, 0) followed by
+// bim_dump would write, without copying the values into the map first (the
+// map's packed values are neither used nor changed).  The elements of A
+// elements come from their packed element blocks, as always.
 // ---------------------------------------------------------------------------
 constexpr int BIM_TO_FILE = 0x1;
 constexpr int BIM_TO_MEMORY = 0x2;
@@ -56,6 +62,7 @@ constexpr int BIM_CALLER_BUFFER = 0x4;
 constexpr int BIM_ALLOW_EXCESS = 0x8;
 constexpr int BIM_TO_FD = 0x10;
 constexpr int BIM_OWN_BUFFER = 0x20;
+constexpr int BIM_FROM_VARIABLES = 0x40;
 constexpr int BIM_SIZE_ONLY = 0x100;
 
 // Flags of bim_root_info.

@@ -8,21 +8,65 @@
 #include "bim/bim_internal.h"
 
 // ---------------------------------------------------------------------------
+// The values an image is written from
+// ---------------------------------------------------------------------------
+
+// The root's values: the copies that bim_pack made, or (BIM_FROM_VARIABLES)
+// the mapped variables as they are now, read as bim_pack would read them.
+// Elements of A elements always come from their packed element blocks.
+namespace {
+
+struct bim_root_values {
+  bool fromVariables;
+
+  static const unsigned char *mapped(const bim_element *e, int32_t rep, size_t stride) {
+    return static_cast<const unsigned char *>(e->address) + size_t(rep) * stride;
+  }
+  // The bytes of a fixed-size element.
+  const unsigned char *fixed(const bim_element *e, int32_t rep, size_t stride) const {
+    if (fromVariables) return mapped(e, rep, stride);
+    size_t n = size_t(e->count) * bim_item_size(e->type);
+    return static_cast<const unsigned char *>(e->data) + size_t(rep) * n;
+  }
+  // String k of an s element (null for a null string).
+  const char *string(const bim_element *e, int32_t rep, size_t stride, int32_t k) const {
+    if (!fromVariables)
+      return static_cast<char **>(e->data)[size_t(rep) * size_t(e->count) + size_t(k)];
+    const char *s;
+    std::memcpy(&s, mapped(e, rep, stride) + size_t(k) * sizeof s, sizeof s);
+    return s;
+  }
+  // The block of a B element; size 0 for none.
+  bim_binary binary(const bim_element *e) const {
+    if (!fromVariables) {
+      const bim_binary *b = *static_cast<bim_binary **>(e->data);
+      return b ? *b : bim_binary{nullptr, 0};
+    }
+    bim_binary b;
+    std::memcpy(&b, e->address, sizeof b);
+    return b.size && b.address ? b : bim_binary{nullptr, 0};
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Length of the image of a packed map
 // ---------------------------------------------------------------------------
 
-uint64_t bim_ser_osz_checked(bim_element *root) {
+static uint64_t bim_image_length(bim_element *root, bim_root_values values) {
   if (!bim_is_root(root)) bim_fail("internal error: bim_ser_osz on non-root node\n");
   uint64_t length = root->serializedSize;
-  bim_walk(root->children, [&](bim_element *e, int32_t rep, size_t) {
+  bim_walk(root->children, [&](bim_element *e, int32_t rep, size_t stride) {
     if (bim_is_fixed(e->type)) {
       length += uint64_t(e->count) * bim_item_size(e->type);
     } else if (e->type == BIM_STRING) {
-      char **slots = static_cast<char **>(e->data) + size_t(rep) * size_t(e->count);
-      for (int32_t k = 0; k < e->count; ++k) length += 4 + (slots[k] ? std::strlen(slots[k]) : 0);
+      for (int32_t k = 0; k < e->count; ++k) {
+        const char *s = values.string(e, rep, stride, k);
+        length += 4 + (s ? std::strlen(s) : 0);
+      }
     } else if (e->type == BIM_BINARY) {
-      bim_binary *b = *static_cast<bim_binary **>(e->data);
-      length += 4 + (b ? b->size : 0);
+      length += 4 + uint64_t(values.binary(e).size);
     } else if (e->type == BIM_ARRAY) {
       length += 4 + e->serializedSize;
     } else {
@@ -32,8 +76,12 @@ uint64_t bim_ser_osz_checked(bim_element *root) {
   return length;
 }
 
+uint64_t bim_ser_osz_checked(bim_element *root, bool fromVariables) {
+  return bim_image_length(root, bim_root_values{fromVariables});
+}
+
 int64_t bim_ser_osz(bim_element *root) {
-  return bim_guarded(int64_t{-1}, [&] { return int64_t(bim_ser_osz_checked(root)); });
+  return bim_guarded(int64_t{-1}, [&] { return int64_t(bim_ser_osz_checked(root, false)); });
 }
 
 // ---------------------------------------------------------------------------
@@ -218,7 +266,9 @@ static void bim_write_array_elements(bim_writer &w, bim_element *array,
   }
 }
 
-void bim_write_image(bim_element *root, unsigned char *buffer, size_t length) {
+void bim_write_image(bim_element *root, unsigned char *buffer, size_t length,
+                     bool fromVariables) {
+  const bim_root_values values{fromVariables};
   bim_root_info *ri = bim_info(root);
   bim_writer w{buffer, buffer + length};
   bim_image header{{'b', 'i', 'm'}, uint8_t(std::strchr(ri->format, 's') ? 2 : 0),
@@ -226,15 +276,14 @@ void bim_write_image(bim_element *root, unsigned char *buffer, size_t length) {
   w.bytes(&header, sizeof header);
   w.bytes(ri->format, std::strlen(ri->format) + 1);
   for (int32_t k = 0; k < ri->fixedCountNumber; ++k) w.u32(uint32_t(ri->fixedCounts[k]));
-  bim_walk(root->children, [&](bim_element *e, int32_t rep, size_t) {
+  bim_walk(root->children, [&](bim_element *e, int32_t rep, size_t stride) {
     if (bim_is_fixed(e->type)) {
-      size_t n = size_t(e->count) * bim_item_size(e->type);
-      w.bytes(static_cast<unsigned char *>(e->data) + size_t(rep) * n, n);
+      w.bytes(values.fixed(e, rep, stride), size_t(e->count) * bim_item_size(e->type));
     } else if (e->type == BIM_STRING) {
-      char **slots = static_cast<char **>(e->data) + size_t(rep) * size_t(e->count);
-      for (int32_t k = 0; k < e->count; ++k) bim_write_string(w, slots[k]);
+      for (int32_t k = 0; k < e->count; ++k) bim_write_string(w, values.string(e, rep, stride, k));
     } else if (e->type == BIM_BINARY) {
-      bim_write_binary(w, *static_cast<bim_binary **>(e->data));
+      const bim_binary b = values.binary(e);
+      bim_write_binary(w, &b);
     } else if (e->type == BIM_ARRAY) {
       bim_write_array_elements(w, e, static_cast<bim_array_info *>(e->data));
     } else {

@@ -141,11 +141,14 @@ struct bim_writer {
 bool bim_serlen_children(bim_element *first, bim_reader &r);
 bool bim_serlen_array(bim_element *array, bim_reader &r);
 const unsigned char *bim_data_start(bim_element *root);
-void bim_write_image(bim_element *root, unsigned char *buffer, size_t length);
+// Writes the image of the root's packed values, or with fromVariables of
+// the mapped variables (BIM_FROM_VARIABLES).
+void bim_write_image(bim_element *root, unsigned char *buffer, size_t length,
+                     bool fromVariables);
 void bim_release_loaded(bim_element *root);
 void bim_release_array(bim_element *array, bim_array_info *record);
 bim_element *bim_array_at(bim_element *root, int index);
-uint64_t bim_ser_osz_checked(bim_element *root);
+uint64_t bim_ser_osz_checked(bim_element *root, bool fromVariables);
 
 // File-mapping layer.
 int bim_map_output_file(const char *name, size_t length, void **address);

@@ -52,13 +52,14 @@ struct bim_buffer_guard {
   ~bim_buffer_guard() { bim_release(address); }
 };
 
-static int bim_dump_to_file(bim_element *root, const char *name, size_t length) {
+static int bim_dump_to_file(bim_element *root, const char *name, size_t length,
+                            bool fromVariables) {
   void *address = nullptr;
   int fd = bim_map_output_file(name, length, &address);
   if (fd < 0) return -1;
   int result = 0;
   try {
-    bim_write_image(root, static_cast<unsigned char *>(address), length);
+    bim_write_image(root, static_cast<unsigned char *>(address), length, fromVariables);
   } catch (const bim_failure &) {
     result = -1;
   }
@@ -75,10 +76,10 @@ static int bim_dump_to_file(bim_element *root, const char *name, size_t length) 
   return result;
 }
 
-static int bim_dump_to_fd(bim_element *root, int fd, size_t length) {
+static int bim_dump_to_fd(bim_element *root, int fd, size_t length, bool fromVariables) {
   bim_buffer_guard buffer{bim_alloc(length)};
   auto *bytes = static_cast<unsigned char *>(buffer.address);
-  bim_write_image(root, bytes, length);
+  bim_write_image(root, bytes, length, fromVariables);
   size_t written;
   if (bim_write_all(fd, bytes, length, &written)) return 0;
   int err = errno;
@@ -101,7 +102,8 @@ static int bim_dump_checked(bim_element *root, int mode, va_list &ap) {
     bim_active_hooks.report("error: bim_dump called for a loaded bim\n");
     return -1;
   }
-  uint64_t length = bim_ser_osz_checked(root);
+  const bool fromVariables = (mode & BIM_FROM_VARIABLES) != 0;
+  uint64_t length = bim_ser_osz_checked(root, fromVariables);
   if (length > UINT32_MAX) {
     bim_active_hooks.report("bim_dump: image of %llu bytes exceeds the 32-bit length field\n",
                             static_cast<unsigned long long>(length));
@@ -109,11 +111,11 @@ static int bim_dump_checked(bim_element *root, int mode, va_list &ap) {
   }
   if (mode & BIM_TO_FILE) {
     const char *name = va_arg(ap, const char *);
-    return bim_dump_to_file(root, name, size_t(length));
+    return bim_dump_to_file(root, name, size_t(length), fromVariables);
   }
   if (mode & BIM_TO_FD) {
     int fd = va_arg(ap, int);
-    return bim_dump_to_fd(root, fd, size_t(length));
+    return bim_dump_to_fd(root, fd, size_t(length), fromVariables);
   }
   if (mode & BIM_TO_MEMORY) {
     if (mode & BIM_CALLER_BUFFER) {
@@ -123,13 +125,14 @@ static int bim_dump_checked(bim_element *root, int mode, va_list &ap) {
         bim_active_hooks.report("bim_dump: buffer too small, need %d bytes\n", int(length));
         return -1;
       }
-      bim_write_image(root, static_cast<unsigned char *>(buffer), size_t(length));
+      bim_write_image(root, static_cast<unsigned char *>(buffer), size_t(length), fromVariables);
       return 0;
     }
     void **out = va_arg(ap, void **);
     size_t *outLength = va_arg(ap, size_t *);
     bim_buffer_guard buffer{bim_alloc(size_t(length))};
-    bim_write_image(root, static_cast<unsigned char *>(buffer.address), size_t(length));
+    bim_write_image(root, static_cast<unsigned char *>(buffer.address), size_t(length),
+                    fromVariables);
     *out = buffer.address;
     *outLength = size_t(length);
     buffer.address = nullptr;

@@ -178,9 +178,11 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
   bool ok = false;
   do {
+    // Host memory is zero-filled: only the record's live parts are written,
+    // so the regions that hold nothing never become resident.
     c->runtime = static_cast<ModelInstanceData *>(allocate(c, 1, sizeof(ModelInstanceData)));
     if (c->runtime == nullptr) break;
-    initInstanceData(c->runtime);
+    initZeroedInstanceData(c->runtime);
 
     char folder[kResourcePathSize];
     if (fmiResourceFolder(fmuResourceLocation, folder, sizeof folder)) {
@@ -262,7 +264,7 @@ void fmiFreeModelInstance(fmiInstance *c) {
   // without terminate still holds it.
   if (c->solver != nullptr) fmiFreeSolverData(c, c);
   if (c->runtime != nullptr) {
-    resetInstanceData(c->runtime);
+    releaseInstanceData(c->runtime);  // the record is released below
   } else {
     resetDefaultInstanceData();
   }

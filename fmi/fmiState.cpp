@@ -136,7 +136,7 @@ fmi2Status fmiCreateStateRecord(fmiInstance **out, fmiInstance *instance) {
          allocateArray(f, r->iuser, size_t{kFmiIuserSize}) &&
          allocateArray(f, r->runtime, size_t{1});
     if (ok) {
-      initInstanceData(r->runtime);
+      initZeroedInstanceData(r->runtime);
       r->runtime->duser = r->duser;
       r->runtime->iuser = r->iuser;
       DelayBuffer *table = nullptr;
@@ -160,6 +160,43 @@ fmi2Status fmiCreateStateRecord(fmiInstance **out, fmiInstance *instance) {
 
 // ---- Copies -------------------------------------------------------------------
 
+namespace {
+
+// copyDelayBuffers with the same outcome, moving only what the rings hold:
+// every field follows the source, each destination keeps (or, for another
+// size, gets) its own block, and the block receives the source's contents.
+// 0, or 1 when a block cannot be allocated: the destination is then left
+// without rings.
+int32_t copyRings(DelayBuffer *destination, const DelayBuffer *source, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    DelayBuffer &to = destination[k];
+    const DelayBuffer &from = source[k];
+    if (&to == &from) continue;
+    if (from.times == nullptr) {
+      freeDelayBuffers(&to, 1);
+      to = from;
+      to.values = nullptr;
+      continue;
+    }
+    bool wasInUse = fmiRingInUse(to);
+    if (to.times == nullptr || to.size != from.size) {
+      if (allocDelayBuffers(&to, 1, from.size) != 0) {
+        freeDelayBuffers(destination, count);
+        return 1;
+      }
+      wasInUse = false;  // a new block holds zeros
+    }
+    double *block = to.times;
+    to = from;
+    to.times = block;
+    to.values = block + from.size;
+    fmiSetRingContents(to, wasInUse, from.times);
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool fmiRingsFit(const ModelInstanceData &candidate, const ModelInstanceData &own) {
   for (int32_t k = 0; k < kModelDelaySlots; ++k) {
     const DelayBuffer &c = candidate.delayBuffers[k];
@@ -176,6 +213,20 @@ bool fmiRingsFit(const ModelInstanceData &candidate, const ModelInstanceData &ow
   return true;
 }
 
+bool fmiRingInUse(const DelayBuffer &ring) {
+  return ring.scale != 0.0 || ring.first != 0 || ring.current != 0 || ring.last != 0;
+}
+
+void fmiSetRingContents(DelayBuffer &ring, bool wasInUse, const double *contents) {
+  if (ring.times == nullptr) return;
+  const size_t bytes = 2 * static_cast<size_t>(ring.size) * sizeof(double);
+  if (fmiRingInUse(ring)) {
+    std::memcpy(ring.times, contents, bytes);
+  } else if (wasInUse) {
+    std::memset(ring.times, 0, bytes);
+  }
+}
+
 void fmiAdoptInstanceData(ModelInstanceData *destination, const ModelInstanceData &candidate,
                           double *duser, int32_t *iuser) {
   // What stays the destination's.
@@ -189,12 +240,10 @@ void fmiAdoptInstanceData(ModelInstanceData *destination, const ModelInstanceDat
   }
   double *jacobian[4] = {destination->jacobianA, destination->jacobianB, destination->jacobianC,
                          destination->jacobianD};
-  char resourcePath[kResourcePathSize];
-  std::memcpy(resourcePath, destination->resourcePath, sizeof resourcePath);
 
-  if (destination != &candidate) {
-    std::memcpy(static_cast<void *>(destination), &candidate, sizeof(ModelInstanceData));
-  }
+  // The state parts only: the regions that hold nothing are zero in both
+  // records, and the resources folder is not among them.
+  copyInstanceDataState(destination, candidate);
 
   destination->duser = duser;
   destination->iuser = iuser;
@@ -213,7 +262,6 @@ void fmiAdoptInstanceData(ModelInstanceData *destination, const ModelInstanceDat
   destination->jacobianB = jacobian[1];
   destination->jacobianC = jacobian[2];
   destination->jacobianD = jacobian[3];
-  std::memcpy(destination->resourcePath, resourcePath, sizeof resourcePath);
   destination->resourcePath[kResourcePathSize - 1] = '\0';
   for (int32_t k = 0; k < kModelStringSlots; ++k) {
     destination->stringPointers[k] = destination->stringStorage[k];
@@ -273,7 +321,7 @@ int fmiCopyInstanceRecord(fmiInstance *source, fmiInstance *destination,
     getDelayBuffers(source->runtime, &from, &fromCount);
     getDelayBuffers(destination->runtime, &to, &toCount);
     if (from == nullptr || to == nullptr || fromCount != toCount) return 2;
-    if (copyDelayBuffers(to, from, toCount) != 0) return 1;
+    if (copyRings(to, from, toCount) != 0) return 1;
     fmiAdoptInstanceData(destination->runtime, *source->runtime, destination->duser,
                          destination->iuser);
   }

@@ -12,7 +12,10 @@
 // Whenever a model data record is copied into another, the copy keeps what
 // belongs to the destination: its delay-ring blocks, its DUSER and IUSER, its
 // String slots, its Jacobian and external-object pointers and its resources
-// folder; everything else of the model state comes from the source.
+// folder; everything else of the model state comes from the source.  What
+// holds nothing is not moved: the reserved block and the work area are zero
+// in every record, and so is the block of a delay ring that holds no points
+// (a whole ring block is copied only for a ring in use).
 #pragma once
 
 #include <atomic>
@@ -22,6 +25,7 @@
 #include "fmi/fmiInstance.h"
 
 struct ModelInstanceData;
+struct DelayBuffer;
 struct bim_element;
 struct bim_binary;
 
@@ -55,6 +59,17 @@ void fmiReleaseStateRecord(fmiInstance *instance, fmiInstance *record);
 // destinationIuser are the work arrays the copy is bound to.
 void fmiAdoptInstanceData(ModelInstanceData *destination, const ModelInstanceData &candidate,
                           double *destinationDuser, int32_t *destinationIuser);
+
+// True when the delay ring may hold points.  Rings are read and written
+// only after spatialInitRing has initialised them (scale 1), so a ring whose
+// scale and slot indexes are all 0 holds nothing but the zeros of its new
+// block; its contents need not be copied.
+[[nodiscard]] bool fmiRingInUse(const DelayBuffer &ring);
+
+// Gives ring's block (2*size doubles) the contents that belong to the fields
+// ring now holds: a copy of contents when the ring is in use, else zeros,
+// which the block already holds unless it was in use before (wasInUse).
+void fmiSetRingContents(DelayBuffer &ring, bool wasInUse, const double *contents);
 
 // True when candidate's delay rings fit the rings allocated in own: the same
 // size and every slot index inside it.

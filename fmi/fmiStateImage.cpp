@@ -3,7 +3,10 @@
 //
 // A state record is mapped onto the one fixed format (kFmiStateFormat);
 // the model data record travels as one binary block and the delay rings as
-// one array of doubles.  An image may come from another process or from a
+// one array of doubles.  An image is written straight from the record, and
+// of a loaded model data block only the state parts are taken: the regions
+// that hold nothing are zero in every record, whatever an image from
+// elsewhere carries there.  An image may come from another process or from a
 // broken file, so deserialization never writes into the record while it
 // reads: the image is loaded and unpacked into a scratch record first, its
 // model data block must have exactly the record's size, its state code must
@@ -35,17 +38,33 @@ constexpr const char *kSerializeName = "fmi2SerializeFMUstate";
 
 int count(uint32_t n) { return static_cast<int>(n); }
 
-// The record's delayImage for one serializer operation.
+// The array that the image's ring element maps (the record's delayImage)
+// for one serializer operation: the ring's own block when the record has
+// one ring (its 2*size doubles are exactly the image's), else a scratch copy
+// of every ring in order, made from the instance's allocator.
 class DelayImage {
  public:
   DelayImage(fmiInstance *c, fmiInstance *record) : c_(c), record_(record) {
     const uint32_t n = fmiDelayImageLength(record);
-    if (n != 0 && record->delayImage == nullptr) {
-      record->delayImage = static_cast<double *>(c->functions->allocateMemory(n, sizeof(double)));
+    if (n == 0 || record->delayImage != nullptr) return;
+    DelayBuffer *table = nullptr;
+    int32_t rings = 0;
+    getDelayBuffers(record->runtime, &table, &rings);
+    if (rings == 1) {
+      record->delayImage = table[0].times;
+      return;
+    }
+    record->delayImage = static_cast<double *>(c->functions->allocateMemory(n, sizeof(double)));
+    if (record->delayImage == nullptr) return;
+    owned_ = true;
+    const size_t ringDoubles = 2 * static_cast<size_t>(table[0].size);
+    for (int32_t k = 0; k < rings; ++k) {
+      std::memcpy(record->delayImage + ringDoubles * k, table[k].times,
+                  ringDoubles * sizeof(double));
     }
   }
   ~DelayImage() {
-    if (record_->delayImage != nullptr) c_->functions->freeMemory(record_->delayImage);
+    if (owned_) c_->functions->freeMemory(record_->delayImage);
     record_->delayImage = nullptr;
   }
   DelayImage(const DelayImage &) = delete;
@@ -55,6 +74,7 @@ class DelayImage {
  private:
   fmiInstance *c_;
   fmiInstance *record_;
+  bool owned_ = false;
 };
 
 // A map released at scope end; also takes the model data block out of the
@@ -149,16 +169,13 @@ bool usableRecord(fmiInstance *c, const char *name, fmiInstance *record) {
   return false;
 }
 
-// Packs the record and dumps it in the given mode; fmi2OK or fmi2Error
-// after the failing step's message.
+// Dumps the mapped record in the given mode, straight from the record (the
+// image bim_pack and bim_dump would write, without copying the record into
+// the map first); fmi2OK, or fmi2Error after "%s: bim_dump failed".
 template <typename... Args>
-fmi2Status packAndDump(fmiInstance *c, const char *name, bim_element *map, int mode,
-                       Args... args) {
-  if (bim_pack(map, 0) != 0) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_pack failed", name);
-    return fmi2Error;
-  }
-  if (bim_dump(map, mode, args...) != 0) {
+fmi2Status dumpRecord(fmiInstance *c, const char *name, bim_element *map, int mode,
+                      Args... args) {
+  if (bim_dump(map, mode | BIM_FROM_VARIABLES, args...) != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_dump failed", name);
     return fmi2Error;
   }
@@ -190,7 +207,7 @@ fmi2Status serializedSize(fmiInstance *c, fmiInstance *record, size_t *size) {
     Map map(record, c);
     if (map.get() == nullptr) return fmi2Error;
     size_t length = 0;
-    status = packAndDump(c, kSizeName, map.get(), BIM_SIZE_ONLY, &length);
+    status = dumpRecord(c, kSizeName, map.get(), BIM_SIZE_ONLY, &length);
     if (status == fmi2OK) {
       fmiSerializedSizeCache.store(static_cast<uint32_t>(length), std::memory_order_relaxed);
     }
@@ -215,18 +232,11 @@ fmi2Status serialize(fmiInstance *c, fmiInstance *record, fmi2Byte buffer[], siz
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: out of memory", kSerializeName);
     return fmi2Error;
   }
-  DelayBuffer *table = nullptr;
-  int32_t rings = 0;
-  getDelayBuffers(record->runtime, &table, &rings);
-  const size_t ringDoubles = 2 * static_cast<size_t>(table[0].size);
-  for (int32_t k = 0; k < rings; ++k) {
-    std::memcpy(record->delayImage + ringDoubles * k, table[k].times, ringDoubles * sizeof(double));
-  }
   Map map(record, c);
   if (map.get() == nullptr) return fmi2Error;
   AddressFree addressFree(record->runtime);
-  return packAndDump(c, kSerializeName, map.get(), BIM_TO_MEMORY | BIM_CALLER_BUFFER,
-                     static_cast<void *>(buffer), size);
+  return dumpRecord(c, kSerializeName, map.get(), BIM_TO_MEMORY | BIM_CALLER_BUFFER,
+                    static_cast<void *>(buffer), size);
 }
 
 // A scratch record that an image is unpacked into: the record's counts and
@@ -338,13 +348,15 @@ void commit(fmiInstance *c, fmiInstance *record, fmiInstance &stage,
   // IUSER element 13 is not in the image.
   std::memcpy(record->iuser, stage.iuser, (kFmiIuserSize - 1) * sizeof(int32_t));
 
-  fmiAdoptInstanceData(record->runtime, candidate, record->duser, record->iuser);
   DelayBuffer *table = nullptr;
   int32_t rings = 0;
   getDelayBuffers(record->runtime, &table, &rings);
+  bool wasInUse[kModelDelaySlots] = {};
+  for (int32_t k = 0; k < rings; ++k) wasInUse[k] = fmiRingInUse(table[k]);
+  fmiAdoptInstanceData(record->runtime, candidate, record->duser, record->iuser);
   const size_t ringDoubles = 2 * static_cast<size_t>(table[0].size);
   for (int32_t k = 0; k < rings; ++k) {
-    std::memcpy(table[k].times, stage.delayImage + ringDoubles * k, ringDoubles * sizeof(double));
+    fmiSetRingContents(table[k], wasInUse[k], stage.delayImage + ringDoubles * k);
   }
 
   for (uint32_t i = 0; i < record->nstr; ++i) {

@@ -50,6 +50,75 @@ void initInstanceData(ModelInstanceData *record) {
               sizeof record->delayBuffers);
 }
 
+namespace {
+
+constexpr std::size_t rangeBytes(const auto &ranges) {
+  std::size_t bytes = 0;
+  for (const InstanceDataRange &range : ranges) bytes += range.size;
+  return bytes;
+}
+
+constexpr bool inRecordOrder(const auto &ranges) {
+  std::size_t end = 0;
+  for (const InstanceDataRange &range : ranges) {
+    if (range.offset < end || range.size == 0) return false;
+    end = range.offset + range.size;
+  }
+  return end <= sizeof(ModelInstanceData);
+}
+
+// The layout the image carries, and what the tables leave out: the reserved
+// block with its double and the work area (and the resources folder from
+// copies).
+static_assert(sizeof(ModelInstanceData) == 882160);
+static_assert(inRecordOrder(kInstanceDataLiveRanges) && inRecordOrder(kInstanceDataStateRanges));
+static_assert(sizeof(ModelInstanceData) - rangeBytes(kInstanceDataLiveRanges) ==
+              sizeof(ModelInstanceData::reservedBlock) + sizeof(double) +
+                  sizeof(ModelInstanceData::workArea));
+static_assert(offsetof(ModelInstanceData, reservedValue) + sizeof(double) ==
+              offsetof(ModelInstanceData, reservedCount));
+static_assert(rangeBytes(kInstanceDataLiveRanges) - rangeBytes(kInstanceDataStateRanges) ==
+                  sizeof(ModelInstanceData::resourcePath) &&
+              offsetof(ModelInstanceData, resourcePath) + kResourcePathSize ==
+                  sizeof(ModelInstanceData));
+
+// External objects are destroyed from the last slot in use to the first;
+// each slot is emptied before its destructor runs.
+void destroyExternalObjects(ModelInstanceData *record) {
+  for (int32_t k = kModelExternalInUse - 1; k >= 0; --k) {
+    ExternalObjectSlot &slot = record->externalObjects[k];
+    void *object = slot.object;
+    slot.object = nullptr;
+    if (object != nullptr && slot.destructor != nullptr) slot.destructor(object);
+    slot.destructor = nullptr;
+  }
+}
+
+void copyRanges(ModelInstanceData *destination, const ModelInstanceData &source,
+                const auto &ranges) {
+  auto *to = reinterpret_cast<unsigned char *>(destination);
+  const auto *from = reinterpret_cast<const unsigned char *>(&source);
+  for (const InstanceDataRange &range : ranges) {
+    std::memcpy(to + range.offset, from + range.offset, range.size);
+  }
+}
+
+}  // namespace
+
+void initZeroedInstanceData(ModelInstanceData *record) {
+  if (record == nullptr) return;
+  if (ThreadContext *context = getThreadContext()) {
+    context->externalCallState = 0;
+    context->currentInstance = nullptr;
+  }
+  copyRanges(record, defaultInstanceData, kInstanceDataLiveRanges);
+  std::memset(static_cast<void *>(record->delayBuffers), 0, sizeof record->delayBuffers);
+}
+
+void copyInstanceDataState(ModelInstanceData *destination, const ModelInstanceData &source) {
+  if (destination != &source) copyRanges(destination, source, kInstanceDataStateRanges);
+}
+
 void resetInstanceData(ModelInstanceData *record) {
   std::memset(record->workArea, 0, sizeof record->workArea);
   std::memset(record->expressionCache, 0, sizeof record->expressionCache);
@@ -61,17 +130,14 @@ void resetInstanceData(ModelInstanceData *record) {
   record->tailMarker = -1e33;
   for (double &marker : record->tailMarkers) marker = -1e33;
   std::memset(record->tailWords, 0, sizeof record->tailWords);
-  // External objects are destroyed from the last slot in use to the first;
-  // each slot is emptied before its destructor runs.
-  for (int32_t k = kModelExternalInUse - 1; k >= 0; --k) {
-    ExternalObjectSlot &slot = record->externalObjects[k];
-    void *object = slot.object;
-    slot.object = nullptr;
-    if (object != nullptr && slot.destructor != nullptr) slot.destructor(object);
-    slot.destructor = nullptr;
-  }
+  destroyExternalObjects(record);
   for (int32_t k = 0; k < kModelProfileInUse; ++k)
     record->profileBlocks[k].callCount = 0;
+  freeDelayBuffers(record->delayBuffers, kModelDelaySlots);
+}
+
+void releaseInstanceData(ModelInstanceData *record) {
+  destroyExternalObjects(record);
   freeDelayBuffers(record->delayBuffers, kModelDelaySlots);
 }
 

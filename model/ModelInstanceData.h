@@ -227,6 +227,10 @@ void initInstanceData(ModelInstanceData *record);
 // external objects and frees the delay rings (record must not be null).
 void resetInstanceData(ModelInstanceData *record);
 void resetDefaultInstanceData();
+// What of resetInstanceData outlives a record that is released next: the
+// external objects are destroyed and the delay rings freed; its areas are
+// not cleared (the clearing would only make their pages resident).
+void releaseInstanceData(ModelInstanceData *record);
 
 int32_t getEventPhase(ModelInstanceData *record);
 void setEventPhase(ModelInstanceData *record, int32_t value);
@@ -301,6 +305,48 @@ void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value,
   for (long long i = 0; i < count; ++i)
     setStringVariable(record, value.data[i], start + static_cast<int32_t>(i));
 }
+
+// ---------------------------------------------------------------------------
+// The record's parts by what they hold.  Two regions hold nothing: the
+// reserved block with the double after it, which no code reads or writes,
+// and the work area, which is only ever cleared.  Every record lives in
+// zero-filled memory (the host's allocateMemory, or the template's static
+// storage) and nothing writes anything but zeros there, so both regions are
+// zero in every record: a new record need not be filled there and a copy
+// need not carry them.  They are 880,008 of the record's 882,160 bytes.
+// ---------------------------------------------------------------------------
+struct InstanceDataRange {
+  std::size_t offset;  // first byte
+  std::size_t size;    // number of bytes
+};
+
+// The parts that hold values, in record order: everything but the two
+// regions above.
+inline constexpr InstanceDataRange kInstanceDataLiveRanges[] = {
+    {0, offsetof(ModelInstanceData, reservedBlock)},
+    {offsetof(ModelInstanceData, reservedCount),
+     offsetof(ModelInstanceData, workArea) - offsetof(ModelInstanceData, reservedCount)},
+    {offsetof(ModelInstanceData, relationWord),
+     sizeof(ModelInstanceData) - offsetof(ModelInstanceData, relationWord)},
+};
+
+// The parts that one record's state gives another: the live parts without
+// the resources folder (the record's last field), which stays each record's
+// own.
+inline constexpr InstanceDataRange kInstanceDataStateRanges[] = {
+    kInstanceDataLiveRanges[0],
+    kInstanceDataLiveRanges[1],
+    {offsetof(ModelInstanceData, relationWord),
+     offsetof(ModelInstanceData, resourcePath) - offsetof(ModelInstanceData, relationWord)},
+};
+
+// initInstanceData for a record in zero-filled memory: the same record,
+// written only in its live parts (nothing for null).
+void initZeroedInstanceData(ModelInstanceData *record);
+
+// Copies the state parts of source into destination (every byte of
+// kInstanceDataStateRanges, addresses included: the caller binds them).
+void copyInstanceDataState(ModelInstanceData *destination, const ModelInstanceData &source);
 
 // The fields of a record that hold addresses of this process: the work
 // arrays, the ring blocks, the profiling names, the external objects with
