@@ -263,7 +263,10 @@ const char *fullPathName(const char *name) {
         at = end + 1;
       }
       path.clear();
-      for (const std::string &part : parts) path += '/' + part;
+      for (const std::string &part : parts) {
+        path += '/';
+        path += part;
+      }
       if (path.empty()) path = "/";
       if (path.back() != '/' && name[0] != '\0' && name[std::strlen(name) - 1] == '/') path += '/';
       if (path.size() >= kPathBufferSize) err = ENAMETOOLONG;

@@ -25,6 +25,16 @@
 
 namespace {
 
+// Bytes of the four typed per-thread buffers.
+constexpr std::size_t kRealBytes = RealbufferSize * sizeof(double);
+constexpr std::size_t kIntegerBytes = IntegerbufferSize * sizeof(int);
+constexpr std::size_t kSizeBytes = SizebufferSize * sizeof(int);
+constexpr std::size_t kStringBytes = StringbufferSize * sizeof(char *);
+
+}  // namespace
+
+namespace {
+
 // ---- failure texts of the allocators ----------------------------------------
 
 constexpr const char *kRealMessage =
@@ -136,18 +146,19 @@ ThreadContext *setCurrentInstance(ModelInstanceData *instance) {
 void initThreadBuffers() {
   ThreadContext *context = getThreadContext();
   if (context == nullptr || context->EndRealbuffer != nullptr) return;
-  auto *reals = static_cast<double *>(platform::heapAllocZeroed(RealbufferSize, sizeof(double)));
-  auto *integers = static_cast<int *>(platform::heapAllocZeroed(IntegerbufferSize, sizeof(int)));
-  auto *sizes = static_cast<int *>(platform::heapAllocZeroed(SizebufferSize, sizeof(int)));
-  auto *strings =
-      static_cast<char **>(platform::heapAllocZeroed(StringbufferSize, sizeof(char *)));
+  // The four typed buffers (4.5 MB) are large blocks: only the pages an
+  // evaluation writes become resident.
+  auto *reals = static_cast<double *>(platform::takeLargeZeroed(kRealBytes));
+  auto *integers = static_cast<int *>(platform::takeLargeZeroed(kIntegerBytes));
+  auto *sizes = static_cast<int *>(platform::takeLargeZeroed(kSizeBytes));
+  auto *strings = static_cast<char **>(platform::takeLargeZeroed(kStringBytes));
   auto *characters = static_cast<char *>(platform::heapAllocZeroed(SimplestringSize, 1));
   if (!reals || !integers || !sizes || !strings || !characters) {
     // Keep none: the allocators then report their buffer as exhausted.
-    platform::heapFree(reals);
-    platform::heapFree(integers);
-    platform::heapFree(sizes);
-    platform::heapFree(strings);
+    platform::releaseLarge(reals, kRealBytes);
+    platform::releaseLarge(integers, kIntegerBytes);
+    platform::releaseLarge(sizes, kSizeBytes);
+    platform::releaseLarge(strings, kStringBytes);
     platform::heapFree(characters);
     return;
   }
@@ -165,10 +176,10 @@ void initThreadBuffers() {
 
 void freeThreadBuffers(ThreadContext *context) {
   if (context == nullptr || context->EndRealbuffer == nullptr) return;
-  platform::heapFree(context->startMark.place.Realbuffer);
-  platform::heapFree(context->startMark.place.Integerbuffer);
-  platform::heapFree(context->startMark.place.Sizebuffer);
-  platform::heapFree(context->startMark.place.Stringbuffer);
+  platform::releaseLarge(context->startMark.place.Realbuffer, kRealBytes);
+  platform::releaseLarge(context->startMark.place.Integerbuffer, kIntegerBytes);
+  platform::releaseLarge(context->startMark.place.Sizebuffer, kSizeBytes);
+  platform::releaseLarge(context->startMark.place.Stringbuffer, kStringBytes);
   platform::heapFree(context->simplestring);
   context->startMark = MemoryMark{};
   context->currentMark = MemoryMark{};

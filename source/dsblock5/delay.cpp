@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/heap.h"
 #include "source/clocale/clocale_io.h"
 #include "source/runtime_messages.h"
 
@@ -17,15 +18,22 @@ namespace {
 
 DelayBlockAllocator blockAllocator = nullptr;
 
+std::size_t blockBytes(int32_t size) { return 2 * static_cast<std::size_t>(size) * sizeof(double); }
+
+// A ring block is a large block of the platform (pages resident only once
+// written): 2*size doubles.
 double *allocateBlock(int32_t size) {
   const std::size_t doubles = 2 * static_cast<std::size_t>(size);
   void *block = blockAllocator != nullptr ? blockAllocator(doubles, sizeof(double))
-                                          : std::calloc(doubles, sizeof(double));
+                                          : platform::takeLargeZeroed(blockBytes(size));
   return static_cast<double *>(block);
 }
 
+// Releases the block of a ring of the given size (null does nothing).
+void releaseBlock(double *block, int32_t size) { platform::releaseLarge(block, blockBytes(size)); }
+
 void clearRecord(DelayBuffer &ring) {
-  std::free(ring.times);
+  releaseBlock(ring.times, ring.size);
   std::memset(&ring, 0, sizeof ring);
 }
 
@@ -128,7 +136,7 @@ int32_t allocDelayBuffers(DelayBuffer *table, int32_t count, int32_t size) {
       for (int32_t done = k - 1; done >= 0; --done) clearRecord(table[done]);
       return 1;
     }
-    std::free(table[k].times);
+    releaseBlock(table[k].times, table[k].size);
     table[k].times = block;
     table[k].values = block + size;
     table[k].size = size;
@@ -149,7 +157,7 @@ int32_t copyDelayBuffers(DelayBuffer *destination, const DelayBuffer *source, in
     }
     double *block = to.times;
     if (block == nullptr || to.size != from.size) {
-      std::free(block);
+      releaseBlock(block, to.size);
       to.times = nullptr;
       block = allocateBlock(from.size);
       if (block == nullptr) {

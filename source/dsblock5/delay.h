@@ -98,7 +98,8 @@ int32_t spatialDistributionInit(DelayBuffer *table, int32_t row, int32_t n, doub
 // assertion with the given message.
 int32_t integerToEnumeration(int32_t toConvert, int32_t maxEnumValue, const char *message);
 
-// Replaces the heap allocation of ring blocks (calloc semantics); null
-// restores calloc.  Tests use it to make an allocation fail.
+// Replaces the allocation of ring blocks (count*size zero-filled bytes,
+// released with platform::releaseLarge); null restores
+// platform::takeLargeZeroed.  Tests use it to make an allocation fail.
 using DelayBlockAllocator = void *(*)(std::size_t count, std::size_t size);
 void setDelayBlockAllocator(DelayBlockAllocator allocator);

@@ -4,6 +4,8 @@
 
 #include "source/dsblock5/delay.h"
 
+#include "platform/heap.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -34,7 +36,7 @@ bool anyMessage(const std::string &text, int level) {
 int allocationCalls = 0;
 int failAt = 0;
 void *failingAllocator(std::size_t count, std::size_t size) {
-  return ++allocationCalls == failAt ? nullptr : std::calloc(count, size);
+  return ++allocationCalls == failAt ? nullptr : platform::takeLargeZeroed(count * size);
 }
 
 bool isEmpty(const DelayBuffer &ring) {
