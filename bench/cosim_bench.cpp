@@ -35,8 +35,7 @@ double exactLevel(double t) {
 // The statistics report of the last terminate.
 std::string lastReport;
 
-void logger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String message,
-            ...) {
+void logger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String message, ...) {
   if (std::strncmp(message, "Integrator Statistics", 21) != 0) return;
   char text[2048];
   va_list args;
@@ -46,7 +45,9 @@ void logger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2St
   lastReport = text;
 }
 
-void *allocateMemory(size_t n, size_t size) { return std::calloc(n == 0 ? 1 : n, size == 0 ? 1 : size); }
+void *allocateMemory(size_t n, size_t size) {
+  return std::calloc(n == 0 ? 1 : n, size == 0 ? 1 : size);
+}
 void freeMemory(void *p) { std::free(p); }
 
 int reportValue(const char *label) {
@@ -97,8 +98,8 @@ void BM_CoSimVessel(benchmark::State &state) {
   double worst = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
-    fmi2Component c = u.instantiate("bench", fmi2CoSimulation, FMI_MODEL_GUID, nullptr,
-                                    &callbacks, fmi2False, fmi2False);
+    fmi2Component c = u.instantiate("bench", fmi2CoSimulation, FMI_MODEL_GUID, nullptr, &callbacks,
+                                    fmi2False, fmi2False);
     u.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2True, 10.0);
     u.enterInit(c);
     u.exitInit(c);
@@ -138,8 +139,8 @@ void BM_CoSimVesselAccuracy(benchmark::State &state) {
   const fmi2CallbackFunctions callbacks{logger, allocateMemory, freeMemory, nullptr, nullptr};
   double worst = 0.0;
   for (auto _ : state) {
-    fmi2Component c = u.instantiate("bench", fmi2CoSimulation, FMI_MODEL_GUID, nullptr,
-                                    &callbacks, fmi2False, fmi2False);
+    fmi2Component c = u.instantiate("bench", fmi2CoSimulation, FMI_MODEL_GUID, nullptr, &callbacks,
+                                    fmi2False, fmi2False);
     u.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2True, 10.0);
     u.enterInit(c);
     u.exitInit(c);
@@ -158,6 +159,6 @@ void BM_CoSimVesselAccuracy(benchmark::State &state) {
 }
 BENCHMARK(BM_CoSimVesselAccuracy)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -109,8 +109,7 @@ Run integrate(int lmm, int iter, OdeRhsFunction f, std::vector<double> y0, Toler
   return run;
 }
 
-template <typename Problem>
-void measure(benchmark::State &state, Problem problem) {
+template <typename Problem> void measure(benchmark::State &state, Problem problem) {
   Run run;
   double seconds = 0.0;
   long steps = 0;
@@ -172,8 +171,8 @@ void BM_RobertsonTo1e11(benchmark::State &state) {
 // against the reference, relative to the tolerance 1e-6.
 void BM_VanDerPol(benchmark::State &state) {
   measure(state, [] {
-    return integrate(ODE_BDF, ODE_NEWTON, vanDerPolRhs, {2.0, 0.0}, {1e-6, {1e-6, 1e-6}},
-                     {3000.0}, [](const double *y, double) {
+    return integrate(ODE_BDF, ODE_NEWTON, vanDerPolRhs, {2.0, 0.0}, {1e-6, {1e-6, 1e-6}}, {3000.0},
+                     [](const double *y, double) {
                        double e0 = std::fabs(y[0] - -1.51060693674411);
                        double e1 = std::fabs(y[1] - 1.17838000073e-3);
                        return std::max(e0, e1) / 1e-6;
@@ -196,8 +195,8 @@ void BM_Decay(benchmark::State &state) {
 void BM_OscillatorAdams(benchmark::State &state) {
   measure(state, [] {
     double end = 20.0 * 3.14159265358979323846;
-    return integrate(ODE_ADAMS, ODE_FUNCTIONAL, oscillatorRhs, {1.0, 0.0},
-                     {1e-8, {1e-10, 1e-10}}, {end}, [](const double *y, double t) {
+    return integrate(ODE_ADAMS, ODE_FUNCTIONAL, oscillatorRhs, {1.0, 0.0}, {1e-8, {1e-10, 1e-10}},
+                     {end}, [](const double *y, double t) {
                        return std::max(std::fabs(y[0] - std::cos(t)),
                                        std::fabs(y[1] + std::sin(t)));
                      });

@@ -85,18 +85,18 @@ constexpr size_t BIM_DEFAULT_GATHER_LIMIT = size_t{64} << 20;
 // Element type codes (the index into the type table).
 enum bim_type : int32_t {
   BIM_ROOT = 0,
-  BIM_INT32 = 1,    // i
-  BIM_UINT32 = 2,   // u
-  BIM_BYTE = 3,     // c
-  BIM_STRING = 4,   // s
-  BIM_ARRAY = 5,    // A
-  BIM_BINARY = 6,   // B
-  BIM_DOUBLE = 7,   // f
-  BIM_INT64 = 8,    // I
-  BIM_UINT64 = 9,   // U
-  BIM_INT16 = 10,   // j
-  BIM_UINT16 = 11,  // v
-  BIM_REPEAT = 12,  // # after S(...)
+  BIM_INT32 = 1,   // i
+  BIM_UINT32 = 2,  // u
+  BIM_BYTE = 3,    // c
+  BIM_STRING = 4,  // s
+  BIM_ARRAY = 5,   // A
+  BIM_BINARY = 6,  // B
+  BIM_DOUBLE = 7,  // f
+  BIM_INT64 = 8,   // I
+  BIM_UINT64 = 9,  // U
+  BIM_INT16 = 10,  // j
+  BIM_UINT16 = 11, // v
+  BIM_REPEAT = 12, // # after S(...)
 };
 
 // ---------------------------------------------------------------------------
@@ -106,53 +106,53 @@ enum bim_type : int32_t {
 // The fixed start of every image (8 bytes, no padding); the format string
 // with its NUL, one u32 per '#' and the data follow it.
 struct bim_image {
-  char magic[3];    // "bim"
-  uint8_t flags;    // bit 0: integers big-endian; bit 1: string lengths count the NUL
-  uint32_t length;  // total length of the image, this header included
+  char magic[3];   // "bim"
+  uint8_t flags;   // bit 0: integers big-endian; bit 1: string lengths count the NUL
+  uint32_t length; // total length of the image, this header included
 };
 static_assert(sizeof(bim_image) == 8 && offsetof(bim_image, length) == 4);
 
 // A binary block: what a B element maps.  bim_unpack fills it with a new
 // buffer from the malloc hook (null for size 0) that the caller frees.
 struct bim_binary {
-  void *address;  // the bytes
-  uint32_t size;  // their number
+  void *address; // the bytes
+  uint32_t size; // their number
 };
 
 // One node of a map; the root is the handle that bim_map returns.
 struct bim_element {
-  int32_t type;             // bim_type code
-  void *address;            // mapped variable; null for root, A and repetition
-  void *data;               // storage owned by the element
-  int32_t count;            // items (product of the '#' counts); repetitions
-  uint64_t serializedSize;  // root: header, format and counts; A: packed bytes
-  bim_element *children;    // first child
-  bim_element *next;        // next sibling
-  bim_element *prev;        // previous sibling; the first child's is the last
-  bim_element *parent;      // null for the root
+  int32_t type;            // bim_type code
+  void *address;           // mapped variable; null for root, A and repetition
+  void *data;              // storage owned by the element
+  int32_t count;           // items (product of the '#' counts); repetitions
+  uint64_t serializedSize; // root: header, format and counts; A: packed bytes
+  bim_element *children;   // first child
+  bim_element *next;       // next sibling
+  bim_element *prev;       // previous sibling; the first child's is the last
+  bim_element *parent;     // null for the root
 };
 
 // One element block of an A element: elementSize bytes follow the header.
 struct bim_array_block {
   bim_array_block *next;
-  unsigned char *data;  // the block's own bytes (right after this header)
+  unsigned char *data; // the block's own bytes (right after this header)
 };
 
 // Storage of an A element: the elements packed so far, or the place of the
 // next element to unpack.
 struct bim_array_info {
-  uint32_t elementCount;               // packed, or left to unpack
-  size_t elementSize;                  // bytes of one block
+  uint32_t elementCount; // packed, or left to unpack
+  size_t elementSize;    // bytes of one block
   bim_array_block *firstBlock;
   bim_array_block *lastBlock;
-  const unsigned char *readPosition;   // next element in the loaded image
+  const unsigned char *readPosition; // next element in the loaded image
 };
 
 // Storage of a repetition element (S(...)#).
 struct bim_repeat_info {
-  size_t stride;            // bytes from one structure to the next in memory
-  bim_element *firstField;  // the structure's first field
-  int32_t iteration;        // 0 between operations
+  size_t stride;           // bytes from one structure to the next in memory
+  bim_element *firstField; // the structure's first field
+  int32_t iteration;       // 0 between operations
 };
 
 // One entry of the list of a map's A elements (1-based places for pack and
@@ -165,18 +165,18 @@ struct bim_array_index {
 
 // The loaded or mapped image of a map.
 struct bim_image_record {
-  int descriptor;  // file loads: the open file; otherwise -1
+  int descriptor; // file loads: the open file; otherwise -1
   void *address;
   size_t size;
 };
 
 // The root's storage.
 struct bim_root_info {
-  int32_t flags;  // BIM_PACKED, BIM_LOADED, BIM_SWAP, ... and the load mode
+  int32_t flags; // BIM_PACKED, BIM_LOADED, BIM_SWAP, ... and the load mode
   bim_array_index *arrayIndex;
   bim_image_record image;
-  char *format;  // copy of the format string
-  int32_t *fixedCounts;  // the '#' counts in order of appearance
+  char *format;         // copy of the format string
+  int32_t *fixedCounts; // the '#' counts in order of appearance
   int32_t fixedCountNumber;
 };
 
@@ -200,7 +200,7 @@ struct bim_hooks {
   void *(*realloc)(void *address, size_t size);
   void (*free)(void *address);
   void (*fatal)(const char *format, ...);
-  size_t gatherLimit;  // largest image the gathers accept; 0 for no limit
+  size_t gatherLimit; // largest image the gathers accept; 0 for no limit
 };
 
 // The hooks in use: {bim_default_report, malloc, realloc, free,
@@ -235,8 +235,8 @@ int64_t bim_ser_osz(bim_element *root);
 // Byte length of the data of node (the root or an A element) that starts at
 // position in the loaded image: 0 with *length, or -1 when it runs past the
 // image end.
-[[nodiscard]] int bim_serlen(bim_element *root, bim_element *node,
-                             const unsigned char *position, size_t *length);
+[[nodiscard]] int bim_serlen(bim_element *root, bim_element *node, const unsigned char *position,
+                             size_t *length);
 // Checks the image recorded in the root (address and size): 0 or -1 .. -11.
 [[nodiscard]] int bim_check_image(bim_element *root, int allowExcess);
 
@@ -265,8 +265,8 @@ int64_t bim_ser_osz(bim_element *root);
 [[nodiscard]] int bim_gather_fd_blocking(int fd, void **image, size_t *length);
 // Reads a non-blocking descriptor until it would block (1) or ends (0; -1
 // when it ends inside an image), handing each complete image to callback.
-[[nodiscard]] int bim_fd_gather(int fd, bim_partial **partial,
-                                bim_gather_callback callback, void *data);
+[[nodiscard]] int bim_fd_gather(int fd, bim_partial **partial, bim_gather_callback callback,
+                                void *data);
 // One chunk of a byte stream: complete images go to callback, the rest is
 // kept in *partial for the next call; 1, or negative on error.
 [[nodiscard]] int bim_mem_gather(const void *address, size_t length, bim_partial **partial,

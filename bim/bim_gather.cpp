@@ -14,7 +14,7 @@
 #include <climits>
 #include <cstdarg>
 
-static constexpr size_t bim_header_size = sizeof(bim_image) + 1;  // and the format NUL
+static constexpr size_t bim_header_size = sizeof(bim_image) + 1; // and the format NUL
 
 // The length field of an image whose first 8 bytes are at p.
 static uint32_t bim_length_field(const unsigned char *p) {
@@ -90,7 +90,7 @@ static int bim_gather_fd_blocking_checked(int fd, void **image, size_t *length) 
     return -1;
   }
   if (size_t(got) < total - sizeof preamble) {
-    bim_active_hooks.report("internal error\n");  // the input ends inside the image
+    bim_active_hooks.report("internal error\n"); // the input ends inside the image
     bim_release(buffer);
     return -1;
   }
@@ -227,29 +227,29 @@ int bim_gather(int mode, ...) {
   va_start(ap, mode);
   int result = bim_guarded(-1, [&] {
     switch (mode) {
-      case BIM_GATHER_BLOCKING_FD: {
-        int fd = va_arg(ap, int);
-        void **image = va_arg(ap, void **);
-        size_t *length = va_arg(ap, size_t *);
-        return bim_gather_fd_blocking(fd, image, length);
-      }
-      case BIM_GATHER_NONBLOCKING_FD: {
-        int fd = va_arg(ap, int);
-        bim_partial **partial = va_arg(ap, bim_partial **);
-        auto callback = va_arg(ap, bim_gather_callback);
-        void *data = va_arg(ap, void *);
-        return bim_fd_gather(fd, partial, callback, data);
-      }
-      case BIM_GATHER_MEMORY: {
-        const void *address = va_arg(ap, const void *);
-        size_t length = va_arg(ap, size_t);
-        bim_partial **partial = va_arg(ap, bim_partial **);
-        auto callback = va_arg(ap, bim_gather_callback);
-        void *data = va_arg(ap, void *);
-        return bim_mem_gather(address, length, partial, callback, data);
-      }
-      default:
-        bim_fail("unsupported bim_gather mode %d\n", mode);
+    case BIM_GATHER_BLOCKING_FD: {
+      int fd = va_arg(ap, int);
+      void **image = va_arg(ap, void **);
+      size_t *length = va_arg(ap, size_t *);
+      return bim_gather_fd_blocking(fd, image, length);
+    }
+    case BIM_GATHER_NONBLOCKING_FD: {
+      int fd = va_arg(ap, int);
+      bim_partial **partial = va_arg(ap, bim_partial **);
+      auto callback = va_arg(ap, bim_gather_callback);
+      void *data = va_arg(ap, void *);
+      return bim_fd_gather(fd, partial, callback, data);
+    }
+    case BIM_GATHER_MEMORY: {
+      const void *address = va_arg(ap, const void *);
+      size_t length = va_arg(ap, size_t);
+      bim_partial **partial = va_arg(ap, bim_partial **);
+      auto callback = va_arg(ap, bim_gather_callback);
+      void *data = va_arg(ap, void *);
+      return bim_mem_gather(address, length, partial, callback, data);
+    }
+    default:
+      bim_fail("unsupported bim_gather mode %d\n", mode);
     }
   });
   va_end(ap);

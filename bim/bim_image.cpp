@@ -48,7 +48,7 @@ struct bim_root_values {
   }
 };
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Length of the image of a packed map
@@ -92,20 +92,20 @@ int64_t bim_ser_osz(bim_element *root) {
 static bool bim_serlen_element(bim_element *e, bim_reader &r) {
   if (bim_is_fixed(e->type)) return r.skip(size_t(e->count) * bim_item_size(e->type));
   switch (e->type) {
-    case BIM_STRING:
-      for (int32_t k = 0; k < e->count; ++k) {
-        uint32_t length;
-        if (!r.u32(length) || !r.skip(r.chars(length))) return false;
-      }
-      return true;
-    case BIM_BINARY: {
-      uint32_t size;
-      return r.u32(size) && r.skip(size);
+  case BIM_STRING:
+    for (int32_t k = 0; k < e->count; ++k) {
+      uint32_t length;
+      if (!r.u32(length) || !r.skip(r.chars(length))) return false;
     }
-    case BIM_ARRAY:
-      return bim_serlen_array(e, r);
-    default:
-      bim_fail("internal error in bim_serlen\n");
+    return true;
+  case BIM_BINARY: {
+    uint32_t size;
+    return r.u32(size) && r.skip(size);
+  }
+  case BIM_ARRAY:
+    return bim_serlen_array(e, r);
+  default:
+    bim_fail("internal error in bim_serlen\n");
   }
 }
 
@@ -170,7 +170,7 @@ static int bim_check_checked(bim_element *root, int allowExcess) {
   bim_root_info *ri = bim_info(root);
   auto *image = static_cast<const unsigned char *>(ri->image.address);
   size_t size = image ? ri->image.size : 0;
-  ri->flags &= ~(BIM_SWAP | BIM_LENGTHS_WITHOUT_NUL);  // marks of an earlier check
+  ri->flags &= ~(BIM_SWAP | BIM_LENGTHS_WITHOUT_NUL); // marks of an earlier check
   if (size < 9) return -1;
   if (std::memcmp(image, "bim", 3) != 0) return -2;
   unsigned flags = image[3];
@@ -266,13 +266,12 @@ static void bim_write_array_elements(bim_writer &w, bim_element *array,
   }
 }
 
-void bim_write_image(bim_element *root, unsigned char *buffer, size_t length,
-                     bool fromVariables) {
+void bim_write_image(bim_element *root, unsigned char *buffer, size_t length, bool fromVariables) {
   const bim_root_values values{fromVariables};
   bim_root_info *ri = bim_info(root);
   bim_writer w{buffer, buffer + length};
-  bim_image header{{'b', 'i', 'm'}, uint8_t(std::strchr(ri->format, 's') ? 2 : 0),
-                   uint32_t(length)};
+  bim_image header{
+      {'b', 'i', 'm'}, uint8_t(std::strchr(ri->format, 's') ? 2 : 0), uint32_t(length)};
   w.bytes(&header, sizeof header);
   w.bytes(ri->format, std::strlen(ri->format) + 1);
   for (int32_t k = 0; k < ri->fixedCountNumber; ++k) w.u32(uint32_t(ri->fixedCounts[k]));

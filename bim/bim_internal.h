@@ -25,11 +25,10 @@ void *bim_grow(void *address, size_t size);
 inline void bim_release(void *address) {
   if (address) bim_active_hooks.free(address);
 }
-char *bim_copy_string(const char *text);  // null stays null
+char *bim_copy_string(const char *text); // null stays null
 
 // Runs body; a bim_failure becomes fallback.
-template <class R, class F>
-R bim_guarded(R fallback, F &&body) {
+template <class R, class F> R bim_guarded(R fallback, F &&body) {
   try {
     return body();
   } catch (const bim_failure &) {
@@ -45,17 +44,23 @@ struct bim_type_entry {
   size_t align;
 };
 inline constexpr bim_type_entry bim_type_table[13] = {
-    {'r', 0, 1}, {'i', 4, 4}, {'u', 4, 4}, {'c', 1, 1},
-    {'s', sizeof(char *), alignof(char *)}, {'A', 0, 1}, {'B', 0, 1},
-    {'f', 8, 8}, {'I', 8, 8}, {'U', 8, 8}, {'j', 2, 2}, {'v', 2, 2}, {'#', 0, 1}};
+    {'r', 0, 1}, {'i', 4, 4}, {'u', 4, 4}, {'c', 1, 1}, {'s', sizeof(char *), alignof(char *)},
+    {'A', 0, 1}, {'B', 0, 1}, {'f', 8, 8}, {'I', 8, 8}, {'U', 8, 8},
+    {'j', 2, 2}, {'v', 2, 2}, {'#', 0, 1}};
 
 inline bool bim_is_fixed(int32_t type) {
   switch (type) {
-    case BIM_INT32: case BIM_UINT32: case BIM_BYTE: case BIM_DOUBLE:
-    case BIM_INT64: case BIM_UINT64: case BIM_INT16: case BIM_UINT16:
-      return true;
-    default:
-      return false;
+  case BIM_INT32:
+  case BIM_UINT32:
+  case BIM_BYTE:
+  case BIM_DOUBLE:
+  case BIM_INT64:
+  case BIM_UINT64:
+  case BIM_INT16:
+  case BIM_UINT16:
+    return true;
+  default:
+    return false;
   }
 }
 inline size_t bim_item_size(int32_t type) {
@@ -65,10 +70,14 @@ inline size_t bim_item_size(int32_t type) {
 // Bytes a field takes in an element block of an A element.
 inline size_t bim_block_bytes(const bim_element *e) {
   switch (e->type) {
-    case BIM_STRING: return size_t(e->count) * sizeof(char *);
-    case BIM_BINARY: return sizeof(bim_binary *);
-    case BIM_ARRAY: return sizeof(bim_array_info *);
-    default: return size_t(e->count) * bim_item_size(e->type);
+  case BIM_STRING:
+    return size_t(e->count) * sizeof(char *);
+  case BIM_BINARY:
+    return sizeof(bim_binary *);
+  case BIM_ARRAY:
+    return sizeof(bim_array_info *);
+  default:
+    return size_t(e->count) * bim_item_size(e->type);
   }
 }
 
@@ -83,8 +92,7 @@ inline bim_root_info *bim_info(bim_element *root) {
 // repeated structure are visited once per repetition (rep 0 in place, then
 // rep 1, 2, ... when the repetition element is reached), with the stride that
 // separates the structures in memory.
-template <class F>
-void bim_walk(bim_element *first, F &&visit) {
+template <class F> void bim_walk(bim_element *first, F &&visit) {
   for (bim_element *e = first; e; e = e->next) {
     if (e->type == BIM_REPEAT) {
       auto *rep = static_cast<bim_repeat_info *>(e->data);
@@ -101,8 +109,8 @@ void bim_walk(bim_element *first, F &&visit) {
 struct bim_reader {
   const unsigned char *pos;
   const unsigned char *end;
-  bool swap;        // integers are big-endian
-  bool withoutNul;  // string lengths count no NUL
+  bool swap;       // integers are big-endian
+  bool withoutNul; // string lengths count no NUL
 
   size_t left() const { return size_t(end - pos); }
   bool skip(size_t n) {
@@ -143,8 +151,7 @@ bool bim_serlen_array(bim_element *array, bim_reader &r);
 const unsigned char *bim_data_start(bim_element *root);
 // Writes the image of the root's packed values, or with fromVariables of
 // the mapped variables (BIM_FROM_VARIABLES).
-void bim_write_image(bim_element *root, unsigned char *buffer, size_t length,
-                     bool fromVariables);
+void bim_write_image(bim_element *root, unsigned char *buffer, size_t length, bool fromVariables);
 void bim_release_loaded(bim_element *root);
 void bim_release_array(bim_element *array, bim_array_info *record);
 bim_element *bim_array_at(bim_element *root, int index);

@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 
 // ---------------------------------------------------------------------------
 // Dump
@@ -39,7 +39,7 @@ static bool bim_write_all(int fd, const unsigned char *buffer, size_t length, si
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       bim_wait_fd(fd, POLLOUT);
     } else {
-      if (n == 0) errno = EIO;  // no progress: give up rather than spin
+      if (n == 0) errno = EIO; // no progress: give up rather than spin
       return false;
     }
   }
@@ -66,7 +66,7 @@ static int bim_dump_to_file(bim_element *root, const char *name, size_t length,
   if (result == 0 && bim_sys.msync(address, length, MS_SYNC) != 0) {
     int err = errno;
     bim_active_hooks.report("msync failed on fd %d: %s\n", fd, std::strerror(err));
-    result = -1;  // the file may not hold the image
+    result = -1; // the file may not hold the image
   }
   if (bim_sys.munmap(address, length) != 0) {
     int err = errno;
@@ -224,16 +224,17 @@ static int bim_load_file(bim_element *root, const char *name, int mode) {
     bim_unmap_input_file(&ri->image);
     return -1;
   }
-  ri->flags = (ri->flags & (BIM_SWAP | BIM_LENGTHS_WITHOUT_NUL)) | BIM_LOADED |
-              BIM_LOADED_FROM_FILE;
+  ri->flags =
+      (ri->flags & (BIM_SWAP | BIM_LENGTHS_WITHOUT_NUL)) | BIM_LOADED | BIM_LOADED_FROM_FILE;
   unpackA0(root);
   return 0;
 }
 
 static int bim_load_checked(bim_element *root, int mode, va_list &ap) {
-  int kind = (mode & BIM_TO_FILE) ? BIM_TO_FILE
+  int kind = (mode & BIM_TO_FILE)     ? BIM_TO_FILE
              : (mode & BIM_TO_MEMORY) ? BIM_TO_MEMORY
-             : (mode & BIM_TO_FD) ? BIM_TO_FD : 0;
+             : (mode & BIM_TO_FD)     ? BIM_TO_FD
+                                      : 0;
   if (!kind) {
     bim_active_hooks.report("unsupported bim_load mode %d\n", mode);
     return -1;
@@ -294,47 +295,47 @@ static void bim_unpack_element(bim_element *e, int32_t rep, size_t stride, bim_r
     return;
   }
   switch (e->type) {
-    case BIM_STRING:
-      for (int32_t k = 0; k < e->count; ++k) {
-        uint32_t length;
-        if (!r.u32(length)) bim_fail("internal error in unpack\n");
-        uint64_t stored = uint64_t(length) + (r.withoutNul ? 1 : 0);
-        char *s = nullptr;
-        if (stored > 0) {
-          uint64_t chars = stored - 1;
-          if (chars > r.left()) bim_fail("internal error in unpack\n");
-          s = static_cast<char *>(bim_alloc(size_t(stored)));
-          std::memcpy(s, r.pos, size_t(chars));
-          s[chars] = '\0';
-          r.pos += chars;
-        }
-        std::memcpy(mapped + size_t(k) * sizeof s, &s, sizeof s);
+  case BIM_STRING:
+    for (int32_t k = 0; k < e->count; ++k) {
+      uint32_t length;
+      if (!r.u32(length)) bim_fail("internal error in unpack\n");
+      uint64_t stored = uint64_t(length) + (r.withoutNul ? 1 : 0);
+      char *s = nullptr;
+      if (stored > 0) {
+        uint64_t chars = stored - 1;
+        if (chars > r.left()) bim_fail("internal error in unpack\n");
+        s = static_cast<char *>(bim_alloc(size_t(stored)));
+        std::memcpy(s, r.pos, size_t(chars));
+        s[chars] = '\0';
+        r.pos += chars;
       }
-      return;
-    case BIM_BINARY: {
-      uint32_t size;
-      if (!r.u32(size) || size > r.left()) bim_fail("internal error in unpack\n");
-      bim_binary b{nullptr, 0};
-      if (size) {
-        b.address = bim_alloc(size);
-        std::memcpy(b.address, r.pos, size);
-        b.size = size;
-      }
-      r.pos += size;
-      std::memcpy(mapped, &b, sizeof b);
-      return;
+      std::memcpy(mapped + size_t(k) * sizeof s, &s, sizeof s);
     }
-    case BIM_ARRAY: {
-      auto *record = static_cast<bim_array_info *>(e->data);
-      bim_reader at = r;
-      uint32_t n;
-      if (!at.u32(n) || !bim_serlen_array(e, r)) bim_fail("internal error in unpack\n");
-      record->elementCount = n;
-      record->readPosition = at.pos;
-      return;
+    return;
+  case BIM_BINARY: {
+    uint32_t size;
+    if (!r.u32(size) || size > r.left()) bim_fail("internal error in unpack\n");
+    bim_binary b{nullptr, 0};
+    if (size) {
+      b.address = bim_alloc(size);
+      std::memcpy(b.address, r.pos, size);
+      b.size = size;
     }
-    default:
-      bim_fail("unsupported format character\n");
+    r.pos += size;
+    std::memcpy(mapped, &b, sizeof b);
+    return;
+  }
+  case BIM_ARRAY: {
+    auto *record = static_cast<bim_array_info *>(e->data);
+    bim_reader at = r;
+    uint32_t n;
+    if (!at.u32(n) || !bim_serlen_array(e, r)) bim_fail("internal error in unpack\n");
+    record->elementCount = n;
+    record->readPosition = at.pos;
+    return;
+  }
+  default:
+    bim_fail("unsupported format character\n");
   }
 }
 

@@ -8,11 +8,11 @@
 // release it.
 #include "bim/bim_internal.h"
 
+#include "source/clocale/clocale_io.h"
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include "source/clocale/clocale_io.h"
 
 int bim_default_report(const char *format, ...) {
   va_list ap;
@@ -95,7 +95,8 @@ static void bim_append_child(bim_element *parent, bim_element *child) {
 }
 
 static void bim_zero_tail(bim_element *e, size_t oldBytes, size_t newBytes) {
-  if (newBytes > oldBytes) std::memset(static_cast<char *>(e->data) + oldBytes, 0, newBytes - oldBytes);
+  if (newBytes > oldBytes)
+    std::memset(static_cast<char *>(e->data) + oldBytes, 0, newBytes - oldBytes);
 }
 
 static size_t bim_unit(const bim_element *e) {
@@ -124,19 +125,19 @@ enum class Last { None, Field, StructClose };
 
 struct Parser {
   bim_element *root = nullptr;
-  bim_element *parent = nullptr;  // root or the open A element
-  bool expectParen = false;       // after A, S or $
-  char pendingOpen = 0;           // which of A, S, $ waits for its (
-  bool justOpened = false;        // a ( with nothing inside yet
+  bim_element *parent = nullptr; // root or the open A element
+  bool expectParen = false;      // after A, S or $
+  char pendingOpen = 0;          // which of A, S, $ waits for its (
+  bool justOpened = false;       // a ( with nothing inside yet
   bool inStruct = false;
   int dollarDepth = 0;
   char *structBase = nullptr;
-  bim_element *structFirst = nullptr;  // first field of the open structure
-  bim_element *structPrev = nullptr;   // last field laid out so far
+  bim_element *structFirst = nullptr; // first field of the open structure
+  bim_element *structPrev = nullptr;  // last field laid out so far
   size_t structAlign = 1;
   Last last = Last::None;
-  bim_element *lastElement = nullptr;  // the element a '#' multiplies
-  bim_element *lastRepeat = nullptr;   // repetition element of the closed S
+  bim_element *lastElement = nullptr; // the element a '#' multiplies
+  bim_element *lastRepeat = nullptr;  // repetition element of the closed S
   int hashRun = 0;
 
   bim_root_info *info() { return bim_info(root); }
@@ -199,7 +200,7 @@ struct Parser {
     for (bim_element *f = first; f && f != lastRepeat; f = f->next) {
       size_t unit = bim_unit(f);
       size_t per = unit * size_t(f->count);
-      bim_multiply_count(f->count, reps);  // the field's items must stay countable
+      bim_multiply_count(f->count, reps); // the field's items must stay countable
       f->data = bim_grow(f->data, per * size_t(reps));
       bim_zero_tail(f, per * size_t(oldReps), per * size_t(reps));
       growParentElement(per * size_t(reps - oldReps));
@@ -223,105 +224,113 @@ struct Parser {
     if (c != '#') hashRun = 0;
     if (expectParen && c != '(') return false;
     switch (c) {
-      case 'i': case 'u': case 'c': case 's': case 'f': case 'I': case 'U': case 'j': case 'v': {
-        static constexpr const char letters[] = "riucsABfIUjv";
-        field(int32_t(std::strchr(letters, c) - letters), ap);
-        return true;
+    case 'i':
+    case 'u':
+    case 'c':
+    case 's':
+    case 'f':
+    case 'I':
+    case 'U':
+    case 'j':
+    case 'v': {
+      static constexpr const char letters[] = "riucsABfIUjv";
+      field(int32_t(std::strchr(letters, c) - letters), ap);
+      return true;
+    }
+    case 'B': {
+      if (inStruct) return false;
+      bim_element *e = addElement(BIM_BINARY);
+      e->address = va_arg(ap, void *);
+      e->data = bim_alloc_zero(sizeof(bim_binary *));
+      growParentElement(sizeof(bim_binary *));
+      last = Last::None;
+      return true;
+    }
+    case 'A': {
+      if (inStruct) return false;
+      bim_element *e = addElement(BIM_ARRAY);
+      e->data = bim_alloc_zero(sizeof(bim_array_info));
+      auto *entry = static_cast<bim_array_index *>(bim_alloc_zero(sizeof(bim_array_index)));
+      entry->element = e;
+      bim_root_info *ri = info();
+      if (!ri->arrayIndex) {
+        ri->arrayIndex = entry;
+        entry->prev = entry;
+      } else {
+        bim_array_index *tail = ri->arrayIndex->prev;
+        tail->next = entry;
+        entry->prev = tail;
+        ri->arrayIndex->prev = entry;
       }
-      case 'B': {
-        if (inStruct) return false;
-        bim_element *e = addElement(BIM_BINARY);
-        e->address = va_arg(ap, void *);
-        e->data = bim_alloc_zero(sizeof(bim_binary *));
-        growParentElement(sizeof(bim_binary *));
+      growParentElement(sizeof(bim_array_info *));
+      parent = e;
+      expectParen = true;
+      pendingOpen = 'A';
+      last = Last::None;
+      return true;
+    }
+    case 'S':
+      if (inStruct) return false;
+      structBase = static_cast<char *>(va_arg(ap, void *));
+      structFirst = structPrev = nullptr;
+      structAlign = 1;
+      expectParen = true;
+      pendingOpen = 'S';
+      justOpened = false;
+      return true;
+    case '$':
+      if (!inStruct) return false;
+      expectParen = true;
+      pendingOpen = '$';
+      return true;
+    case '(':
+      if (!expectParen) return false;
+      expectParen = false;
+      justOpened = true;
+      if (pendingOpen == 'S') inStruct = true;
+      if (pendingOpen == '$') ++dollarDepth;
+      last = Last::None;
+      return true;
+    case ')':
+      if (justOpened) return false;
+      if (dollarDepth > 0) {
+        --dollarDepth;
         last = Last::None;
-        return true;
-      }
-      case 'A': {
-        if (inStruct) return false;
-        bim_element *e = addElement(BIM_ARRAY);
-        e->data = bim_alloc_zero(sizeof(bim_array_info));
-        auto *entry = static_cast<bim_array_index *>(bim_alloc_zero(sizeof(bim_array_index)));
-        entry->element = e;
-        bim_root_info *ri = info();
-        if (!ri->arrayIndex) {
-          ri->arrayIndex = entry;
-          entry->prev = entry;
-        } else {
-          bim_array_index *tail = ri->arrayIndex->prev;
-          tail->next = entry;
-          entry->prev = tail;
-          ri->arrayIndex->prev = entry;
-        }
-        growParentElement(sizeof(bim_array_info *));
-        parent = e;
-        expectParen = true;
-        pendingOpen = 'A';
+      } else if (inStruct) {
+        inStruct = false;
+        size_t end = size_t(static_cast<char *>(structPrev->address) - structBase) +
+                     bim_unit(structPrev) * size_t(structPrev->count);
+        closedStride = (end + structAlign - 1) / structAlign * structAlign;
+        closedFirst = structFirst;
+        lastRepeat = nullptr;
+        last = Last::StructClose;
+      } else if (parent != root) {
+        parent = parent->parent;
         last = Last::None;
-        return true;
-      }
-      case 'S':
-        if (inStruct) return false;
-        structBase = static_cast<char *>(va_arg(ap, void *));
-        structFirst = structPrev = nullptr;
-        structAlign = 1;
-        expectParen = true;
-        pendingOpen = 'S';
-        justOpened = false;
-        return true;
-      case '$':
-        if (!inStruct) return false;
-        expectParen = true;
-        pendingOpen = '$';
-        return true;
-      case '(':
-        if (!expectParen) return false;
-        expectParen = false;
-        justOpened = true;
-        if (pendingOpen == 'S') inStruct = true;
-        if (pendingOpen == '$') ++dollarDepth;
-        last = Last::None;
-        return true;
-      case ')':
-        if (justOpened) return false;
-        if (dollarDepth > 0) {
-          --dollarDepth;
-          last = Last::None;
-        } else if (inStruct) {
-          inStruct = false;
-          size_t end = size_t(static_cast<char *>(structPrev->address) - structBase) +
-                       bim_unit(structPrev) * size_t(structPrev->count);
-          closedStride = (end + structAlign - 1) / structAlign * structAlign;
-          closedFirst = structFirst;
-          lastRepeat = nullptr;
-          last = Last::StructClose;
-        } else if (parent != root) {
-          parent = parent->parent;
-          last = Last::None;
-        } else {
-          return false;
-        }
-        return true;
-      case '#': {
-        if (last == Last::None) return false;
-        if (++hashRun > 10) bim_fail("contiguous # exceeds hardcoded limit\n");
-        int n = va_arg(ap, int);
-        if (n < 1) bim_fail("non-positive iteration count %d\n", n);
-        if (last == Last::Field)
-          multiplyField(n);
-        else
-          repeatStruct(n, closedStride, closedFirst);
-        addFixedCount(n);
-        return true;
-      }
-      default:
-        bim_active_hooks.report("unsupported option %c\n", c);
+      } else {
         return false;
+      }
+      return true;
+    case '#': {
+      if (last == Last::None) return false;
+      if (++hashRun > 10) bim_fail("contiguous # exceeds hardcoded limit\n");
+      int n = va_arg(ap, int);
+      if (n < 1) bim_fail("non-positive iteration count %d\n", n);
+      if (last == Last::Field)
+        multiplyField(n);
+      else
+        repeatStruct(n, closedStride, closedFirst);
+      addFixedCount(n);
+      return true;
+    }
+    default:
+      bim_active_hooks.report("unsupported option %c\n", c);
+      return false;
     }
   }
 };
 
-}  // namespace
+} // namespace
 
 static void bim_free_tree(bim_element *root);
 
@@ -494,9 +503,12 @@ void bim_destroy(bim_element *root) {
 static uint64_t bim_empty_block_size(bim_element *array) {
   uint64_t n = 0;
   bim_walk(array->children, [&](bim_element *f, int32_t, size_t) {
-    if (bim_is_fixed(f->type)) n += uint64_t(f->count) * bim_item_size(f->type);
-    else if (f->type == BIM_STRING) n += 4 * uint64_t(f->count);
-    else n += 4;  // B size or nested A count
+    if (bim_is_fixed(f->type))
+      n += uint64_t(f->count) * bim_item_size(f->type);
+    else if (f->type == BIM_STRING)
+      n += 4 * uint64_t(f->count);
+    else
+      n += 4; // B size or nested A count
   });
   return n;
 }
@@ -581,8 +593,8 @@ static void bim_pack_children(bim_element *owner, bim_array_block *block) {
 static bim_array_block *bim_append_element(bim_element *array) {
   auto *record = static_cast<bim_array_info *>(array->data);
   if (record->elementCount == UINT32_MAX) bim_fail("out of memory\n");
-  auto *block = static_cast<bim_array_block *>(
-      bim_alloc_zero(sizeof(bim_array_block) + record->elementSize));
+  auto *block =
+      static_cast<bim_array_block *>(bim_alloc_zero(sizeof(bim_array_block) + record->elementSize));
   block->data = reinterpret_cast<unsigned char *>(block + 1);
   if (record->lastBlock)
     record->lastBlock->next = block;

@@ -43,19 +43,9 @@ typedef char fmi2Byte;
 
 #define fmi2Version "2.0"
 
-typedef enum {
-  fmi2OK,
-  fmi2Warning,
-  fmi2Discard,
-  fmi2Error,
-  fmi2Fatal,
-  fmi2Pending
-} fmi2Status;
+typedef enum { fmi2OK, fmi2Warning, fmi2Discard, fmi2Error, fmi2Fatal, fmi2Pending } fmi2Status;
 
-typedef enum {
-  fmi2ModelExchange,
-  fmi2CoSimulation
-} fmi2Type;
+typedef enum { fmi2ModelExchange, fmi2CoSimulation } fmi2Type;
 
 typedef enum {
   fmi2DoStepStatus,
@@ -64,8 +54,8 @@ typedef enum {
   fmi2Terminated
 } fmi2StatusKind;
 
-typedef void (*fmi2CallbackLogger)(fmi2ComponentEnvironment, fmi2String instanceName,
-                                   fmi2Status, fmi2String category, fmi2String message, ...);
+typedef void (*fmi2CallbackLogger)(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status,
+                                   fmi2String category, fmi2String message, ...);
 typedef void *(*fmi2CallbackAllocateMemory)(size_t nobj, size_t size);
 typedef void (*fmi2CallbackFreeMemory)(void *obj);
 typedef void (*fmi2StepFinished)(fmi2ComponentEnvironment, fmi2Status);
@@ -92,8 +82,8 @@ typedef struct {
 /* Common to both kinds */
 typedef const char *fmi2GetTypesPlatformTYPE(void);
 typedef const char *fmi2GetVersionTYPE(void);
-typedef fmi2Status fmi2SetDebugLoggingTYPE(fmi2Component, fmi2Boolean loggingOn,
-                                           size_t nCategories, const fmi2String categories[]);
+typedef fmi2Status fmi2SetDebugLoggingTYPE(fmi2Component, fmi2Boolean loggingOn, size_t nCategories,
+                                           const fmi2String categories[]);
 typedef fmi2Component fmi2InstantiateTYPE(fmi2String instanceName, fmi2Type fmuType,
                                           fmi2String fmuGUID, fmi2String fmuResourceLocation,
                                           const fmi2CallbackFunctions *functions,
@@ -129,12 +119,10 @@ typedef fmi2Status fmi2SerializedFMUstateSizeTYPE(fmi2Component, fmi2FMUstate, s
 typedef fmi2Status fmi2SerializeFMUstateTYPE(fmi2Component, fmi2FMUstate, fmi2Byte[], size_t);
 typedef fmi2Status fmi2DeSerializeFMUstateTYPE(fmi2Component, const fmi2Byte[], size_t,
                                                fmi2FMUstate *);
-typedef fmi2Status fmi2GetDirectionalDerivativeTYPE(fmi2Component,
-                                                    const fmi2ValueReference vUnknown_ref[],
-                                                    size_t nUnknown,
-                                                    const fmi2ValueReference vKnown_ref[],
-                                                    size_t nKnown, const fmi2Real dvKnown[],
-                                                    fmi2Real dvUnknown[]);
+typedef fmi2Status
+fmi2GetDirectionalDerivativeTYPE(fmi2Component, const fmi2ValueReference vUnknown_ref[],
+                                 size_t nUnknown, const fmi2ValueReference vKnown_ref[],
+                                 size_t nKnown, const fmi2Real dvKnown[], fmi2Real dvUnknown[]);
 
 /* Model Exchange */
 typedef fmi2Status fmi2EnterEventModeTYPE(fmi2Component);
@@ -153,8 +141,7 @@ typedef fmi2Status fmi2GetNominalsOfContinuousStatesTYPE(fmi2Component, fmi2Real
 
 /* Co-Simulation */
 typedef fmi2Status fmi2SetRealInputDerivativesTYPE(fmi2Component, const fmi2ValueReference[],
-                                                   size_t, const fmi2Integer[],
-                                                   const fmi2Real[]);
+                                                   size_t, const fmi2Integer[], const fmi2Real[]);
 typedef fmi2Status fmi2GetRealOutputDerivativesTYPE(fmi2Component, const fmi2ValueReference[],
                                                     size_t, const fmi2Integer[], fmi2Real[]);
 typedef fmi2Status fmi2DoStepTYPE(fmi2Component, fmi2Real currentCommunicationPoint,

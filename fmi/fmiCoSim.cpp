@@ -10,8 +10,8 @@
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
-#include "fmi/fmiStateMachine.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
 #include "source/runtime.h"
@@ -218,8 +218,8 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
   }
   const double time = instance->time;
   const double d = std::fabs(time - point);
-  const bool off = inlineIntegration(instance) ? d > 1.5 * instance->duser[kDuserFixedStep]
-                                               : d > 0.0;
+  const bool off =
+      inlineIntegration(instance) ? d > 1.5 * instance->duser[kDuserFixedStep] : d > 0.0;
   if (off && d >= (std::fabs(time) + 1.0) * kTwoPowMinus50) {
     fmiLog(instance, instance->instanceName, fmi2Warning, "",
            "%s: currentCommunicationPoint = %.16f, expected %.16f", kDoStep, point, time);
@@ -285,8 +285,9 @@ fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr
 fmi2Status setInputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                                const fmi2Integer order[], const fmi2Real value[]) {
   const char *name = "fmi2SetRealInputDerivatives";
-  const fmi2Status refusal = derivativeRefusal(
-      instance, name, nvr, instance->nu, "%s: invalid nvr = %d (number of inputs = %d), ignoring call");
+  const fmi2Status refusal =
+      derivativeRefusal(instance, name, nvr, instance->nu,
+                        "%s: invalid nvr = %d (number of inputs = %d), ignoring call");
   if (refusal != fmi2OK) return refusal;
   fmiSolverData *solver = instance->solver;
   for (size_t i = 0; i < nvr; ++i) {
@@ -376,7 +377,7 @@ fmi2Status nullArrays(fmiInstance *instance, const char *name) {
   return fmi2Error;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Instantiation, initialization, terminate -----------------------------------
 
@@ -420,12 +421,10 @@ fmi2Status fmiInitializeCS(fmiInstance *instance, double relativeTolerance, doub
   return fmi2OK;
 }
 
-fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance,
-                                        double startTime, int32_t stopTimeDefined,
-                                        double stopTime) {
+fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance, double startTime,
+                                        int32_t stopTimeDefined, double stopTime) {
   const double relTol = instance->toleranceDefined ? tolerance : kDefaultRelativeTolerance;
-  const fmi2Status status =
-      fmiInitializeCS(instance, relTol, startTime, stopTimeDefined, stopTime);
+  const fmi2Status status = fmiInitializeCS(instance, relTol, startTime, stopTimeDefined, stopTime);
   if (status != fmi2OK) return status;
   instance->state = fmiStateInitializationMode;
   instance->inlineStepCount = 0;
@@ -475,8 +474,7 @@ FMI2_Export fmi2Status fmi2GetStatus(fmi2Component c, const fmi2StatusKind, fmi2
                     [&](fmiInstance *i) { return notSupported(i, "fmi2GetStatus"); });
 }
 
-FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s,
-                                         fmi2Real *value) {
+FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s, fmi2Real *value) {
   const char *name = "fmi2GetRealStatus";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
     const int kind = kindValue(s);
@@ -489,10 +487,9 @@ FMI2_Export fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s
 
 FMI2_Export fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s,
                                             fmi2Integer *) {
-  return fmiGuarded(c, "fmi2GetIntegerStatus",
-                    [&](fmiInstance *i) {
-                      return unknownKind(i, "fmi2GetIntegerStatus", kindValue(s));
-                    });
+  return fmiGuarded(c, "fmi2GetIntegerStatus", [&](fmiInstance *i) {
+    return unknownKind(i, "fmi2GetIntegerStatus", kindValue(s));
+  });
 }
 
 FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s,
@@ -507,8 +504,7 @@ FMI2_Export fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKin
   });
 }
 
-FMI2_Export fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind,
-                                           fmi2String *) {
+FMI2_Export fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind, fmi2String *) {
   return fmiGuarded(c, "fmi2GetStringStatus",
                     [&](fmiInstance *i) { return notSupported(i, "fmi2GetStringStatus"); });
 }
@@ -525,9 +521,8 @@ FMI2_Export fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2Va
   });
 }
 
-FMI2_Export fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c,
-                                                    const fmi2ValueReference vr[], size_t nvr,
-                                                    const fmi2Integer order[],
+FMI2_Export fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference vr[],
+                                                    size_t nvr, const fmi2Integer order[],
                                                     fmi2Real value[]) {
   const char *name = "fmi2GetRealOutputDerivatives";
   return fmiGuarded(c, name, [&](fmiInstance *i) {
@@ -538,4 +533,4 @@ FMI2_Export fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c,
   });
 }
 
-}  // extern "C"
+} // extern "C"

@@ -20,18 +20,18 @@ enum class CountKind { States, Indicators };
 
 // Compares the host's count with the instance's; logs the mismatch.  Returns
 // the count to copy; *mismatch tells whether the call ends in fmi2Warning.
-size_t checkCount(fmiInstance *c, const char *name, CountKind kind, size_t given,
-                  uint32_t expected, bool *mismatch) {
+size_t checkCount(fmiInstance *c, const char *name, CountKind kind, size_t given, uint32_t expected,
+                  bool *mismatch) {
   *mismatch = given != expected;
   if (*mismatch) {
     const unsigned g = static_cast<unsigned>(given);
     const unsigned e = static_cast<unsigned>(expected);
     if (kind == CountKind::States) {
-      fmiLog(c, c->instanceName, fmi2Warning, "",
-             "%s: argument nx = %u is incorrect, should be %u", name, g, e);
+      fmiLog(c, c->instanceName, fmi2Warning, "", "%s: argument nx = %u is incorrect, should be %u",
+             name, g, e);
     } else {
-      fmiLog(c, c->instanceName, fmi2Warning, "",
-             "%s: argument ni = %u is incorrect, should be %u", name, g, e);
+      fmiLog(c, c->instanceName, fmi2Warning, "", "%s: argument ni = %u is incorrect, should be %u",
+             name, g, e);
     }
   }
   return std::min<size_t>(given, expected);
@@ -43,11 +43,9 @@ fmi2Status readerFailure(fmiInstance *c, int32_t qiErr) {
   return qiErr == kQiErrError ? fmi2Discard : fmiTerminateOnError(c);
 }
 
-void trace(fmiInstance *c, const char *name) {
-  fmiLog(c, c->instanceName, fmi2OK, "", "%s", name);
-}
+void trace(fmiInstance *c, const char *name) { fmiLog(c, c->instanceName, fmi2OK, "", "%s", name); }
 
-}  // namespace
+} // namespace
 
 fmi2Status fmiCompletedIntegratorStep(fmiInstance *c, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
                                       fmi2Boolean *enterEventMode,

@@ -59,9 +59,8 @@ void releaseBlock(fmiInstance *c, double *&block) {
 fmi2Status worse(fmi2Status a, fmi2Status b) { return a > b ? a : b; }
 
 fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnknown[],
-                                 size_t nUnknown, const fmi2ValueReference vKnown[],
-                                 size_t nKnown, const fmi2Real dvKnown[],
-                                 fmi2Real dvUnknown[]) {
+                                 size_t nUnknown, const fmi2ValueReference vKnown[], size_t nKnown,
+                                 const fmi2Real dvKnown[], fmi2Real dvUnknown[]) {
   fmiLog(c, c->instanceName, fmi2OK, "", "%s", kName);
   fmiLog(c, c->instanceName, fmi2OK, "", "fmi2GetDirectionalDerivative");
   std::fill_n(dvUnknown, nUnknown, 0.0);
@@ -150,15 +149,14 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
   return result;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
 fmi2Status fmi2GetDirectionalDerivative(fmi2Component component,
-                                        const fmi2ValueReference vUnknown_ref[],
-                                        size_t nUnknown, const fmi2ValueReference vKnown_ref[],
-                                        size_t nKnown, const fmi2Real dvKnown[],
-                                        fmi2Real dvUnknown[]) {
+                                        const fmi2ValueReference vUnknown_ref[], size_t nUnknown,
+                                        const fmi2ValueReference vKnown_ref[], size_t nKnown,
+                                        const fmi2Real dvKnown[], fmi2Real dvUnknown[]) {
   return fmiGuarded(component, kName, [&](fmiInstance *c) {
     const struct {
       const char *name;
@@ -170,8 +168,7 @@ fmi2Status fmi2GetDirectionalDerivative(fmi2Component component,
                      {"dvUnknown", dvUnknown, nUnknown}};
     for (const auto &a : arguments) {
       if (a.pointer == nullptr && a.count != 0) {
-        fmiLog(c, c->instanceName, fmi2Error, "", "%s: invalid argument %s = NULL", kName,
-               a.name);
+        fmiLog(c, c->instanceName, fmi2Error, "", "%s: invalid argument %s = NULL", kName, a.name);
         return fmi2Error;
       }
     }
@@ -187,4 +184,4 @@ fmi2Status fmi2GetDirectionalDerivative(fmi2Component component,
   });
 }
 
-}  // extern "C"
+} // extern "C"

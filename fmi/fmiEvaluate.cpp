@@ -12,10 +12,10 @@
 
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
-#include "model/model_data.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
+#include "model/model_data.h"
 #include "source/runtime.h"
 
 namespace {
@@ -27,7 +27,7 @@ constexpr bool inEventMode(int32_t state) {
 
 // Sets the evaluating instance for the duration of one driver call.
 class EvaluatingScope {
- public:
+public:
   explicit EvaluatingScope(fmiInstance *c) : previous_(fmiGetEvaluatingInstance()) {
     fmiSetEvaluatingInstance(c);
   }
@@ -35,7 +35,7 @@ class EvaluatingScope {
   EvaluatingScope(const EvaluatingScope &) = delete;
   EvaluatingScope &operator=(const EvaluatingScope &) = delete;
 
- private:
+private:
   fmiInstance *previous_;
 };
 
@@ -57,7 +57,7 @@ void logName(fmiInstance *c, const char *format, const char *name) {
   fmiLog(c, c->instanceName, fmi2OK, "", format, name);
 }
 
-}  // namespace
+} // namespace
 
 int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *converged) {
   ModelInstanceData *data = c->runtime;
@@ -170,8 +170,7 @@ fmi2Status fmiNewDiscreteStates(fmiInstance *c, fmi2EventInfo *info) {
   if (c->fmuType == fmi2ModelExchange) fmiResultStore(c, 1);
   std::copy_n(c->x, c->nx, c->xPrev);
   if (c->state == fmiStateReserved) c->state = fmiStateEventMode;
-  if (c->state == fmiStateContinuousTimeMode &&
-      (c->nx == 0 || c->fmuType == fmi2CoSimulation)) {
+  if (c->state == fmiStateContinuousTimeMode && (c->nx == 0 || c->fmuType == fmi2CoSimulation)) {
     c->state = fmiStateEventMode;
   }
   if (!fmiCheckState(c, fmiFunction::NewDiscreteStates)) return fmi2Warning;
@@ -190,7 +189,7 @@ fmi2Status fmiNewDiscreteStates(fmiInstance *c, fmi2EventInfo *info) {
   }
   int32_t changed = 0;
   for (uint32_t i = 0; i < c->nx; ++i) {
-    if (!(c->x[i] == c->xPrev[i])) changed = 1;  // a NaN counts as different
+    if (!(c->x[i] == c->xPrev[i])) changed = 1; // a NaN counts as different
   }
   info->valuesOfContinuousStatesChanged = changed;
 
@@ -211,8 +210,7 @@ fmi2Status fmiNewDiscreteStates(fmiInstance *c, fmi2EventInfo *info) {
     return fmiTerminateOnError(c);
   }
   if (booleanResetCount > 0) {
-    (void)fmiSetBoolean(c, booleanResetReferences, booleanResetCount,
-                        c->booleanResetValues);
+    (void)fmiSetBoolean(c, booleanResetReferences, booleanResetCount, c->booleanResetValues);
   }
   if (converged != 0) {
     info->newDiscreteStatesNeeded = fmi2False;
@@ -319,7 +317,7 @@ void fmiProfilingReport(fmiInstance *c) {
   int32_t count = 0;
   const ProfileBlock *table = getProfilingTable(c->runtime, &count);
   if (table == nullptr || count <= 0) return;
-  count = std::min(count, kModelProfileBlocks);  // never beyond the model's table
+  count = std::min(count, kModelProfileBlocks); // never beyond the model's table
   long long totalCalls = 0;
   double overhead = 0.0;
   bool first = true;

@@ -24,8 +24,8 @@ namespace {
 }
 
 template <typename Value, typename Body>
-fmi2Status access(fmi2Component component, fmiFunction f, const fmi2ValueReference vr[],
-                  size_t nvr, Value value, Body &&body) {
+fmi2Status access(fmi2Component component, fmiFunction f, const fmi2ValueReference vr[], size_t nvr,
+                  Value value, Body &&body) {
   const char *name = fmiFunctionName(f);
   return fmiGuarded(component, name, [&](fmiInstance *c) {
     if (!usable(c, name, "vr", vr, nvr) || !usable(c, name, "value", value, nvr)) {
@@ -45,7 +45,7 @@ fmi2Status continuous(fmi2Component component, fmiFunction f, const char *argume
   });
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -96,11 +96,10 @@ void fmi2FreeInstance(fmi2Component component) {
 }
 
 fmi2Status fmi2SetupExperiment(fmi2Component component, fmi2Boolean toleranceDefined,
-                               fmi2Real tolerance, fmi2Real startTime,
-                               fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
+                               fmi2Real tolerance, fmi2Real startTime, fmi2Boolean stopTimeDefined,
+                               fmi2Real stopTime) {
   return fmiGuarded(component, "fmi2SetupExperiment", [&](fmiInstance *c) {
-    return fmiSetupExperiment(c, toleranceDefined, tolerance, startTime, stopTimeDefined,
-                              stopTime);
+    return fmiSetupExperiment(c, toleranceDefined, tolerance, startTime, stopTimeDefined, stopTime);
   });
 }
 
@@ -224,10 +223,9 @@ fmi2Status fmi2GetContinuousStates(fmi2Component c, fmi2Real x[], size_t nx) {
 }
 
 fmi2Status fmi2GetNominalsOfContinuousStates(fmi2Component c, fmi2Real x_nominal[], size_t nx) {
-  return continuous(c, fmiFunction::GetNominalsOfContinuousStates, "x_nominal", x_nominal, nx,
-                    [&](fmiInstance *i) {
-                      return fmiGetNominalsOfContinuousStates(i, x_nominal, nx);
-                    });
+  return continuous(
+      c, fmiFunction::GetNominalsOfContinuousStates, "x_nominal", x_nominal, nx,
+      [&](fmiInstance *i) { return fmiGetNominalsOfContinuousStates(i, x_nominal, nx); });
 }
 
-}  // extern "C"
+} // extern "C"

@@ -8,7 +8,7 @@
 // current call (fmiGetCurrentCall), to which the reports of the serializer
 // and the integrator go; the previous call is put back at the end.
 class fmiCallScope {
- public:
+public:
   fmiCallScope(fmiInstance *instance, const char *name) : saved_(fmiGetCurrentCall()) {
     fmiSetCurrentCall({instance, name});
   }
@@ -16,7 +16,7 @@ class fmiCallScope {
   fmiCallScope(const fmiCallScope &) = delete;
   fmiCallScope &operator=(const fmiCallScope &) = delete;
 
- private:
+private:
   fmiCall saved_;
 };
 
@@ -35,8 +35,7 @@ fmi2Status fmiGuarded(fmi2Component component, const char *name, Body &&body) {
   } catch (...) {
     try {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
-    } catch (...) {
-    }
+    } catch (...) {}
     return fmi2Error;
   }
 }
@@ -54,14 +53,12 @@ void fmiGuardedRelease(fmi2Component component, const char *name, Body &&body) {
   } catch (...) {
     try {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: internal error", name);
-    } catch (...) {
-    }
+    } catch (...) {}
   }
 }
 
 // The guard of fmi2Instantiate: an exception from the body gives no instance.
-template <typename Body>
-fmi2Component fmiGuardedCreate(Body &&body) {
+template <typename Body> fmi2Component fmiGuardedCreate(Body &&body) {
   try {
     return body();
   } catch (...) {

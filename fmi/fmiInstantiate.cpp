@@ -18,18 +18,18 @@
 
 #include "bim/bim.h"
 #include "fmi/fmiInstance.h"
-#include "model/model_data.h"
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
+#include "model/model_data.h"
 #include "source/runtime.h"
 
 namespace {
 
 constexpr size_t kMaxInstanceName = 1024;
-constexpr size_t kStringTextMax = kFmiStringBufferSize - 1;  // 500 characters
+constexpr size_t kStringTextMax = kFmiStringBufferSize - 1; // 500 characters
 
 std::mutex liveMutex;
 std::vector<fmiInstance *> &liveInstances() {
@@ -71,10 +71,9 @@ template <typename T>
   return out != nullptr;
 }
 
-template <typename T>
-void release(const fmiInstance *instance, T *&pointer) {
-  if (pointer != nullptr) instance->functions->freeMemory(const_cast<void *>(
-      static_cast<const void *>(pointer)));
+template <typename T> void release(const fmiInstance *instance, T *&pointer) {
+  if (pointer != nullptr)
+    instance->functions->freeMemory(const_cast<void *>(static_cast<const void *>(pointer)));
   pointer = nullptr;
 }
 
@@ -96,8 +95,8 @@ void copyStringText(char *buffer, const char *text) {
 // Arrays sized by the model's counts, then the start values.
 [[nodiscard]] bool createValueArrays(fmiInstance *c) {
   int32_t n[13] = {};
-  dsinstancesizes_(&n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9],
-                   &n[10], &n[11], &n[12]);
+  dsinstancesizes_(&n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9], &n[10],
+                   &n[11], &n[12]);
   auto count = [](int32_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0u; };
   c->nx = count(n[0]);
   c->nu = count(n[2]);
@@ -145,8 +144,8 @@ void declareStartValues(fmiInstance *c, char **strings, int32_t *qiErr) {
 }
 
 // Logs through the host's record when no instance exists yet.
-void logWithoutInstance(const fmi2CallbackFunctions *functions, const char *name,
-                        fmi2Status status, const char *text) {
+void logWithoutInstance(const fmi2CallbackFunctions *functions, const char *name, fmi2Status status,
+                        const char *text) {
   fmiInstance scratch{};
   scratch.functions = functions;
   scratch.pendingEnd = scratch.pendingText;
@@ -154,12 +153,12 @@ void logWithoutInstance(const fmi2CallbackFunctions *functions, const char *name
   fmiLog(&scratch, name, status, "", "%s", text);
 }
 
-}  // namespace
+} // namespace
 
 fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
                                   fmi2String fmuResourceLocation,
-                                  const fmi2CallbackFunctions *functions,
-                                  fmi2Boolean /*visible*/, fmi2Boolean loggingOn) {
+                                  const fmi2CallbackFunctions *functions, fmi2Boolean /*visible*/,
+                                  fmi2Boolean loggingOn) {
   if (functions == nullptr) return nullptr;
   if (functions->allocateMemory == nullptr || functions->freeMemory == nullptr) {
     logWithoutInstance(functions, instanceName, fmi2Error,
@@ -246,8 +245,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
   } while (false);
 
   if (!ok) {
-    fmiLog(c, instanceName != nullptr ? instanceName : "", fmi2Fatal, "",
-           "Instantiation failed");
+    fmiLog(c, instanceName != nullptr ? instanceName : "", fmi2Fatal, "", "Instantiation failed");
     fmiFreeModelInstance(c);
     return nullptr;
   }
@@ -264,7 +262,7 @@ void fmiFreeModelInstance(fmiInstance *c) {
   // without terminate still holds it.
   if (c->solver != nullptr) fmiFreeSolverData(c, c);
   if (c->runtime != nullptr) {
-    releaseInstanceData(c->runtime);  // the record is released below
+    releaseInstanceData(c->runtime); // the record is released below
   } else {
     resetDefaultInstanceData();
   }

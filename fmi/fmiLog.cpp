@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr size_t kComposeSize = 1023;      // composed text with its terminating zero
-constexpr size_t kRuntimeCopySize = 4096;  // runtime text after doubling '#'
+constexpr size_t kComposeSize = 1023;     // composed text with its terminating zero
+constexpr size_t kRuntimeCopySize = 4096; // runtime text after doubling '#'
 
 // The instance whose evaluation runs on this thread: runtime messages of
 // evaluations on different threads reach their own instance.
@@ -48,8 +48,8 @@ size_t pendingLength(const fmiInstance *instance) {
   return static_cast<size_t>(end - begin);
 }
 
-void deliver(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
-             fmi2String category, const char *composed) {
+void deliver(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
+             const char *composed) {
   const fmi2CallbackFunctions *functions = instance->functions;
   if (functions == nullptr || functions->logger == nullptr) return;
   char doubled[2 * kComposeSize];
@@ -64,12 +64,11 @@ void deliver(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
   try {
     functions->logger(functions->componentEnvironment, instanceName != nullptr ? instanceName : "",
                       status, category != nullptr ? category : "", doubled);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
-void vlog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
-          fmi2String category, const char *format, va_list args) {
+void vlog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
+          const char *format, va_list args) {
   if (instance == nullptr || dropped(instance, status)) return;
   char composed[kComposeSize];
   size_t pending = pendingLength(instance);
@@ -106,10 +105,10 @@ void integratorReport(int errorCode, const char *module, const char *function,
   fmiReportToCaller(fmi2Warning, text);
 }
 
-}  // namespace
+} // namespace
 
-void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
-            fmi2String category, const char *format, ...) {
+void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
+            const char *format, ...) {
   va_list args;
   va_start(args, format);
   vlog(instance, instanceName, status, category, format, args);

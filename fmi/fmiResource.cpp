@@ -15,7 +15,7 @@ int hexValue(char c) {
   return -1;
 }
 
-}  // namespace
+} // namespace
 
 bool fmiResourceFolder(const char *location, char *out, size_t size) {
   if (out == nullptr || size == 0) return false;
@@ -28,7 +28,7 @@ bool fmiResourceFolder(const char *location, char *out, size_t size) {
     if (slash == nullptr) return false;
     const size_t length = static_cast<size_t>(slash - authority);
     if (length != 0 && !(length == 9 && std::strncmp(authority, "localhost", 9) == 0)) {
-      return false;  // a file on another host
+      return false; // a file on another host
     }
     path = slash;
   }
@@ -41,7 +41,7 @@ bool fmiResourceFolder(const char *location, char *out, size_t size) {
       out[n++] = static_cast<char>(high * 16 + low);
       s += 2;
     } else {
-      out[n++] = *s;  // a '%' without two hex digits (or "%00") stays as it is
+      out[n++] = *s; // a '%' without two hex digits (or "%00") stays as it is
     }
   }
   out[n] = '\0';

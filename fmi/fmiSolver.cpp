@@ -12,8 +12,8 @@
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
 #include "model/model.h"
-#include "source/runtime.h"
 #include "source/clocale/clocale_io.h"
+#include "source/runtime.h"
 
 #include <cmath>
 #include <cstdio>
@@ -78,8 +78,8 @@ bool restartIntegrator(fmiInstance *instance, fmiSolverData *solver) {
 // the work discarded by restoring FMU states.  Both at fmi2OK.
 void reportStatistics(fmiInstance *instance, fmiSolverData *solver) {
   fmiSolverStatistics &s = solver->statistics;
-  s.cpuSeconds = (static_cast<float>(std::clock()) - s.cpuSeconds) /
-                 static_cast<float>(CLOCKS_PER_SEC);
+  s.cpuSeconds =
+      (static_cast<float>(std::clock()) - s.cpuSeconds) / static_cast<float>(CLOCKS_PER_SEC);
   (void)fmiAccumulateStatistics(instance, &s);
   double scale = -1.0;
   if (flagFails(OdeGetTolScaleFactor(solver->odeMemory, &scale), "OdeGetTolScaleFactor",
@@ -88,38 +88,38 @@ void reportStatistics(fmiInstance *instance, fmiSolverData *solver) {
   }
   char text[1024];
   snprintfC(text, sizeof text,
-                "Integrator Statistics\n"
-                "    Stop time                                : %.2f s\n"
-                "    Simulation time                          : %.2f s\n"
-                "    Number of external steps                 : %d\n"
-                "    Number of internal steps                 : %d\n"
-                "    Number of non-linear iterations          : %d\n"
-                "    Number of non-linear convergence failures: %d\n"
-                "    Number of f function evaluations         : %d\n"
-                "    Number of g function evaluations         : %d\n"
-                "    Number of Jacobian-evaluations (direct)  : %d\n"
-                "    Suggested tolerance scale factor         : %.1f\n"
-                "    Grouping used                            : %s\n"
-                "\n",
-                instance->time, static_cast<double>(s.cpuSeconds), s.externalSteps,
-                s.internalSteps, s.nonlinearIterations, s.convergenceFailures,
-                s.rhsEvaluations, s.rootEvaluations, s.jacobianEvaluations, scale,
-                groupingUsed.load(std::memory_order_relaxed) != 0 ? "yes" : "no");
+            "Integrator Statistics\n"
+            "    Stop time                                : %.2f s\n"
+            "    Simulation time                          : %.2f s\n"
+            "    Number of external steps                 : %d\n"
+            "    Number of internal steps                 : %d\n"
+            "    Number of non-linear iterations          : %d\n"
+            "    Number of non-linear convergence failures: %d\n"
+            "    Number of f function evaluations         : %d\n"
+            "    Number of g function evaluations         : %d\n"
+            "    Number of Jacobian-evaluations (direct)  : %d\n"
+            "    Suggested tolerance scale factor         : %.1f\n"
+            "    Grouping used                            : %s\n"
+            "\n",
+            instance->time, static_cast<double>(s.cpuSeconds), s.externalSteps, s.internalSteps,
+            s.nonlinearIterations, s.convergenceFailures, s.rhsEvaluations, s.rootEvaluations,
+            s.jacobianEvaluations, scale,
+            groupingUsed.load(std::memory_order_relaxed) != 0 ? "yes" : "no");
   fmiLog(instance, instance->instanceName, fmi2OK, "", "%s", text);
   // The solver record keeps no time for the discarded evaluations.
   snprintfC(text, sizeof text,
-                "Rejected count\n"
-                "    Number of external steps                 : %d\n"
-                "    Number of internal steps                 : %d\n"
-                "    Number of f function evaluations         : %d (%.2f s)\n"
-                "    Number of Jac function evaluations       : %d\n"
-                "\n",
-                s.rejectedExternalSteps, s.rejectedInternalSteps, s.rejectedRhsEvaluations,
-                0.0, s.rejectedJacobianEvaluations);
+            "Rejected count\n"
+            "    Number of external steps                 : %d\n"
+            "    Number of internal steps                 : %d\n"
+            "    Number of f function evaluations         : %d (%.2f s)\n"
+            "    Number of Jac function evaluations       : %d\n"
+            "\n",
+            s.rejectedExternalSteps, s.rejectedInternalSteps, s.rejectedRhsEvaluations, 0.0,
+            s.rejectedJacobianEvaluations);
   fmiLog(instance, instance->instanceName, fmi2OK, "", "%s", text);
 }
 
-}  // namespace
+} // namespace
 
 // ---- Result checks -------------------------------------------------------------
 
@@ -134,8 +134,8 @@ int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
   if (mode == 1) {
     int flag = *static_cast<const int *>(result);
     if (flag >= 0) return 0;
-    const bool denseSolver = std::strcmp(functionName, "OdeDense") == 0 ||
-                             std::strncmp(functionName, "OdeDls", 6) == 0;
+    const bool denseSolver =
+        std::strcmp(functionName, "OdeDense") == 0 || std::strncmp(functionName, "OdeDls", 6) == 0;
     char *name = fmiSolverFlagText(flag, denseSolver);
     fmiLog(instance, instance->instanceName, fmi2Error, "",
            "INTEGRATOR_ERROR: %s() failed with flag = %s", functionName,
@@ -149,11 +149,16 @@ int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
 char *fmiSolverFlagText(int flag, bool denseSolver) {
   if (denseSolver) {
     switch (flag) {
-      case ODEDLS_MEM_NULL: return OdeFlagText(ODE_MEM_NULL);
-      case ODEDLS_LMEM_NULL: return OdeFlagText(ODE_LINIT_FAIL);
-      case ODEDLS_ILL_INPUT: return OdeFlagText(ODE_ILL_INPUT);
-      case ODEDLS_MEM_FAIL: return OdeFlagText(ODE_MEM_FAIL);
-      default: break;
+    case ODEDLS_MEM_NULL:
+      return OdeFlagText(ODE_MEM_NULL);
+    case ODEDLS_LMEM_NULL:
+      return OdeFlagText(ODE_LINIT_FAIL);
+    case ODEDLS_ILL_INPUT:
+      return OdeFlagText(ODE_ILL_INPUT);
+    case ODEDLS_MEM_FAIL:
+      return OdeFlagText(ODE_MEM_FAIL);
+    default:
+      break;
     }
   }
   return OdeFlagText(flag);
@@ -212,7 +217,7 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
     } else if (nominal > 0.0) {
       absTol[i] = nominal * relTol;
       rel[i] = relTol;
-    } else {  // negative or NaN: absolute tolerance only
+    } else { // negative or NaN: absolute tolerance only
       absTol[i] = -nominal * relTol;
       rel[i] = 0.0;
     }
@@ -220,8 +225,8 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
 
   if (flagFails(OdeWFtolerances(memory, fmiOdeErrWeights), "OdeWFtolerances", instance) ||
       flagFails(OdeSetNonlinConvCoef(memory, 0.1), "OdeSetNonlinConvCoef", instance) ||
-      flagFails(OdeRootInit(memory, static_cast<int>(instance->nz), fmiOdeRoots),
-                "OdeRootInit", instance) ||
+      flagFails(OdeRootInit(memory, static_cast<int>(instance->nz), fmiOdeRoots), "OdeRootInit",
+                instance) ||
       flagFails(OdeStepRootInit(memory, fmiOdeStepRoot), "OdeStepRootInit", instance)) {
     return fail();
   }
@@ -231,23 +236,22 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
   setJacobianGroupCount(groups);
   const int nonZeros = fmiCountStructureNonZeros(nx, solver);
   if (nonZeros > 0) {
-    solver->columnStarts = static_cast<int *>(std::calloc(static_cast<std::size_t>(nx) + 1,
-                                                          sizeof(int)));
-    solver->patternIndex = static_cast<int *>(
-        std::calloc(static_cast<std::size_t>(groups) * static_cast<std::size_t>(nx) + 1,
-                    sizeof(int)));
+    solver->columnStarts =
+        static_cast<int *>(std::calloc(static_cast<std::size_t>(nx) + 1, sizeof(int)));
+    solver->patternIndex = static_cast<int *>(std::calloc(
+        static_cast<std::size_t>(groups) * static_cast<std::size_t>(nx) + 1, sizeof(int)));
     if (solver->columnStarts == nullptr || solver->patternIndex == nullptr) return fail();
     (void)fmiBuildSparsePattern(instance, solver, nx, nonZeros);
     solver->solverCores = solver->requestedCores > 1 ? solver->requestedCores : 1;
-    fmiLog(instance, instance->instanceName, fmi2OK, "", "Using SuperLU sparse solver on %d core%s.",
-           solver->solverCores, solver->solverCores > 1 ? "s" : "");
+    fmiLog(instance, instance->instanceName, fmi2OK, "",
+           "Using SuperLU sparse solver on %d core%s.", solver->solverCores,
+           solver->solverCores > 1 ? "s" : "");
     solver->sparseSolverPending = 1;
   } else {
     solver->sparseSolverPending = 0;
     solver->nonZeroCount = 0;
     if (flagFails(OdeDense(memory, nx), "OdeDense", instance) ||
-        flagFails(OdeDlsSetDenseJacFn(memory, fmiOdeDenseJac), "OdeDlsSetDenseJacFn",
-                  instance)) {
+        flagFails(OdeDlsSetDenseJacFn(memory, fmiOdeDenseJac), "OdeDlsSetDenseJacFn", instance)) {
       return fail();
     }
   }
@@ -265,7 +269,7 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
   OdeVecFill(0.0, solver->derivativeScratch);
   OdeVecFill(0.0, solver->stateSave);
 
-  solver->odeMemory = memory;  // from here on the failure path reports statistics
+  solver->odeMemory = memory; // from here on the failure path reports statistics
 
   solver->errorWeights = OdeVecNew_Serial(nx);
   if (pointerFails(solver->errorWeights, "OdeVecNew_Serial", instance)) return fail();
@@ -382,7 +386,7 @@ int integration_step(fmiInstance *instance, double tout) {
 
 int fmiReinitSolver(fmiInstance *instance, int addStatistics) {
   fmiSolverData *solver = instance->solver;
-  if (solver == nullptr) return 1;  // no integrator to restart
+  if (solver == nullptr) return 1; // no integrator to restart
   if (addStatistics) (void)fmiAccumulateStatistics(instance, &solver->statistics);
   solver->restartPending = 0;
   return restartIntegrator(instance, solver) ? 1 : 0;

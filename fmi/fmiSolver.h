@@ -23,15 +23,15 @@ struct fmiInstance;
 
 // Counters of one instance's integration.  Twelve 32-bit fields.
 struct fmiSolverStatistics {
-  int32_t externalSteps;                // integrator calls that reached their target
-  int32_t internalSteps;                // integrator steps of all finished segments
-  int32_t rhsEvaluations;               // right-hand-side evaluations
-  int32_t nonlinearIterations;          // Newton iterations
-  int32_t convergenceFailures;          // Newton convergence failures
-  int32_t rootEvaluations;              // root-function evaluations
-  int32_t jacobianEvaluations;          // Jacobian evaluations
-  float cpuSeconds;                     // clock() at set-up; elapsed seconds after the report
-  int32_t rejectedExternalSteps;        // work discarded by restoring FMU states ...
+  int32_t externalSteps;         // integrator calls that reached their target
+  int32_t internalSteps;         // integrator steps of all finished segments
+  int32_t rhsEvaluations;        // right-hand-side evaluations
+  int32_t nonlinearIterations;   // Newton iterations
+  int32_t convergenceFailures;   // Newton convergence failures
+  int32_t rootEvaluations;       // root-function evaluations
+  int32_t jacobianEvaluations;   // Jacobian evaluations
+  float cpuSeconds;              // clock() at set-up; elapsed seconds after the report
+  int32_t rejectedExternalSteps; // work discarded by restoring FMU states ...
   int32_t rejectedInternalSteps;
   int32_t rejectedRhsEvaluations;
   int32_t rejectedJacobianEvaluations;
@@ -39,27 +39,27 @@ struct fmiSolverStatistics {
 
 // The integrator record of a Co-Simulation instance (fmiInstance::solver).
 struct fmiSolverData {
-  OdeVector stateVector;          // length nx over the instance's x (no own data)
-  OdeMemory *odeMemory;           // the integrator; null until set-up recorded it
-  OdeVector absoluteTolerances;   // per state
-  OdeVector relativeTolerances;   // per state
-  OdeVector errorWeights;         // the integrator's weights, fetched by the Jacobian
-  OdeVector derivativeScratch;    // derivatives at perturbed states (grouped Jacobian)
-  OdeVector stateSave;            // unperturbed components of a group
-  DenseMatrix *productMatrix;     // never set
-  int *columnStarts;              // sparse path: nx+1 column starts
-  int *patternIndex;              // sparse path: groupCount*nx positions, -1 for none
-  int32_t nonZeroCount;           // structural non-zeros; 0 selects the dense path
-  int32_t groupCount;             // column groups (sparse path)
-  int32_t solverCores;            // cores handed to the sparse solver
-  int32_t sparseSolverPending;    // sparse solver still to be attached by the first step
-  int32_t requestedCores;         // the model's dsstructcount_(1)
-  double inputDerivativeTime;     // time at which inputBase was taken
-  double *inputDerivatives;       // nu+1: first input derivatives
-  double *inputBase;              // nu+1: inputs at inputDerivativeTime
-  int32_t inputDerivativesValid;  // inputs are extrapolated
-  double *previousOutputs;        // ny+1: outputs at the start of the last integrator call
-  double previousOutputTime;      // time of previousOutputs
+  OdeVector stateVector;         // length nx over the instance's x (no own data)
+  OdeMemory *odeMemory;          // the integrator; null until set-up recorded it
+  OdeVector absoluteTolerances;  // per state
+  OdeVector relativeTolerances;  // per state
+  OdeVector errorWeights;        // the integrator's weights, fetched by the Jacobian
+  OdeVector derivativeScratch;   // derivatives at perturbed states (grouped Jacobian)
+  OdeVector stateSave;           // unperturbed components of a group
+  DenseMatrix *productMatrix;    // never set
+  int *columnStarts;             // sparse path: nx+1 column starts
+  int *patternIndex;             // sparse path: groupCount*nx positions, -1 for none
+  int32_t nonZeroCount;          // structural non-zeros; 0 selects the dense path
+  int32_t groupCount;            // column groups (sparse path)
+  int32_t solverCores;           // cores handed to the sparse solver
+  int32_t sparseSolverPending;   // sparse solver still to be attached by the first step
+  int32_t requestedCores;        // the model's dsstructcount_(1)
+  double inputDerivativeTime;    // time at which inputBase was taken
+  double *inputDerivatives;      // nu+1: first input derivatives
+  double *inputBase;             // nu+1: inputs at inputDerivativeTime
+  int32_t inputDerivativesValid; // inputs are extrapolated
+  double *previousOutputs;       // ny+1: outputs at the start of the last integrator call
+  double previousOutputTime;     // time of previousOutputs
   fmiSolverStatistics statistics;
   // QiErr of a callback evaluation that failed other than by a model error
   // while the integrator ran; acted upon only after OdeSolve has returned,
@@ -144,10 +144,10 @@ int fmiOdeRhs(double t, OdeVector y, OdeVector ydot, void *userData);
 int fmiOdeRoots(double t, OdeVector y, double *gout, void *userData);
 int fmiOdeStepRoot(void *userData);
 int fmiOdeErrWeights(OdeVector y, OdeVector ewt, void *userData);
-void fmiOdeErrHandler(int errorCode, const char *module, const char *function,
-                      const char *message, void *userData);
-int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J,
-                   void *userData, OdeVector tmp1, OdeVector tmp2, OdeVector tmp3);
+void fmiOdeErrHandler(int errorCode, const char *module, const char *function, const char *message,
+                      void *userData);
+int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J, void *userData,
+                   OdeVector tmp1, OdeVector tmp2, OdeVector tmp3);
 
 // ---- Jacobian paths ---------------------------------------------------------------
 
@@ -160,9 +160,8 @@ int fmiJacobianGroupTableCount();
 int fmiCountStructureNonZeros(int nx, fmiSolverData *solver);
 // Fills columnStarts, patternIndex (allocated by the caller) for the sparse
 // path; returns the largest |row - column| met.
-int fmiBuildSparsePattern(fmiInstance *instance, fmiSolverData *solver, int nx,
-                          int nonZeroCount);
+int fmiBuildSparsePattern(fmiInstance *instance, fmiSolverData *solver, int nx, int nonZeroCount);
 // Attaches the sparse direct solver at the first step.  0, or 1 on failure.
 [[nodiscard]] int fmiAttachSparseSolver(fmiInstance *instance);
 
-#endif  // FMI_FMISOLVER_H
+#endif // FMI_FMISOLVER_H

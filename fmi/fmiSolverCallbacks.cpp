@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr double kUnitRoundoff = 2.220446049250313e-16;  // 2^-52
+constexpr double kUnitRoundoff = 2.220446049250313e-16; // 2^-52
 
 // Selects the grouped dense Jacobian; written with G at every set-up.  The
 // set-up of one instance may write it while another instance's Jacobian
@@ -37,9 +37,7 @@ struct SparseJacobianMatrix {
   int *columnStarts;
 };
 
-int vectorLength(OdeVector v) {
-  return static_cast<OdeVectorSerialContent *>(v->content)->length;
-}
+int vectorLength(OdeVector v) { return static_cast<OdeVectorSerialContent *>(v->content)->length; }
 
 fmiInstance *instanceOf(void *userData) { return static_cast<fmiInstance *>(userData); }
 
@@ -54,8 +52,8 @@ void rememberFailure(fmiInstance *instance, int32_t qiErr) {
 // count values of source (xdot or z) into out.  The instance's time, state
 // pointer and inputs are restored afterwards; computedLevel is not.  Returns
 // the QiErr of the evaluation (0 for success).
-int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out,
-                   std::size_t count, int32_t request, const char *name, bool indicators) {
+int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out, std::size_t count,
+                   int32_t request, const char *name, bool indicators) {
   const double savedTime = instance->time;
   double *savedX = instance->x;
   fmiExtrapolateInputs(instance, t);
@@ -80,7 +78,8 @@ int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out,
 // (recoverable), -1 any other failure (remembered).
 int derivativesAt(fmiInstance *instance, double t, OdeVector y, double *out, int length) {
   std::size_t count = instance->nx;
-  if (length >= 0 && static_cast<std::size_t>(length) < count) count = static_cast<std::size_t>(length);
+  if (length >= 0 && static_cast<std::size_t>(length) < count)
+    count = static_cast<std::size_t>(length);
   const int32_t qiErr = evaluateAt(instance, t, y, out, count, 2, "fmi2GetDerivatives", false);
   if (qiErr == 0) return 0;
   if (qiErr == kQiErrError) return 1;
@@ -118,8 +117,8 @@ double incrementFor(double v, double sqrtU, double minIncrement, double ewt) {
 // derivativeScratch and restores the columns.  columns points at the group's
 // entry of jacobianColumnGroups (its count, then its columns).  0 ok, else the
 // derivativesAt result.
-int evaluateGroup(fmiInstance *instance, double t, OdeVector y, const int *columns,
-                  double sqrtU, double minIncrement, const double *ewt, double *increments) {
+int evaluateGroup(fmiInstance *instance, double t, OdeVector y, const int *columns, double sqrtU,
+                  double minIncrement, const double *ewt, double *increments) {
   fmiSolverData *solver = instance->solver;
   double *yd = OdeVecGetData(y);
   double *saved = OdeVecGetData(solver->stateSave);
@@ -216,13 +215,14 @@ int fmiGroupedSparseJacobian(double t, OdeVector y, OdeVector fy, SparseJacobian
     }
     columns += columns[0] + 1;
   }
-  std::memcpy(J->columnStarts, solver->columnStarts, (static_cast<std::size_t>(nx) + 1) * sizeof(int));
+  std::memcpy(J->columnStarts, solver->columnStarts,
+              (static_cast<std::size_t>(nx) + 1) * sizeof(int));
   return 0;
 }
 
 // The sparse Jacobian callback installed by fmiAttachSparseSolver.
-int fmiOdeSparseJac(double t, OdeVector y, OdeVector fy, SparseJacobianMatrix *J,
-                    void *userData, OdeVector /*tmp1*/, OdeVector /*tmp2*/, OdeVector tmp3) {
+int fmiOdeSparseJac(double t, OdeVector y, OdeVector fy, SparseJacobianMatrix *J, void *userData,
+                    OdeVector /*tmp1*/, OdeVector /*tmp2*/, OdeVector tmp3) {
   fmiInstance *instance = instanceOf(userData);
   double sqrtU = 0.0;
   double minIncrement = 0.0;
@@ -230,15 +230,15 @@ int fmiOdeSparseJac(double t, OdeVector y, OdeVector fy, SparseJacobianMatrix *J
   instance->iuser[kIuserDerivativeEvaluation] = 1;
   int result = 1;
   if (jacobianGroupCount.load(std::memory_order_relaxed) >= 1) {
-    result = fmiGroupedSparseJacobian(t, y, fy, J, sqrtU, minIncrement,
-                                      OdeVecGetData(instance->solver->errorWeights), tmp3,
-                                      instance);
+    result =
+        fmiGroupedSparseJacobian(t, y, fy, J, sqrtU, minIncrement,
+                                 OdeVecGetData(instance->solver->errorWeights), tmp3, instance);
   }
   instance->iuser[kIuserDerivativeEvaluation] = 0;
   return result;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Callbacks ---------------------------------------------------------------------
 
@@ -279,19 +279,19 @@ int fmiOdeErrWeights(OdeVector y, OdeVector ewt, void *userData) {
   return 0;
 }
 
-void fmiOdeErrHandler(int errorCode, const char *module, const char *function,
-                      const char *message, void *userData) {
+void fmiOdeErrHandler(int errorCode, const char *module, const char *function, const char *message,
+                      void *userData) {
   fmiInstance *instance = instanceOf(userData);
   const bool denseSolver = module != nullptr && (std::strcmp(module, "ODEDENSE") == 0 ||
                                                  std::strcmp(module, "ODEDLS") == 0);
   char *name = fmiSolverFlagText(errorCode, denseSolver);
-  fmiLog(instance, instance->instanceName, fmi2Warning, "", "%s: %s failed with %s:\n %s",
-         module, function, name != nullptr ? name : "NONE", message);
+  fmiLog(instance, instance->instanceName, fmi2Warning, "", "%s: %s failed with %s:\n %s", module,
+         function, name != nullptr ? name : "NONE", message);
   std::free(name);
 }
 
-int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J,
-                   void *userData, OdeVector tmp1, OdeVector tmp2, OdeVector tmp3) {
+int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J, void *userData,
+                   OdeVector tmp1, OdeVector tmp2, OdeVector tmp3) {
   fmiInstance *instance = instanceOf(userData);
   double *ownData = OdeVecGetData(tmp2);
   double sqrtU = 0.0;

@@ -31,8 +31,7 @@ template <typename T>
   return out != nullptr;
 }
 
-template <typename T>
-void releaseArray(const fmi2CallbackFunctions *f, T *&block) {
+template <typename T> void releaseArray(const fmi2CallbackFunctions *f, T *&block) {
   if (block != nullptr) f->freeMemory(block);
   block = nullptr;
 }
@@ -58,7 +57,7 @@ bool integratorBelongsTo(int32_t state) {
   return state != fmiStateInstantiated && state != fmiStateTerminated;
 }
 
-}  // namespace
+} // namespace
 
 std::atomic<uint32_t> fmiSerializedSizeCache{0};
 
@@ -125,8 +124,7 @@ fmi2Status fmiCreateStateRecord(fmiInstance **out, fmiInstance *instance) {
          allocateArray(f, r->xdot, r->nx + 1u) && allocateArray(f, r->p, r->np + 1u) &&
          allocateArray(f, r->u, r->nu + 1u) && allocateArray(f, r->y, r->ny + 1u) &&
          allocateArray(f, r->w, r->nw + 1u) && allocateArray(f, r->z, r->nz + 1u) &&
-         allocateArray(f, r->nominals, r->nx + 1u) &&
-         allocateArray(f, r->strings, r->nstr + 1u) &&
+         allocateArray(f, r->nominals, r->nx + 1u) && allocateArray(f, r->strings, r->nstr + 1u) &&
          allocateArray(f, r->extra1, r->nExtra1 + 1u) &&
          allocateArray(f, r->extra2, r->nExtra2 + 1u);
     for (uint32_t i = 0; ok && i < r->nstr; ++i) {
@@ -184,7 +182,7 @@ int32_t copyRings(DelayBuffer *destination, const DelayBuffer *source, int32_t c
         freeDelayBuffers(destination, count);
         return 1;
       }
-      wasInUse = false;  // a new block holds zeros
+      wasInUse = false; // a new block holds zeros
     }
     double *block = to.times;
     to = from;
@@ -195,7 +193,7 @@ int32_t copyRings(DelayBuffer *destination, const DelayBuffer *source, int32_t c
   return 0;
 }
 
-}  // namespace
+} // namespace
 
 bool fmiRingsFit(const ModelInstanceData &candidate, const ModelInstanceData &own) {
   for (int32_t k = 0; k < kModelDelaySlots; ++k) {
@@ -459,7 +457,7 @@ fmi2Status freeState(fmiInstance *c, fmi2FMUstate *state) {
   return fmi2OK;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -475,4 +473,4 @@ fmi2Status fmi2FreeFMUstate(fmi2Component c, fmi2FMUstate *state) {
   return fmiGuarded(c, kFreeName, [&](fmiInstance *i) { return freeState(i, state); });
 }
 
-}  // extern "C"
+} // extern "C"

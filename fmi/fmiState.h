@@ -77,8 +77,7 @@ void fmiSetRingContents(DelayBuffer &ring, bool wasInUse, const double *contents
 
 // True for the state codes an instance can be in.
 [[nodiscard]] constexpr bool fmiKnownState(int32_t state) {
-  return state >= fmiStateInstantiated && state <= fmiStateTerminated &&
-         state != fmiStateReserved;
+  return state >= fmiStateInstantiated && state <= fmiStateTerminated && state != fmiStateReserved;
 }
 
 // The doubles of the record's delay rings in an image (2*size per ring),

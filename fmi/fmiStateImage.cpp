@@ -43,7 +43,7 @@ int count(uint32_t n) { return static_cast<int>(n); }
 // one ring (its 2*size doubles are exactly the image's), else a scratch copy
 // of every ring in order, made from the instance's allocator.
 class DelayImage {
- public:
+public:
   DelayImage(fmiInstance *c, fmiInstance *record) : c_(c), record_(record) {
     const uint32_t n = fmiDelayImageLength(record);
     if (n == 0 || record->delayImage != nullptr) return;
@@ -71,7 +71,7 @@ class DelayImage {
   DelayImage &operator=(const DelayImage &) = delete;
   bool ok() const { return record_->delayImage != nullptr; }
 
- private:
+private:
   fmiInstance *c_;
   fmiInstance *record_;
   bool owned_ = false;
@@ -80,8 +80,9 @@ class DelayImage {
 // A map released at scope end; also takes the model data block out of the
 // instance's runtimeImage again.
 class Map {
- public:
-  Map(fmiInstance *record, fmiInstance *c) : c_(c), root_(createBimMap(record, c->runtimeImage, c)) {
+public:
+  Map(fmiInstance *record, fmiInstance *c)
+      : c_(c), root_(createBimMap(record, c->runtimeImage, c)) {
     if (c->runtimeImage != nullptr) mapped_ = c->runtimeImage->address;
   }
   ~Map() {
@@ -97,7 +98,7 @@ class Map {
     return a != mapped_ ? a : nullptr;
   }
 
- private:
+private:
   fmiInstance *c_;
   bim_element *root_;
   void *mapped_ = nullptr;
@@ -106,7 +107,7 @@ class Map {
 // While it lives, the model data record of a state holds no addresses, so
 // that the image written from it depends on the state's values alone.
 class AddressFree {
- public:
+public:
   explicit AddressFree(ModelInstanceData *record) : record_(record) {
     takeInstanceDataAddresses(record_, &saved_);
   }
@@ -114,7 +115,7 @@ class AddressFree {
   AddressFree(const AddressFree &) = delete;
   AddressFree &operator=(const AddressFree &) = delete;
 
- private:
+private:
   ModelInstanceData *record_;
   InstanceDataAddresses saved_{};
 };
@@ -136,9 +137,8 @@ bool soundValues(const fmiInstance &s, const ModelInstanceData &block) {
   const auto flag = [](int32_t v) { return v == 0 || v == 1; };
   if (!flag(s.terminatedByModel) || !flag(s.valuesChanged) ||
       !flag(s.lastNewDiscreteStatesNeeded) || !flag(s.jacobianOutdated) ||
-      !flag(s.forceEvaluation) || !flag(s.inputsChanged) ||
-      !flag(s.firstEvaluationInEventMode) || !flag(s.eventIterationUnderway) ||
-      !flag(block.inlineIntegration)) {
+      !flag(s.forceEvaluation) || !flag(s.inputsChanged) || !flag(s.firstEvaluationInEventMode) ||
+      !flag(s.eventIterationUnderway) || !flag(block.inlineIntegration)) {
     return false;
   }
   if (s.computedLevel < -1 || s.computedLevel > 15) return false;
@@ -173,8 +173,7 @@ bool usableRecord(fmiInstance *c, const char *name, fmiInstance *record) {
 // image bim_pack and bim_dump would write, without copying the record into
 // the map first); fmi2OK, or fmi2Error after "%s: bim_dump failed".
 template <typename... Args>
-fmi2Status dumpRecord(fmiInstance *c, const char *name, bim_element *map, int mode,
-                      Args... args) {
+fmi2Status dumpRecord(fmiInstance *c, const char *name, bim_element *map, int mode, Args... args) {
   if (bim_dump(map, mode | BIM_FROM_VARIABLES, args...) != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: bim_dump failed", name);
     return fmi2Error;
@@ -243,7 +242,7 @@ fmi2Status serialize(fmiInstance *c, fmiInstance *record, fmi2Byte buffer[], siz
 // model data record, its own value arrays, work arrays and String slots.
 // Everything bim_unpack hands out is released with the scratch record.
 class Staging {
- public:
+public:
   Staging(fmiInstance *c, fmiInstance *record) : c_(c), stage_{} {
     stage_.nx = record->nx;
     stage_.nu = record->nu;
@@ -257,9 +256,8 @@ class Staging {
     stage_.runtime = record->runtime;
     delayLength_ = fmiDelayImageLength(record);
     const size_t doubles = 3 * (size_t{record->nx} + 1) + record->np + 1 + record->nu + 1 +
-                           record->ny + 1 + record->nw + 1 + record->nz + 1 +
-                           record->nExtra1 + 1 + record->nExtra2 + 1 + kFmiDuserSize +
-                           delayLength_;
+                           record->ny + 1 + record->nw + 1 + record->nz + 1 + record->nExtra1 + 1 +
+                           record->nExtra2 + 1 + kFmiDuserSize + delayLength_;
     const fmi2CallbackFunctions *f = c->functions;
     values_ = static_cast<double *>(f->allocateMemory(doubles, sizeof(double)));
     stage_.iuser = static_cast<int32_t *>(f->allocateMemory(kFmiIuserSize, sizeof(int32_t)));
@@ -302,7 +300,7 @@ class Staging {
   fmiInstance *record() { return &stage_; }
   uint32_t delayLength() const { return delayLength_; }
 
- private:
+private:
   fmiInstance *c_;
   fmiInstance stage_;
   double *values_ = nullptr;
@@ -371,8 +369,7 @@ void commit(fmiInstance *c, fmiInstance *record, fmiInstance &stage,
   record->stateValid = 1;
 }
 
-fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
-                       fmi2FMUstate *state) {
+fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size, fmi2FMUstate *state) {
   const char *name = kSerializeName;
   if (fmiRefuseWithResultGeneration(c, name)) return fmi2Warning;
   if (buffer == nullptr) {
@@ -435,8 +432,8 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
         break;
       }
       // New String buffers before anything of the record changes.
-      newStrings = static_cast<char **>(c->functions->allocateMemory(record->nstr + 1u,
-                                                                     sizeof(char *)));
+      newStrings =
+          static_cast<char **>(c->functions->allocateMemory(record->nstr + 1u, sizeof(char *)));
       bool stringsOk = newStrings != nullptr;
       for (uint32_t i = 0; stringsOk && i < record->nstr; ++i) {
         newStrings[i] = static_cast<char *>(c->functions->allocateMemory(kFmiStringBufferSize, 1));
@@ -465,7 +462,7 @@ fmi2Status deserialize(fmiInstance *c, const fmi2Byte buffer[], size_t size,
   return fmi2OK;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t fmiDelayImageLength(fmiInstance *record) {
   if (record->runtime == nullptr) return 0;
@@ -486,17 +483,17 @@ bim_element *createBimMap(fmiInstance *r, bim_binary *runtimeImage, fmiInstance 
   if (runtimeImage != nullptr && delayLength != 0 && r->delayImage != nullptr) {
     runtimeImage->address = r->runtime;
     runtimeImage->size = sizeof(ModelInstanceData);
-    map = bim_map(kFmiStateFormat, &r->toleranceDefined, &r->tolerance, &r->loggingOn,
-                  r->x, count(r->nx + 1), r->xdot, count(r->nx + 1), r->p, count(r->np + 1),
-                  r->u, count(r->nu + 1), r->y, count(r->ny + 1), r->w, count(r->nw + 1), r->z,
-                  count(r->nz + 1), r->nominals, count(r->nx + 1), r->extra1,
-                  count(r->nExtra1 + 1), r->extra2, count(r->nExtra2 + 1), r->strings,
-                  count(r->nstr + 1), &r->time, &r->computedLevel, &r->state,
-                  &r->terminatedByModel, &r->resultGenerationOn, &r->valuesChanged,
-                  &r->lastNewDiscreteStatesNeeded, &r->jacobianOutdated, &r->forceEvaluation,
-                  &r->inputsChanged, &r->firstEvaluationInEventMode, &r->eventIterationUnderway,
-                  &r->inlineStepCount, &r->nextOutputTime, &r->useStateInDerivative, r->duser,
-                  r->iuser, runtimeImage, r->delayImage, count(delayLength));
+    map = bim_map(kFmiStateFormat, &r->toleranceDefined, &r->tolerance, &r->loggingOn, r->x,
+                  count(r->nx + 1), r->xdot, count(r->nx + 1), r->p, count(r->np + 1), r->u,
+                  count(r->nu + 1), r->y, count(r->ny + 1), r->w, count(r->nw + 1), r->z,
+                  count(r->nz + 1), r->nominals, count(r->nx + 1), r->extra1, count(r->nExtra1 + 1),
+                  r->extra2, count(r->nExtra2 + 1), r->strings, count(r->nstr + 1), &r->time,
+                  &r->computedLevel, &r->state, &r->terminatedByModel, &r->resultGenerationOn,
+                  &r->valuesChanged, &r->lastNewDiscreteStatesNeeded, &r->jacobianOutdated,
+                  &r->forceEvaluation, &r->inputsChanged, &r->firstEvaluationInEventMode,
+                  &r->eventIterationUnderway, &r->inlineStepCount, &r->nextOutputTime,
+                  &r->useStateInDerivative, r->duser, r->iuser, runtimeImage, r->delayImage,
+                  count(delayLength));
   }
   if (map == nullptr) {
     fmiLog(c, c->instanceName, fmi2Error, "", "createBimMap: bim_map returned NULL");
@@ -521,9 +518,8 @@ fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUstate state, fmi2Byte b
 
 fmi2Status fmi2DeSerializeFMUstate(fmi2Component c, const fmi2Byte buffer[], size_t size,
                                    fmi2FMUstate *state) {
-  return fmiGuarded(c, kSerializeName, [&](fmiInstance *i) {
-    return deserialize(i, buffer, size, state);
-  });
+  return fmiGuarded(c, kSerializeName,
+                    [&](fmiInstance *i) { return deserialize(i, buffer, size, state); });
 }
 
-}  // extern "C"
+} // extern "C"

@@ -8,23 +8,23 @@ bool fmiCheckState(fmiInstance *instance, fmiFunction f, const char *name) {
   const char *enterInit = fmiFunctionName(fmiFunction::EnterInitializationMode);
   const char *who = instance->instanceName;
   switch (rule.args) {
-    case fmiRefusalArgs::None:
-      return true;
-    case fmiRefusalArgs::Name:
-      fmiLog(instance, who, fmi2Warning, "", rule.refusal, n);
-      break;
-    case fmiRefusalArgs::NameName:
-      fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, n);
-      break;
-    case fmiRefusalArgs::State:
-      fmiLog(instance, who, fmi2Warning, "", rule.refusal, static_cast<int>(instance->state));
-      break;
-    case fmiRefusalArgs::EnterInit:
-      fmiLog(instance, who, fmi2Warning, "", rule.refusal, enterInit);
-      break;
-    case fmiRefusalArgs::NameEnterInit:
-      fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, enterInit);
-      break;
+  case fmiRefusalArgs::None:
+    return true;
+  case fmiRefusalArgs::Name:
+    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n);
+    break;
+  case fmiRefusalArgs::NameName:
+    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, n);
+    break;
+  case fmiRefusalArgs::State:
+    fmiLog(instance, who, fmi2Warning, "", rule.refusal, static_cast<int>(instance->state));
+    break;
+  case fmiRefusalArgs::EnterInit:
+    fmiLog(instance, who, fmi2Warning, "", rule.refusal, enterInit);
+    break;
+  case fmiRefusalArgs::NameEnterInit:
+    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, enterInit);
+    break;
   }
   return false;
 }

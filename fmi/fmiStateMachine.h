@@ -43,20 +43,20 @@ enum class fmiFunction : uint8_t {
 
 // What the refusal's format is filled with.
 enum class fmiRefusalArgs : uint8_t {
-  None,           // no refusal: accepted in every state
-  Name,           // the function's name
-  NameName,       // the function's name twice
-  State,          // the state number
-  EnterInit,      // "fmi2EnterInitializationMode"
-  NameEnterInit,  // the function's name, then "fmi2EnterInitializationMode"
+  None,          // no refusal: accepted in every state
+  Name,          // the function's name
+  NameName,      // the function's name twice
+  State,         // the state number
+  EnterInit,     // "fmi2EnterInitializationMode"
+  NameEnterInit, // the function's name, then "fmi2EnterInitializationMode"
 };
 
 struct fmiStateRule {
-  fmiFunction function;   // the function this row describes (checked below)
-  const char *name;       // standard name used in messages
-  uint8_t accepted;       // bit s set: accepted in state s
-  const char *refusal;    // warning format outside the accepted states
-  fmiRefusalArgs args;    // arguments of the refusal format
+  fmiFunction function; // the function this row describes (checked below)
+  const char *name;     // standard name used in messages
+  uint8_t accepted;     // bit s set: accepted in state s
+  const char *refusal;  // warning format outside the accepted states
+  fmiRefusalArgs args;  // arguments of the refusal format
 };
 
 constexpr uint8_t fmiStates(std::initializer_list<int> states) {
@@ -70,9 +70,11 @@ constexpr uint8_t fmiAllBut(std::initializer_list<int> states) {
 }
 
 inline constexpr std::array<fmiStateRule, static_cast<size_t>(fmiFunction::Count)> fmiStateTable{{
-    {fmiFunction::SetDebugLogging, "fmi2SetDebugLogging", fmiAnyState, nullptr, fmiRefusalArgs::None},
+    {fmiFunction::SetDebugLogging, "fmi2SetDebugLogging", fmiAnyState, nullptr,
+     fmiRefusalArgs::None},
     {fmiFunction::FreeInstance, "fmi2FreeInstance", fmiAnyState, nullptr, fmiRefusalArgs::None},
-    {fmiFunction::SetupExperiment, "fmi2SetupExperiment", fmiAnyState, nullptr, fmiRefusalArgs::None},
+    {fmiFunction::SetupExperiment, "fmi2SetupExperiment", fmiAnyState, nullptr,
+     fmiRefusalArgs::None},
     {fmiFunction::Reset, "fmi2Reset", fmiAnyState, nullptr, fmiRefusalArgs::None},
     {fmiFunction::EnterInitializationMode, "fmi2EnterInitializationMode", fmiStates({0}),
      "model cannot be initialized in current state(%d)", fmiRefusalArgs::State},
@@ -96,8 +98,8 @@ inline constexpr std::array<fmiStateRule, static_cast<size_t>(fmiFunction::Count
      "%s: fmi2ExitInitializationMode must be called before calling %s", fmiRefusalArgs::NameName},
     {fmiFunction::GetContinuousStates, "fmi2GetContinuousStates", fmiAllBut({0}),
      "%s: fmiEnterInitializationMode must be called before calling %s", fmiRefusalArgs::NameName},
-    {fmiFunction::GetNominalsOfContinuousStates, "fmi2GetNominalsOfContinuousStates",
-     fmiAnyState, nullptr, fmiRefusalArgs::None},
+    {fmiFunction::GetNominalsOfContinuousStates, "fmi2GetNominalsOfContinuousStates", fmiAnyState,
+     nullptr, fmiRefusalArgs::None},
     {fmiFunction::Terminate, "fmi2Terminate", fmiAllBut({7}),
      "%s: already terminated, ignoring call", fmiRefusalArgs::Name},
     {fmiFunction::GetReal, "fmi2GetReal", fmiAllBut({0}),
@@ -106,8 +108,8 @@ inline constexpr std::array<fmiStateRule, static_cast<size_t>(fmiFunction::Count
      "fmiGetInteger: Not allowed before call of %s", fmiRefusalArgs::EnterInit},
     {fmiFunction::GetBoolean, "fmi2GetBoolean", fmiAllBut({0}),
      "fmiGetBoolean: Not allowed before call of %s", fmiRefusalArgs::EnterInit},
-    {fmiFunction::GetString, "fmi2GetString", fmiAllBut({0}),
-     "%s: Not allowed before call of %s", fmiRefusalArgs::NameEnterInit},
+    {fmiFunction::GetString, "fmi2GetString", fmiAllBut({0}), "%s: Not allowed before call of %s",
+     fmiRefusalArgs::NameEnterInit},
     {fmiFunction::SetReal, "fmi2SetReal", fmiAnyState, nullptr, fmiRefusalArgs::None},
     {fmiFunction::SetInteger, "fmi2SetInteger", fmiAnyState, nullptr, fmiRefusalArgs::None},
     {fmiFunction::SetBoolean, "fmi2SetBoolean", fmiAnyState, nullptr, fmiRefusalArgs::None},
@@ -137,5 +139,4 @@ constexpr bool fmiStateAccepted(fmiFunction f, int32_t state) {
 // True when the instance's state accepts the function; otherwise logs the
 // function's refusal at fmi2Warning and returns false.  `name` replaces the
 // table's name in the message when given.
-[[nodiscard]] bool fmiCheckState(fmiInstance *instance, fmiFunction f,
-                                 const char *name = nullptr);
+[[nodiscard]] bool fmiCheckState(fmiInstance *instance, fmiFunction f, const char *name = nullptr);

@@ -30,25 +30,25 @@ struct ValueArray {
 // categories without one).
 ValueArray numericArray(fmiInstance *c, fmiCategory category) {
   switch (category) {
-    case fmiCategory::Parameter:
-    case fmiCategory::ParameterReadOnly:
-      return {c->p, c->np};
-    case fmiCategory::State:
-      return {c->x, c->nx};
-    case fmiCategory::StateDerivative:
-      return {c->xdot, c->nx};
-    case fmiCategory::Output:
-      return {c->y, c->ny};
-    case fmiCategory::Input:
-    case fmiCategory::InputReadOnly:
-      return {c->u, c->nu};
-    case fmiCategory::Auxiliary:
-      return {c->w, c->nw};
-    case fmiCategory::Extra11:
-    case fmiCategory::Extra12:
-      return {c->extra1, c->nExtra1};
-    default:
-      return {nullptr, 0};
+  case fmiCategory::Parameter:
+  case fmiCategory::ParameterReadOnly:
+    return {c->p, c->np};
+  case fmiCategory::State:
+    return {c->x, c->nx};
+  case fmiCategory::StateDerivative:
+    return {c->xdot, c->nx};
+  case fmiCategory::Output:
+    return {c->y, c->ny};
+  case fmiCategory::Input:
+  case fmiCategory::InputReadOnly:
+    return {c->u, c->nu};
+  case fmiCategory::Auxiliary:
+    return {c->w, c->nw};
+  case fmiCategory::Extra11:
+  case fmiCategory::Extra12:
+    return {c->extra1, c->nExtra1};
+  default:
+    return {nullptr, 0};
   }
 }
 
@@ -72,19 +72,19 @@ WriteCheck writable(fmiInstance *c, fmi2ValueReference vr, double **target) {
   if (a.data == nullptr || index >= a.count) return WriteCheck::CannotSet;
   *target = &a.data[index];
   switch (category) {
-    case fmiCategory::StateDerivative:
-    case fmiCategory::Output:
-      return c->state == fmiStateInstantiated ? WriteCheck::Accepted : WriteCheck::MayNotChange;
-    case fmiCategory::Auxiliary:
-      return c->state == fmiStateInstantiated || c->state == fmiStateInitializationMode ||
-                     c->iuser[kIuserInlineSetting] != 0 || c->useStateInDerivative != 0
-                 ? WriteCheck::Accepted
-                 : WriteCheck::MayNotChange;
-    case fmiCategory::InputReadOnly:
-    case fmiCategory::ParameterReadOnly:
-      return WriteCheck::MayNotChange;
-    default:
-      return WriteCheck::Accepted;
+  case fmiCategory::StateDerivative:
+  case fmiCategory::Output:
+    return c->state == fmiStateInstantiated ? WriteCheck::Accepted : WriteCheck::MayNotChange;
+  case fmiCategory::Auxiliary:
+    return c->state == fmiStateInstantiated || c->state == fmiStateInitializationMode ||
+                   c->iuser[kIuserInlineSetting] != 0 || c->useStateInDerivative != 0
+               ? WriteCheck::Accepted
+               : WriteCheck::MayNotChange;
+  case fmiCategory::InputReadOnly:
+  case fmiCategory::ParameterReadOnly:
+    return WriteCheck::MayNotChange;
+  default:
+    return WriteCheck::Accepted;
   }
 }
 
@@ -158,10 +158,9 @@ fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
                       typename Kind::Value value[]) {
   const uint32_t level = neededLevel(vr, nvr);
   if (!fmiCheckState(c, Kind::getter)) return fmi2Warning;
-  const bool due = (c->computedLevel < static_cast<int32_t>(level) &&
-                    c->state != fmiStateInitializationMode) ||
-                   (c->state == fmiStateInitializationMode && c->valuesChanged != 0) ||
-                   c->forceEvaluation != 0;
+  const bool due =
+      (c->computedLevel < static_cast<int32_t>(level) && c->state != fmiStateInitializationMode) ||
+      (c->state == fmiStateInitializationMode && c->valuesChanged != 0) || c->forceEvaluation != 0;
   if (due && c->state != fmiStateTerminated) {
     const int32_t request =
         c->forceEvaluation != 0 && level < 1 ? kRequestAuxiliaries : static_cast<int32_t>(level);
@@ -208,7 +207,7 @@ fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
       return fmi2Warning;
     }
     const double v = static_cast<double>(value[i]);
-    if (!(*target == v)) {  // a NaN on either side counts as a change
+    if (!(*target == v)) { // a NaN on either side counts as a change
       *target = v;
       changed = true;
       const fmiCategory category = fmiReferenceCategory(vr[i]);
@@ -229,10 +228,9 @@ bool isStringCategory(fmiCategory category) {
   return category == fmiCategory::String || category == fmiCategory::StringReadOnly;
 }
 
-}  // namespace
+} // namespace
 
-fmi2Status fmiGetReal(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
-                      fmi2Real value[]) {
+fmi2Status fmiGetReal(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
   return getNumeric<RealKind>(c, vr, nvr, value);
 }
 

@@ -5,7 +5,7 @@ namespace __gnu_cxx {
 // The C++ runtime linked into this library frees its own allocations here
 // (the exception-handling emergency pool, allocated at load).
 void __freeres() noexcept;
-}  // namespace __gnu_cxx
+} // namespace __gnu_cxx
 
 namespace {
 
@@ -14,7 +14,7 @@ namespace {
 // unloaded or the process ends, after every exception of the unit is over.
 __attribute__((destructor)) void releaseCxxRuntimeAtUnload() { __gnu_cxx::__freeres(); }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -26,8 +26,7 @@ namespace {
 __attribute__((constructor)) void prepareUnwinderAtLoad() {
   try {
     throw 0;
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
-}  // namespace
+} // namespace

@@ -46,18 +46,18 @@ const char *const kFormats[kMaps] = {"iucs#fIUjvB", "A(isBA(fv#))", "S(cisf)#f##
 
 bim_element *mapVars(int k, Vars &x) {
   switch (k) {
-    case 0:
-      return bim_map(kFormats[0], &x.i, &x.u, &x.c, x.s, 3, &x.f, &x.I, &x.U, &x.j, x.v, &x.b);
-    case 1:
-      return bim_map(kFormats[1], &x.ai, &x.as, &x.ab, &x.af, x.v, 2);
-    case 2:
-      return bim_map(kFormats[2], x.rows, 3, x.mat, 2, 3);
-    default:
-      return bim_map(kFormats[3], &x.s[0], &x.as);
+  case 0:
+    return bim_map(kFormats[0], &x.i, &x.u, &x.c, x.s, 3, &x.f, &x.I, &x.U, &x.j, x.v, &x.b);
+  case 1:
+    return bim_map(kFormats[1], &x.ai, &x.as, &x.ab, &x.af, x.v, 2);
+  case 2:
+    return bim_map(kFormats[2], x.rows, 3, x.mat, 2, 3);
+  default:
+    return bim_map(kFormats[3], &x.s[0], &x.as);
   }
 }
 
-}  // namespace
+} // namespace
 
 #ifndef UNIT_FUZZ_SEEDS
 
@@ -84,7 +84,7 @@ int quiet(const char *, ...) { return 0; }
 
 int ignoreImage(void *, size_t, void *) { return 0; }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bim_element *m = mapVars(k, x);
   if (!m) std::abort();
   if (bim_load(m, mode, data + 1, size - 1) == 0) {
-    if (bim_unpack(m, 0) != 1) std::abort();  // a checked image always unpacks
+    if (bim_unpack(m, 0) != 1) std::abort(); // a checked image always unpacks
     release(x);
     if (k == 1 || k == 3) {
       while (bim_unpack(m, 1) > 0) {
@@ -151,8 +151,8 @@ int main(int argc, char **argv) {
       void *image = nullptr;
       size_t length = 0;
       if (bim_dump(m, BIM_TO_MEMORY, &image, &length) != 0) return 1;
-      std::string path = std::string(argv[1]) + "/seed-" + std::to_string(k) + "-" +
-                         std::to_string(variant);
+      std::string path =
+          std::string(argv[1]) + "/seed-" + std::to_string(k) + "-" + std::to_string(variant);
       FILE *f = std::fopen(path.c_str(), "wb");
       if (!f) return 1;
       unsigned char selector = static_cast<unsigned char>(k | (variant == 1 ? 0x80 : 0));

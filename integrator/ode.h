@@ -20,8 +20,8 @@ struct OdeVectorOps;
 // A vector handle: the implementation's content and its private copy of the
 // operations table.
 struct OdeVectorRecord {
-  void *content;       // OdeVectorSerialContent for serial vectors
-  OdeVectorOps *ops;   // the vector's own table (heap copy)
+  void *content;     // OdeVectorSerialContent for serial vectors
+  OdeVectorOps *ops; // the vector's own table (heap copy)
 };
 using OdeVector = OdeVectorRecord *;
 
@@ -35,31 +35,31 @@ struct OdeVectorSerialContent {
 // The 25 vector operations, in slot order.  z is the output vector and may
 // be one of the inputs.
 struct OdeVectorOps {
-  OdeVector (*duplicate)(OdeVector w);                                   // 0
-  OdeVector (*duplicateEmpty)(OdeVector w);                              // 1
-  void (*dispose)(OdeVector v);                                          // 2
-  void (*storageSize)(OdeVector v, long *realWords, long *integerWords); // 3
-  double *(*getData)(OdeVector v);                                       // 4
-  void (*setData)(double *data, OdeVector v);                            // 5
+  OdeVector (*duplicate)(OdeVector w);                                        // 0
+  OdeVector (*duplicateEmpty)(OdeVector w);                                   // 1
+  void (*dispose)(OdeVector v);                                               // 2
+  void (*storageSize)(OdeVector v, long *realWords, long *integerWords);      // 3
+  double *(*getData)(OdeVector v);                                            // 4
+  void (*setData)(double *data, OdeVector v);                                 // 5
   void (*combine)(double a, OdeVector x, double b, OdeVector y, OdeVector z); // 6
-  void (*fill)(double c, OdeVector z);                                   // 7
-  void (*multiply)(OdeVector x, OdeVector y, OdeVector z);               // 8
-  void (*divide)(OdeVector x, OdeVector y, OdeVector z);                 // 9
-  void (*mulScalar)(double c, OdeVector x, OdeVector z);                 // 10
-  void (*absolute)(OdeVector x, OdeVector z);                            // 11
-  void (*reciprocal)(OdeVector x, OdeVector z);                          // 12
-  void (*addScalar)(OdeVector x, double b, OdeVector z);                 // 13
-  double (*innerProduct)(OdeVector x, OdeVector y);                      // 14
-  double (*maxAbs)(OdeVector x);                                         // 15
-  double (*weightedRms)(OdeVector x, OdeVector w);                       // 16
-  double (*weightedRmsMasked)(OdeVector x, OdeVector w, OdeVector id);   // 17
-  double (*minElement)(OdeVector x);                                     // 18
-  double (*weightedL2)(OdeVector x, OdeVector w);                        // 19
-  double (*absSum)(OdeVector x);                                         // 20
-  void (*threshold)(double c, OdeVector x, OdeVector z);                 // 21
-  int (*reciprocalChecked)(OdeVector x, OdeVector z);                    // 22
-  int (*constraintMask)(OdeVector c, OdeVector x, OdeVector m);          // 23
-  double (*smallestQuotient)(OdeVector num, OdeVector denom);            // 24
+  void (*fill)(double c, OdeVector z);                                        // 7
+  void (*multiply)(OdeVector x, OdeVector y, OdeVector z);                    // 8
+  void (*divide)(OdeVector x, OdeVector y, OdeVector z);                      // 9
+  void (*mulScalar)(double c, OdeVector x, OdeVector z);                      // 10
+  void (*absolute)(OdeVector x, OdeVector z);                                 // 11
+  void (*reciprocal)(OdeVector x, OdeVector z);                               // 12
+  void (*addScalar)(OdeVector x, double b, OdeVector z);                      // 13
+  double (*innerProduct)(OdeVector x, OdeVector y);                           // 14
+  double (*maxAbs)(OdeVector x);                                              // 15
+  double (*weightedRms)(OdeVector x, OdeVector w);                            // 16
+  double (*weightedRmsMasked)(OdeVector x, OdeVector w, OdeVector id);        // 17
+  double (*minElement)(OdeVector x);                                          // 18
+  double (*weightedL2)(OdeVector x, OdeVector w);                             // 19
+  double (*absSum)(OdeVector x);                                              // 20
+  void (*threshold)(double c, OdeVector x, OdeVector z);                      // 21
+  int (*reciprocalChecked)(OdeVector x, OdeVector z);                         // 22
+  int (*constraintMask)(OdeVector c, OdeVector x, OdeVector m);               // 23
+  double (*smallestQuotient)(OdeVector num, OdeVector denom);                 // 24
 };
 
 // Serial vectors.  Constructors give NULL when an allocation fails.
@@ -105,22 +105,22 @@ double OdeVecSmallestQuotient(OdeVector num, OdeVector denom);
 
 // Column-major m x n matrix; element (i, j) is colPtrs[j][i].
 struct DenseMatrix {
-  std::int32_t type;       // 1 = dense
+  std::int32_t type; // 1 = dense
   std::int32_t numRows;
   std::int32_t numCols;
-  std::int32_t leadingDim; // equals numRows
+  std::int32_t leadingDim;           // equals numRows
   std::int32_t upperBandwidth;       // band matrices only; unset here
   std::int32_t lowerBandwidth;       // band matrices only; unset here
   std::int32_t storedUpperBandwidth; // band matrices only; unset here
-  double *data;            // numRows*numCols doubles, column by column
-  std::int32_t dataLength; // numRows*numCols
-  double **colPtrs;        // numCols pointers into data
+  double *data;                      // numRows*numCols doubles, column by column
+  std::int32_t dataLength;           // numRows*numCols
+  double **colPtrs;                  // numCols pointers into data
 };
 using DensePivots = std::int32_t *;
 
 DenseMatrix *DenseCreate(int m, int n); // NULL for m <= 0, n <= 0 or no memory
 void DenseFree(DenseMatrix *A);
-DensePivots DensePivotsCreate(int n);   // NULL for n <= 0 or no memory
+DensePivots DensePivotsCreate(int n); // NULL for n <= 0 or no memory
 void DensePivotsFree(DensePivots p);
 void DenseClear(DenseMatrix *A);
 void DensePlusIdentity(DenseMatrix *A);

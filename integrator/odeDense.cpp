@@ -175,8 +175,7 @@ OdeDenseSolverMemory *solverOf(OdeMemory *mem) {
 
 // Difference quotients column by column; jacData is the integrator record.
 int odeDenseDifferenceJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *jac,
-                          void *jacData, OdeVector /*tmp1*/, OdeVector tmp2,
-                          OdeVector /*tmp3*/) {
+                          void *jacData, OdeVector /*tmp1*/, OdeVector tmp2, OdeVector /*tmp3*/) {
   auto *mem = static_cast<OdeMemory *>(jacData);
   OdeDenseSolverMemory *dls = solverOf(mem);
   double *tmp2Data = OdeVecGetData(tmp2);
@@ -222,8 +221,8 @@ int odeDenseStart(OdeMemory *mem) {
   return 0;
 }
 
-int odeDenseSetup(OdeMemory *mem, int convfail, OdeVector ypred, OdeVector fpred,
-                  int *jacCurrent, OdeVector vtemp1, OdeVector vtemp2, OdeVector vtemp3) {
+int odeDenseSetup(OdeMemory *mem, int convfail, OdeVector ypred, OdeVector fpred, int *jacCurrent,
+                  OdeVector vtemp1, OdeVector vtemp2, OdeVector vtemp3) {
   OdeDenseSolverMemory *dls = solverOf(mem);
   double dgamma = std::fabs(mem->gamma / mem->gammaAtSetup - 1.0);
   bool jbad = mem->numSteps == 0 || mem->numSteps > dls->stepsAtJac + 50 ||
@@ -233,8 +232,8 @@ int odeDenseSetup(OdeMemory *mem, int convfail, OdeVector ypred, OdeVector fpred
     dls->stepsAtJac = mem->numSteps;
     *jacCurrent = 1;
     DenseClear(dls->iterMatrix);
-    int r = dls->jac(dls->n, mem->tcur, ypred, fpred, dls->iterMatrix, dls->jacData, vtemp1,
-                     vtemp2, vtemp3);
+    int r = dls->jac(dls->n, mem->tcur, ypred, fpred, dls->iterMatrix, dls->jacData, vtemp1, vtemp2,
+                     vtemp3);
     if (r < 0) {
       odeReportError(mem, ODEDLS_JACFUNC_UNRECVR, "ODEDENSE", "odeDenseSetup",
                      "The Jacobian routine failed in an unrecoverable manner.");

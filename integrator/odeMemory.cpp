@@ -257,8 +257,7 @@ int OdeReInit(OdeMemory *mem, double t0, OdeVector y0) {
 int OdeWFtolerances(OdeMemory *mem, OdeEwtSetFunction ewtFn) {
   if (mem == nullptr) return nullMemory("OdeWFtolerances");
   if (!mem->initialized) {
-    odeReportError(mem, ODE_NO_MALLOC, "ODE", "OdeWFtolerances",
-                   "Attempt to call before OdeInit.");
+    odeReportError(mem, ODE_NO_MALLOC, "ODE", "OdeWFtolerances", "Attempt to call before OdeInit.");
     return ODE_NO_MALLOC;
   }
   mem->ewtFn = ewtFn;

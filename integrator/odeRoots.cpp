@@ -209,8 +209,7 @@ int odeRcheck2(OdeMemory *mem) {
 
 int odeRcheck3(OdeMemory *mem) {
   OdeVector *zn = mem->history;
-  if (mem->itaskCopy == ODE_ONE_STEP ||
-      (mem->toutCopy - mem->tcur) * mem->h >= 0.0) {
+  if (mem->itaskCopy == ODE_ONE_STEP || (mem->toutCopy - mem->tcur) * mem->h >= 0.0) {
     mem->tHigh = mem->tcur;
     OdeVecMulScalar(1.0, zn[0], mem->yout);
   } else {

@@ -168,8 +168,7 @@ void odeReportStepFailure(OdeMemory *mem, int flag) {
     break;
   case ODE_RHSFUNC_FAIL:
     odeReportError(mem, flag, m, fn,
-                   "At t = %lg, the right-hand side routine failed in an unrecoverable manner.",
-                   t);
+                   "At t = %lg, the right-hand side routine failed in an unrecoverable manner.", t);
     break;
   case ODE_REPTD_RHSFUNC_ERR:
     odeReportError(mem, flag, m, fn,
@@ -523,8 +522,8 @@ int OdeGetDky(OdeMemory *mem, double t, int k, OdeVector dky) {
     odeReportError(mem, ODE_BAD_K, "ODE", "OdeGetDky", "Illegal value for k.");
   } else if (r == ODE_BAD_T) {
     odeReportError(mem, ODE_BAD_T, "ODE", "OdeGetDky",
-                   "Illegal value for t.t = %lg is not between tcur - hu = %lg and tcur = %lg.",
-                   t, mem->tcur - mem->hu, mem->tcur);
+                   "Illegal value for t.t = %lg is not between tcur - hu = %lg and tcur = %lg.", t,
+                   mem->tcur - mem->hu, mem->tcur);
   }
   return r;
 }

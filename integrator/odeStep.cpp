@@ -378,13 +378,12 @@ int odeNewtonLoop(OdeMemory *mem) {
 
 int odeNewtonCorrector(OdeMemory *mem, int attempt) {
   OdeVector *zn = mem->history;
-  int convfail = (attempt == ATTEMPT_FIRST || attempt == ATTEMPT_ERR_FAIL) ? ODE_NO_FAILURES
-                                                                           : ODE_FAIL_OTHER;
+  int convfail =
+      (attempt == ATTEMPT_FIRST || attempt == ATTEMPT_ERR_FAIL) ? ODE_NO_FAILURES : ODE_FAIL_OTHER;
   bool callSetup = false;
   if (mem->hasSetup) {
-    callSetup = attempt == ATTEMPT_CONV_FAIL || attempt == ATTEMPT_ERR_FAIL ||
-                mem->numSteps == 0 || mem->numSteps >= mem->stepsAtSetup + 20 ||
-                std::fabs(mem->gammaRatio - 1.0) > 0.3;
+    callSetup = attempt == ATTEMPT_CONV_FAIL || attempt == ATTEMPT_ERR_FAIL || mem->numSteps == 0 ||
+                mem->numSteps >= mem->stepsAtSetup + 20 || std::fabs(mem->gammaRatio - 1.0) > 0.3;
   } else {
     mem->convRate = 1.0;
   }
@@ -394,8 +393,8 @@ int odeNewtonCorrector(OdeMemory *mem, int attempt) {
     if (r < 0) return ODE_RHSFUNC_FAIL;
     if (r > 0) return CORR_RHS_RECVR;
     if (callSetup) {
-      r = mem->lsSetup(mem, convfail, zn[0], mem->rhsScratch, &mem->jacCurrent,
-                       mem->correction, mem->yout, mem->scratch);
+      r = mem->lsSetup(mem, convfail, zn[0], mem->rhsScratch, &mem->jacCurrent, mem->correction,
+                       mem->yout, mem->scratch);
       mem->numSetups++;
       callSetup = false;
       mem->gammaRatio = 1.0;
@@ -526,8 +525,8 @@ double odeRatioHigherOrder(OdeMemory *mem) {
     return 0.0;
   }
   int L = mem->orderPlus1;
-  double cquot = odeIntPower(mem->h / mem->stepHistory[2], L) *
-                 (mem->testQuantities[5] / mem->savedTq5);
+  double cquot =
+      odeIntPower(mem->h / mem->stepHistory[2], L) * (mem->testQuantities[5] / mem->savedTq5);
   OdeVecCombine(-cquot, mem->history[mem->maxOrder], 1.0, mem->correction, mem->scratch);
   double dup = wrms(mem, mem->scratch) * mem->testQuantities[3];
   return 1.0 / (odeRealPower(dup * 10.0, 1.0 / (L + 1)) + ADDON);
@@ -614,8 +613,8 @@ int odeTakeStep(OdeMemory *mem) {
     }
     mem->gammaRatio = mem->numSteps > 0 ? mem->gamma / mem->gammaAtSetup : 1.0;
 
-    int r = mem->iter == ODE_NEWTON ? odeNewtonCorrector(mem, attempt)
-                                    : odeFixedPointCorrector(mem);
+    int r =
+        mem->iter == ODE_NEWTON ? odeNewtonCorrector(mem, attempt) : odeFixedPointCorrector(mem);
     int outcome = odeCorrectorOutcome(mem, r, &attempt, savedT, &ncf);
     if (outcome == PREDICT_AGAIN) continue;
     if (outcome != DO_ERROR_TEST) return outcome;

@@ -261,9 +261,7 @@ double serialMinElement(OdeVector x) {
   return m;
 }
 
-double serialWeightedL2(OdeVector x, OdeVector w) {
-  return odeSafeSqrt(weightedSquareSum(x, w));
-}
+double serialWeightedL2(OdeVector x, OdeVector w) { return odeSafeSqrt(weightedSquareSum(x, w)); }
 
 double serialAbsSum(OdeVector x) {
   int n = len(x);
@@ -332,14 +330,30 @@ double serialSmallestQuotient(OdeVector num, OdeVector denom) {
 }
 
 constexpr OdeVectorOps serialOps = {
-    serialDuplicate,    serialDuplicateEmpty,    OdeVecDispose_Serial,
-    serialStorageSize,  serialGetData,           serialSetData,
-    serialCombine,      serialFill,              serialMultiply,
-    serialDivide,       serialMulScalar,         serialAbsolute,
-    serialReciprocal,   serialAddScalar,         serialInnerProduct,
-    serialMaxAbs,       serialWeightedRms,       serialWeightedRmsMasked,
-    serialMinElement,   serialWeightedL2,        serialAbsSum,
-    serialThreshold,    serialReciprocalChecked, serialConstraintMask,
+    serialDuplicate,
+    serialDuplicateEmpty,
+    OdeVecDispose_Serial,
+    serialStorageSize,
+    serialGetData,
+    serialSetData,
+    serialCombine,
+    serialFill,
+    serialMultiply,
+    serialDivide,
+    serialMulScalar,
+    serialAbsolute,
+    serialReciprocal,
+    serialAddScalar,
+    serialInnerProduct,
+    serialMaxAbs,
+    serialWeightedRms,
+    serialWeightedRmsMasked,
+    serialMinElement,
+    serialWeightedL2,
+    serialAbsSum,
+    serialThreshold,
+    serialReciprocalChecked,
+    serialConstraintMask,
     serialSmallestQuotient,
 };
 
@@ -415,9 +429,7 @@ double OdeVecMinElement(OdeVector x) { return x->ops->minElement(x); }
 double OdeVecWeightedL2(OdeVector x, OdeVector w) { return x->ops->weightedL2(x, w); }
 double OdeVecAbsSum(OdeVector x) { return x->ops->absSum(x); }
 void OdeVecThreshold(double c, OdeVector x, OdeVector z) { z->ops->threshold(c, x, z); }
-int OdeVecReciprocalChecked(OdeVector x, OdeVector z) {
-  return z->ops->reciprocalChecked(x, z);
-}
+int OdeVecReciprocalChecked(OdeVector x, OdeVector z) { return z->ops->reciprocalChecked(x, z); }
 int OdeVecConstraintMask(OdeVector c, OdeVector x, OdeVector m) {
   return m->ops->constraintMask(c, x, m);
 }

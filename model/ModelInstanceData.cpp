@@ -25,7 +25,7 @@ namespace {
 // The template serves the runtime whenever no instance is bound to a thread.
 [[maybe_unused]] const bool templateRegistered =
     (setUnboundInstanceData(&defaultInstanceData), true);
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -33,7 +33,7 @@ ModelInstanceData *orDefault(ModelInstanceData *record) {
   return record != nullptr ? record : &defaultInstanceData;
 }
 
-}  // namespace
+} // namespace
 
 void initInstanceData(ModelInstanceData *record) {
   if (record == nullptr) return;
@@ -41,13 +41,11 @@ void initInstanceData(ModelInstanceData *record) {
     context->externalCallState = 0;
     context->currentInstance = nullptr;
   }
-  std::memcpy(static_cast<void *>(record), &defaultInstanceData,
-              sizeof(ModelInstanceData));
+  std::memcpy(static_cast<void *>(record), &defaultInstanceData, sizeof(ModelInstanceData));
   // The template's own rings (it has some once dsblock_ evaluated it) stay
   // the template's: a new record owns no ring block until its first initial
   // call, so no two records ever free the same block.
-  std::memset(static_cast<void *>(record->delayBuffers), 0,
-              sizeof record->delayBuffers);
+  std::memset(static_cast<void *>(record->delayBuffers), 0, sizeof record->delayBuffers);
 }
 
 namespace {
@@ -103,7 +101,7 @@ void copyRanges(ModelInstanceData *destination, const ModelInstanceData &source,
   }
 }
 
-}  // namespace
+} // namespace
 
 void initZeroedInstanceData(ModelInstanceData *record) {
   if (record == nullptr) return;
@@ -131,8 +129,7 @@ void resetInstanceData(ModelInstanceData *record) {
   for (double &marker : record->tailMarkers) marker = -1e33;
   std::memset(record->tailWords, 0, sizeof record->tailWords);
   destroyExternalObjects(record);
-  for (int32_t k = 0; k < kModelProfileInUse; ++k)
-    record->profileBlocks[k].callCount = 0;
+  for (int32_t k = 0; k < kModelProfileInUse; ++k) record->profileBlocks[k].callCount = 0;
   freeDelayBuffers(record->delayBuffers, kModelDelaySlots);
 }
 
@@ -143,17 +140,13 @@ void releaseInstanceData(ModelInstanceData *record) {
 
 void resetDefaultInstanceData() { resetInstanceData(&defaultInstanceData); }
 
-int32_t getEventPhase(ModelInstanceData *record) {
-  return orDefault(record)->eventPhase;
-}
+int32_t getEventPhase(ModelInstanceData *record) { return orDefault(record)->eventPhase; }
 
 void setEventPhase(ModelInstanceData *record, int32_t value) {
   orDefault(record)->eventPhase = value;
 }
 
-int32_t getEventThisCall(ModelInstanceData *record) {
-  return orDefault(record)->eventThisCall;
-}
+int32_t getEventThisCall(ModelInstanceData *record) { return orDefault(record)->eventThisCall; }
 
 void setInlineIntegration(ModelInstanceData *record, int32_t value) {
   orDefault(record)->inlineIntegration = value;
@@ -165,15 +158,13 @@ void setPerturbationFlag(ModelInstanceData *record, int32_t value) {
 
 double getInitialTime() {
   ThreadContext *context = getThreadContext();
-  ModelInstanceData *bound =
-      context != nullptr ? context->currentInstance : nullptr;
+  ModelInstanceData *bound = context != nullptr ? context->currentInstance : nullptr;
   return orDefault(bound)->initialTime;
 }
 
-void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B,
-                               double *C, double *D, int32_t n1, int32_t n2,
-                               int32_t n3, int32_t n4, int32_t n5, int32_t n6,
-                               int32_t n7, int32_t *status) {
+void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B, double *C,
+                               double *D, int32_t n1, int32_t n2, int32_t n3, int32_t n4,
+                               int32_t n5, int32_t n6, int32_t n7, int32_t *status) {
   ModelInstanceData *d = orDefault(record);
   d->jacobianA = A;
   d->jacobianB = B;
@@ -185,12 +176,10 @@ void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B,
   if (status != nullptr) *status = 0;
 }
 
-void setJacobianMatrices(ModelInstanceData *record, double *A, double *B,
-                         double *C, double *D, int32_t n1, int32_t n2,
-                         int32_t n3, int32_t n4, int32_t n5, int32_t n6,
+void setJacobianMatrices(ModelInstanceData *record, double *A, double *B, double *C, double *D,
+                         int32_t n1, int32_t n2, int32_t n3, int32_t n4, int32_t n5, int32_t n6,
                          int32_t n7) {
-  setJacobianMatricesStatus(record, A, B, C, D, n1, n2, n3, n4, n5, n6, n7,
-                            nullptr);
+  setJacobianMatricesStatus(record, A, B, C, D, n1, n2, n3, n4, n5, n6, n7, nullptr);
 }
 
 ProfileBlock *getProfilingTable(ModelInstanceData *record, int32_t *count) {
@@ -208,9 +197,7 @@ void getDefaultInstanceData(void **record, int32_t *size) {
   if (size != nullptr) *size = getInstanceDataSize();
 }
 
-int32_t getInstanceDataSize() {
-  return static_cast<int32_t>(sizeof(ModelInstanceData));
-}
+int32_t getInstanceDataSize() { return static_cast<int32_t>(sizeof(ModelInstanceData)); }
 
 ExternalObjectSlot *getExternalObjectTable(ModelInstanceData *record) {
   return record != nullptr ? record->externalObjects : nullptr;
@@ -222,9 +209,7 @@ void *getExternalObject(ModelInstanceData *record) {
 
 int32_t getExternalObjectCount() { return kModelExternalInUse; }
 
-int32_t getExternalObjectSlotSize() {
-  return static_cast<int32_t>(sizeof(ExternalObjectSlot));
-}
+int32_t getExternalObjectSlotSize() { return static_cast<int32_t>(sizeof(ExternalObjectSlot)); }
 
 void clearExternalObjects(ModelInstanceData *record) {
   for (int32_t k = 0; k < kModelExternalInUse; ++k) {
@@ -233,8 +218,7 @@ void clearExternalObjects(ModelInstanceData *record) {
   }
 }
 
-void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table,
-                     int32_t *count) {
+void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table, int32_t *count) {
   if (count != nullptr) *count = kModelDelaySlots;
   if (table != nullptr) *table = orDefault(record)->delayBuffers;
 }
@@ -256,8 +240,7 @@ int32_t initStringVariables(ModelInstanceData *record) {
   return 0;
 }
 
-int32_t setStringVariable(ModelInstanceData *record, const char *value,
-                          int32_t index) {
+int32_t setStringVariable(ModelInstanceData *record, const char *value, int32_t index) {
   constexpr size_t kMaxLength = kStringSlotSize - 1;
   initStringVariables(record);
   if (index < 0 || index >= kModelStringSlots) {
@@ -278,9 +261,7 @@ int32_t setStringVariable(ModelInstanceData *record, const char *value,
   return static_cast<int32_t>(length);
 }
 
-void reportStringArrayIndexError() {
-  logText("Internal error in String array handling.");
-}
+void reportStringArrayIndexError() { logText("Internal error in String array handling."); }
 
 const char *getStringVariable(ModelInstanceData *record, int32_t index) {
   initStringVariables(record);

@@ -46,34 +46,34 @@ struct DelayBuffer {
 
 // One external object of the model and the function that destroys it.
 struct ExternalObjectSlot {
-  void *object;                 // the object, null when none
-  void (*destructor)(void *);   // destroys the object, may be null
+  void *object;               // the object, null when none
+  void (*destructor)(void *); // destroys the object, may be null
 };
 
 // One entry of the block-profiling table.
 struct ProfileBlock {
-  int32_t callCount;  // number of calls of the block
-  double maxTime;     // longest call, CPU seconds
-  double minTime;     // shortest call, CPU seconds
-  double totalTime;   // sum over all calls, CPU seconds
-  const char *name;   // block name ("" after the initial call)
+  int32_t callCount; // number of calls of the block
+  double maxTime;    // longest call, CPU seconds
+  double minTime;    // shortest call, CPU seconds
+  double totalTime;  // sum over all calls, CPU seconds
+  const char *name;  // block name ("" after the initial call)
 };
 
 // The instance data record.  Field order is the record's layout.
 struct ModelInstanceData {
   // header
-  double *duser;              // the instance's DUSER (set at instantiation)
-  int32_t *iuser;             // the instance's IUSER
-  int32_t eventPhase;         // event-iteration phase of the driver
-  int32_t eventThisCall;      // the current call handles an event
-  int32_t inlineIntegration;  // inline integration on
-  int32_t busy;               // re-entrance guard of dsblockInstance_
+  double *duser;             // the instance's DUSER (set at instantiation)
+  int32_t *iuser;            // the instance's IUSER
+  int32_t eventPhase;        // event-iteration phase of the driver
+  int32_t eventThisCall;     // the current call handles an event
+  int32_t inlineIntegration; // inline integration on
+  int32_t busy;              // re-entrance guard of dsblockInstance_
 
   // delays
-  DelayBuffer delayBuffers[kModelDelaySlots];  // one ring per delay slot
+  DelayBuffer delayBuffers[kModelDelaySlots]; // one ring per delay slot
 
   // equations
-  double expressionCache[2];  // [0] outflow root, [1] 1/vornSurface
+  double expressionCache[2]; // [0] outflow root, [1] 1/vornSurface
 
   // time
   double time;                // time of the current call
@@ -84,62 +84,62 @@ struct ModelInstanceData {
   double unreadTimes[3];      // not read by this system (1.0, 1.0, -1e30)
 
   // event iteration
-  int32_t eventFlag;          // the current call is an event call
-  int32_t relationChanged;    // set by generated code when a relation changed
-  int32_t iteration;          // pass counter
-  int32_t iterationLimit;     // 25 from the first initial call on
-  double initialEpsilon;      // 1e-10 from the first initial call on; unread
-  int32_t initialSeen;        // set to 1 by every initial call; unread
-  int32_t initialCallPending; // restored into initial at the end of passes
-  int32_t initCount;          // number of initial calls
-  int32_t homotopyStepReduced;// an evaluation after a reduced homotopy step
-  int32_t status;             // status of the current call
-  int32_t repeatPass;         // generated code asks for another pass at once
+  int32_t eventFlag;           // the current call is an event call
+  int32_t relationChanged;     // set by generated code when a relation changed
+  int32_t iteration;           // pass counter
+  int32_t iterationLimit;      // 25 from the first initial call on
+  double initialEpsilon;       // 1e-10 from the first initial call on; unread
+  int32_t initialSeen;         // set to 1 by every initial call; unread
+  int32_t initialCallPending;  // restored into initial at the end of passes
+  int32_t initCount;           // number of initial calls
+  int32_t homotopyStepReduced; // an evaluation after a reduced homotopy step
+  int32_t status;              // status of the current call
+  int32_t repeatPass;          // generated code asks for another pass at once
 
   // homotopy
-  double lambda;              // homotopy parameter
-  double lastGoodLambda;      // last accepted parameter
-  double lambdaStep;          // step of the parameter
-  int32_t usesHomotopy;       // the equations use the homotopy operator
-  int32_t inHomotopy;         // the global homotopy method is under way
+  double lambda;         // homotopy parameter
+  double lastGoodLambda; // last accepted parameter
+  double lambdaStep;     // step of the parameter
+  int32_t usesHomotopy;  // the equations use the homotopy operator
+  int32_t inHomotopy;    // the global homotopy method is under way
 
   // markers
-  double timeMarkers[2];      // unset markers (-1e33)
+  double timeMarkers[2]; // unset markers (-1e33)
 
   // profiling
-  ProfileBlock profileBlocks[kModelProfileBlocks];  // profiling table
-  int32_t profileBlockCount;  // entries in use
+  ProfileBlock profileBlocks[kModelProfileBlocks]; // profiling table
+  int32_t profileBlockCount;                       // entries in use
 
   // reserved
-  double reservedBlock[kReservedBlockSize];  // not read or written
-  double reservedValue;                      // not read or written
-  int32_t reservedCount;                     // 100000; not read or written
-  double delayValues[2][kModelDelaySlots];   // cleared by every initial call
-  double workArea[kWorkAreaSize];            // cleared by resetInstanceData
+  double reservedBlock[kReservedBlockSize]; // not read or written
+  double reservedValue;                     // not read or written
+  int32_t reservedCount;                    // 100000; not read or written
+  double delayValues[2][kModelDelaySlots];  // cleared by every initial call
+  double workArea[kWorkAreaSize];           // cleared by resetInstanceData
 
   // relations and samples
-  int32_t relationWord;                        // cleared by resetInstanceData
-  int32_t relationFlags[kModelRelations + 1];  // flag per relation; [0] unused
-  int32_t homotopyTriedAt;                     // initCount at the last start
-  int32_t relationState[kModelRelations + 1];  // bits per relation; [0] unused
-  double indicatorStore[kIndicatorStoreSize];  // storedIndicators (2*nrel) ...
+  int32_t relationWord;                       // cleared by resetInstanceData
+  int32_t relationFlags[kModelRelations + 1]; // flag per relation; [0] unused
+  int32_t homotopyTriedAt;                    // initCount at the last start
+  int32_t relationState[kModelRelations + 1]; // bits per relation; [0] unused
+  double indicatorStore[kIndicatorStoreSize]; // storedIndicators (2*nrel) ...
 
   // flags
-  int32_t initial;             // the current call is an initial call
-  int32_t needPass;            // another pass is needed
-  int32_t stringsChanged;      // a String variable received a new value
-  int32_t changeFlags[2];      // cleared with stringsChanged; unused
-  int32_t keepParametersChanged;  // keep parametersChanged into the next pass
-  int32_t parametersChanged;   // the change count moved since the last call
+  int32_t initial;               // the current call is an initial call
+  int32_t needPass;              // another pass is needed
+  int32_t stringsChanged;        // a String variable received a new value
+  int32_t changeFlags[2];        // cleared with stringsChanged; unused
+  int32_t keepParametersChanged; // keep parametersChanged into the next pass
+  int32_t parametersChanged;     // the change count moved since the last call
 
   // external objects
-  ExternalObjectSlot externalObjects[kModelExternalSlots];  // object slots
-  int32_t lastChangeCount;     // IUSER[8] at the last call
-  int32_t eventCount;          // event passes so far
-  int32_t perturbation;        // a directional-derivative perturbation
+  ExternalObjectSlot externalObjects[kModelExternalSlots]; // object slots
+  int32_t lastChangeCount;                                 // IUSER[8] at the last call
+  int32_t eventCount;                                      // event passes so far
+  int32_t perturbation;                                    // a directional-derivative perturbation
 
   // Jacobian
-  double *jacobianA;           // matrices of a linearization
+  double *jacobianA; // matrices of a linearization
   double *jacobianB;
   double *jacobianC;
   double *jacobianD;
@@ -147,23 +147,21 @@ struct ModelInstanceData {
   int32_t jacobianStatusGiven; // 1 when a status pointer was given
 
   // strings (the two extra value arrays have no entries in this model)
-  char stringStorage[kModelStringSlots][kStringSlotSize];  // String slots
-  char *stringPointers[kModelStringSlots];  // address of each own slot
+  char stringStorage[kModelStringSlots][kStringSlotSize]; // String slots
+  char *stringPointers[kModelStringSlots];                // address of each own slot
 
   // tail
-  double tailMarker;           // set to -1e33 like the other markers
-  int32_t sectionFlag;         // result of the last section test
-  double initialTolerance;     // 1e-4 from the first initial call on; unread
-  double tailMarkers[4];       // set to -1e33 like the other markers
-  int32_t tailWords[3];        // cleared by initial calls and reset
-  int32_t initialWord;         // cleared by every initial call
-  char resourcePath[kResourcePathSize];  // the instance's resources folder
+  double tailMarker;                    // set to -1e33 like the other markers
+  int32_t sectionFlag;                  // result of the last section test
+  double initialTolerance;              // 1e-4 from the first initial call on; unread
+  double tailMarkers[4];                // set to -1e33 like the other markers
+  int32_t tailWords[3];                 // cleared by initial calls and reset
+  int32_t initialWord;                  // cleared by every initial call
+  char resourcePath[kResourcePathSize]; // the instance's resources folder
 };
 
 // The first 2*nrel values of the indicator store.
-inline double *storedIndicators(ModelInstanceData *record) {
-  return record->indicatorStore;
-}
+inline double *storedIndicators(ModelInstanceData *record) { return record->indicatorStore; }
 
 // The thirteen counts of the generated model, in the order the size
 // functions report them.
@@ -240,21 +238,17 @@ void setPerturbationFlag(ModelInstanceData *record, int32_t value);
 // initialTime of the instance bound to the calling thread.
 double getInitialTime();
 
-void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B,
-                               double *C, double *D, int32_t n1, int32_t n2,
-                               int32_t n3, int32_t n4, int32_t n5, int32_t n6,
-                               int32_t n7, int32_t *status);
-void setJacobianMatrices(ModelInstanceData *record, double *A, double *B,
-                         double *C, double *D, int32_t n1, int32_t n2,
-                         int32_t n3, int32_t n4, int32_t n5, int32_t n6,
+void setJacobianMatricesStatus(ModelInstanceData *record, double *A, double *B, double *C,
+                               double *D, int32_t n1, int32_t n2, int32_t n3, int32_t n4,
+                               int32_t n5, int32_t n6, int32_t n7, int32_t *status);
+void setJacobianMatrices(ModelInstanceData *record, double *A, double *B, double *C, double *D,
+                         int32_t n1, int32_t n2, int32_t n3, int32_t n4, int32_t n5, int32_t n6,
                          int32_t n7);
 // Address of the profiling table; *count := entries in use when given.
 ProfileBlock *getProfilingTable(ModelInstanceData *record, int32_t *count);
 // Copy the FMI layer's two extra value arrays in and out (no entries here).
-void copyExtraArraysIn(ModelInstanceData *record, const double *extra1,
-                       const double *extra2);
-void copyExtraArraysOut(ModelInstanceData *record, double *extra1,
-                        double *extra2);
+void copyExtraArraysIn(ModelInstanceData *record, const double *extra1, const double *extra2);
+void copyExtraArraysOut(ModelInstanceData *record, double *extra1, double *extra2);
 
 // *record := &defaultInstanceData, *size := the record size, each when given.
 void getDefaultInstanceData(void **record, int32_t *size);
@@ -269,15 +263,13 @@ int32_t getExternalObjectSlotSize();
 void clearExternalObjects(ModelInstanceData *record);
 
 // *table := the record's delay rings, *count := their number, each when given.
-void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table,
-                     int32_t *count);
+void getDelayBuffers(ModelInstanceData *record, DelayBuffer **table, int32_t *count);
 
 // String variables: each record uses its own storage slots.
 int32_t initStringVariables(ModelInstanceData *record);
 // Stores at most 499 characters; returns the length stored (0 after an
 // index error, which is logged and changes nothing).
-int32_t setStringVariable(ModelInstanceData *record, const char *value,
-                          int32_t index);
+int32_t setStringVariable(ModelInstanceData *record, const char *value, int32_t index);
 // The text of slot index, "" for an index outside the slots.
 const char *getStringVariable(ModelInstanceData *record, int32_t index);
 
@@ -288,8 +280,7 @@ void reportStringArrayIndexError();
 // data, row-major) into the slots from start on, in order.  A range that
 // does not lie within the slots is logged and changes nothing.
 template <class StringArrayRecord>
-void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value,
-                            int32_t start) {
+void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value, int32_t start) {
   // The element count, capped once it exceeds the slots (so the product of
   // the sizes cannot overflow).
   long long count = 1;
@@ -316,8 +307,8 @@ void setStringArrayVariable(ModelInstanceData *record, StringArrayRecord value,
 // need not carry them.  They are 880,008 of the record's 882,160 bytes.
 // ---------------------------------------------------------------------------
 struct InstanceDataRange {
-  std::size_t offset;  // first byte
-  std::size_t size;    // number of bytes
+  std::size_t offset; // first byte
+  std::size_t size;   // number of bytes
 };
 
 // The parts that hold values, in record order: everything but the two

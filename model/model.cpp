@@ -73,16 +73,12 @@ bool testC(ModelInstanceData *d) {
 }
 
 // Test H: no homotopy under way, or its simplified problem.
-bool testH(const ModelInstanceData *d) {
-  return d->inHomotopy == 0 || d->lambda <= 0.0;
-}
+bool testH(const ModelInstanceData *d) { return d->inHomotopy == 0 || d->lambda <= 0.0; }
 
 // Test Lk: level k is demanded and not yet computed, or an event call, or
 // everything is demanded; never with eventPhase -1.
-bool testLevel(const ModelInstanceData *d, int32_t k, int32_t request,
-               int32_t computedLevel) {
-  return ((request >= k && computedLevel < k) || d->eventFlag != 0 ||
-          request == 4) &&
+bool testLevel(const ModelInstanceData *d, int32_t k, int32_t request, int32_t computedLevel) {
+  return ((request >= k && computedLevel < k) || d->eventFlag != 0 || request == 4) &&
          d->eventPhase != -1;
 }
 
@@ -91,15 +87,13 @@ inline bool flag(ModelInstanceData *d, bool value) {
   return value;
 }
 
-}  // namespace
+} // namespace
 
-void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
-                  double *X, void *reserved, double *U, double *DP,
-                  int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
-                  double *Z, double *DUSER, int32_t *IUSER, char **strings,
-                  ModelInstanceData *d, int32_t *QiErr) {
-  const ModelHookArgs args{time, X, reserved, U,     DP,    IP,      LP, F,
-                           Y,    W, Z,        DUSER, IUSER, strings, d};
+void dsequations_(int32_t *request, int32_t *computedLevel, double *time, double *X, void *reserved,
+                  double *U, double *DP, int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
+                  double *Z, double *DUSER, int32_t *IUSER, char **strings, ModelInstanceData *d,
+                  int32_t *QiErr) {
+  const ModelHookArgs args{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER, strings, d};
   const double &vornSurface = DP[0];
   const double &holeSurface = DP[1];
   const double &initialLevel = DP[2];
@@ -111,10 +105,7 @@ void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
     if (d->inHomotopy == 0) args.restartHook(1);
   }
   // Parameter section (empty in this model).
-  d->sectionFlag =
-      (d->parametersChanged != 0 && (d->inHomotopy == 0 || d->lambda == 0.0))
-          ? 1
-          : 0;
+  d->sectionFlag = (d->parametersChanged != 0 && (d->inHomotopy == 0 || d->lambda == 0.0)) ? 1 : 0;
   if (flag(d, testA(d))) *computedLevel = 0;
   if (flag(d, testA(d))) *computedLevel = 0;
   if (flag(d, testA(d) && testH(d))) *computedLevel = 0;
@@ -143,9 +134,8 @@ void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
     *computedLevel = 0;
     double r = guardedSqrt(19.62 * X[0], "19.62*_StatesForOutputs.level");
     const double n = U[0] - DP[1] * r;
-    F[0] = guardedDivide(
-        n, "inputRate-holeSurface*sqrt(19.62*_StatesForOutputs.level)", DP[0],
-        "vornSurface");
+    F[0] = guardedDivide(n, "inputRate-holeSurface*sqrt(19.62*_StatesForOutputs.level)", DP[0],
+                         "vornSurface");
     r = guardedSqrt(19.62 * X[0], "19.62*_StatesForOutputs.level");
     Y[1] = DP[1] * r;
     Y[0] = X[0];
@@ -153,10 +143,7 @@ void dsequations_(int32_t *request, int32_t *computedLevel, double *time,
   if (flag(d, testA(d))) *computedLevel = 0;
   // End of the initial part.
   const int32_t inlineStep =
-      (d->inlineIntegration != 0 && IUSER[kIuserIntegratorWord] != 0 &&
-       *request == 4)
-          ? 1
-          : 0;
+      (d->inlineIntegration != 0 && IUSER[kIuserIntegratorWord] != 0 && *request == 4) ? 1 : 0;
   if (flag(d, testC(d))) {
     *computedLevel = 0;
     d->initial = 0;
@@ -202,11 +189,10 @@ constexpr ModelDimensions kDimensions{1, 0, 1, 2, 2, 3, 0, 0, 0, 0, 0, 0, 0};
 void put(int32_t *out, int32_t value) {
   if (out != nullptr) *out = value;
 }
-}  // namespace
+} // namespace
 
-void dsvarsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                 int32_t *nw, int32_t *np, int32_t *nstr, int32_t *nzpairs,
-                 int32_t *nrel) {
+void dsvarsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny, int32_t *nw, int32_t *np,
+                 int32_t *nstr, int32_t *nzpairs, int32_t *nrel) {
   put(nx, kDimensions.nx);
   put(dim2, kDimensions.dim2);
   put(nu, kDimensions.nu);
@@ -218,26 +204,24 @@ void dsvarsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
   put(nrel, kDimensions.nrel);
 }
 
-void dskernelsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                    int32_t *nw, int32_t *np, int32_t *nstr, int32_t *nzpairs,
-                    int32_t *nrel, int32_t *dim10, int32_t *dim11) {
+void dskernelsizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny, int32_t *nw, int32_t *np,
+                    int32_t *nstr, int32_t *nzpairs, int32_t *nrel, int32_t *dim10,
+                    int32_t *dim11) {
   dsvarsizes_(nx, dim2, nu, ny, nw, np, nstr, nzpairs, nrel);
   put(dim10, kDimensions.dim10);
   put(dim11, kDimensions.dim11);
 }
 
-void dsinstancesizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny,
-                      int32_t *nw, int32_t *np, int32_t *nstr,
-                      int32_t *nzpairs, int32_t *nrel, int32_t *dim10,
+void dsinstancesizes_(int32_t *nx, int32_t *dim2, int32_t *nu, int32_t *ny, int32_t *nw,
+                      int32_t *np, int32_t *nstr, int32_t *nzpairs, int32_t *nrel, int32_t *dim10,
                       int32_t *dim11, int32_t *numExtra1, int32_t *numExtra2) {
   dskernelsizes_(nx, dim2, nu, ny, nw, np, nstr, nzpairs, nrel, dim10, dim11);
   put(numExtra1, kDimensions.numExtra1);
   put(numExtra2, kDimensions.numExtra2);
 }
 
-void dsextrasizes_(int32_t *c1, int32_t *c2, int32_t *c3, int32_t *c4,
-                   int32_t *c5, int32_t *c6, int32_t *c7, int32_t *c8,
-                   int32_t *c9, int32_t *c10) {
+void dsextrasizes_(int32_t *c1, int32_t *c2, int32_t *c3, int32_t *c4, int32_t *c5, int32_t *c6,
+                   int32_t *c7, int32_t *c8, int32_t *c9, int32_t *c10) {
   put(c1, 0);
   put(c2, 0);
   put(c3, 0);
@@ -255,10 +239,10 @@ namespace {
 int32_t clearList1[1];
 int32_t clearList2[1];
 int32_t clearList3[1];
-}  // namespace
+} // namespace
 
-void dsclearlists_(int32_t *count, int32_t **list1, int32_t **list2,
-                   int32_t **list3, int32_t *zero) {
+void dsclearlists_(int32_t *count, int32_t **list1, int32_t **list2, int32_t **list3,
+                   int32_t *zero) {
   put(count, 0);
   if (list1 != nullptr) *list1 = clearList1;
   if (list2 != nullptr) *list2 = clearList2;
@@ -268,13 +252,13 @@ void dsclearlists_(int32_t *count, int32_t **list1, int32_t **list2,
 
 int32_t dsstructcount_(int32_t kind) {
   switch (kind) {
-    case 2:
-    case 3:
-      return 1;
-    case 6:
-      return 15;
-    default:
-      return 0;
+  case 2:
+  case 3:
+    return 1;
+  case 6:
+    return 15;
+  default:
+    return 0;
   }
 }
 
@@ -283,29 +267,26 @@ double dszerovalue_(void *) { return 0.0; }
 // ---------------------------------------------------------------------------
 // Start values and settings.
 // ---------------------------------------------------------------------------
-void declare_(double *states, double *parameters, double *inputs,
-              double *nominals, char **, int32_t *, int32_t, void *) {
+void declare_(double *states, double *parameters, double *inputs, double *nominals, char **,
+              int32_t *, int32_t, void *) {
   if (parameters != nullptr) {
-    parameters[0] = 2.0;  // vornSurface
-    parameters[1] = 0.1;  // holeSurface
-    parameters[2] = 3.0;  // initialLevel
+    parameters[0] = 2.0; // vornSurface
+    parameters[1] = 0.1; // holeSurface
+    parameters[2] = 3.0; // initialLevel
   }
   if (states != nullptr) states[0] = 0.0;
   if (inputs != nullptr) inputs[0] = 0.0;
   if (nominals != nullptr) nominals[0] = 0.0;
 }
 
-void declareVariables_(double *states, double *parameters, double *inputs,
-                       char **stringStarts, int32_t *QiErr, int32_t mode,
-                       void *resultContext) {
-  declare_(states, parameters, inputs, nullptr, stringStarts, QiErr, mode,
-           resultContext);
+void declareVariables_(double *states, double *parameters, double *inputs, char **stringStarts,
+                       int32_t *QiErr, int32_t mode, void *resultContext) {
+  declare_(states, parameters, inputs, nullptr, stringStarts, QiErr, mode, resultContext);
 }
 
-void declareStart_(double *states, double *parameters, double *inputs,
-                   char **stringStarts, int32_t *QiErr) {
-  declare_(states, parameters, inputs, nullptr, stringStarts, QiErr, 0,
-           nullptr);
+void declareStart_(double *states, double *parameters, double *inputs, char **stringStarts,
+                   int32_t *QiErr) {
+  declare_(states, parameters, inputs, nullptr, stringStarts, QiErr, 0, nullptr);
 }
 
 void dssettings_(double *DUSER, int32_t *IUSER) {
@@ -319,31 +300,26 @@ void dssettings_(double *DUSER, int32_t *IUSER) {
 // ---------------------------------------------------------------------------
 // Hooks.
 // ---------------------------------------------------------------------------
-void dsrestarthook_(double *, double *, void *, double *, double *, int32_t *,
-                    int32_t *, double *, double *, double *, double *,
-                    double *, int32_t *, char **, ModelInstanceData *,
+void dsrestarthook_(double *, double *, void *, double *, double *, int32_t *, int32_t *, double *,
+                    double *, double *, double *, double *, int32_t *, char **, ModelInstanceData *,
                     int32_t) {}
 
-void dssectionhook_(double *, double *, void *, double *, double *, int32_t *,
-                    int32_t *, double *, double *, double *, double *,
-                    double *, int32_t *, char **, ModelInstanceData *, int32_t,
-                    int32_t) {}
+void dssectionhook_(double *, double *, void *, double *, double *, int32_t *, int32_t *, double *,
+                    double *, double *, double *, double *, int32_t *, char **, ModelInstanceData *,
+                    int32_t, int32_t) {}
 
-void dsdefaultsectionhook_(double *time, double *X, void *reserved, double *U,
-                           double *DP, int32_t *IP, int32_t *LP, double *F,
-                           double *Y, double *W, double *Z, double *DUSER,
-                           int32_t *IUSER, char **strings, int32_t section,
-                           int32_t initialValue, int32_t eventFlagValue,
-                           int32_t inlineStep) {
+void dsdefaultsectionhook_(double *time, double *X, void *reserved, double *U, double *DP,
+                           int32_t *IP, int32_t *LP, double *F, double *Y, double *W, double *Z,
+                           double *DUSER, int32_t *IUSER, char **strings, int32_t section,
+                           int32_t initialValue, int32_t eventFlagValue, int32_t inlineStep) {
   // The most negative word has no positive counterpart; it becomes the
   // largest one.
   int32_t &callWord = IUSER[kIuserCallWord];
-  if (callWord < 0)
-    callWord = callWord == INT32_MIN ? INT32_MAX : -callWord;
+  if (callWord < 0) callWord = callWord == INT32_MIN ? INT32_MAX : -callWord;
   defaultInstanceData.initial = initialValue;
   defaultInstanceData.eventFlag = eventFlagValue;
-  dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                 strings, &defaultInstanceData, section, inlineStep);
+  dssectionhook_(time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER, strings,
+                 &defaultInstanceData, section, inlineStep);
 }
 
 void dsemptyhook_() {}

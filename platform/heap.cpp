@@ -52,6 +52,8 @@ void releaseLarge(void *block, std::size_t bytes) {
   munmap(block, bytes);
 }
 
-void heapFailFrom(int n) { callsBeforeFailing.store(n > 0 ? n - 1 : -1, std::memory_order_relaxed); }
+void heapFailFrom(int n) {
+  callsBeforeFailing.store(n > 0 ? n - 1 : -1, std::memory_order_relaxed);
+}
 
 } // namespace platform

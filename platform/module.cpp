@@ -25,7 +25,7 @@ std::size_t copyWhole(const char *text, char *buffer, std::size_t size) {
   return length;
 }
 
-}  // namespace
+} // namespace
 
 std::size_t moduleFileName(const void *codeAddress, char *buffer, std::size_t size) {
   if (buffer == nullptr || size == 0) return 0;
@@ -66,4 +66,4 @@ void moduleRelease(void *handle) {
   if (handle != nullptr) dlclose(handle);
 }
 
-}  // namespace platform
+} // namespace platform

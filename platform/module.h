@@ -31,4 +31,4 @@ void *moduleLoad(const char *file);
 // Releases one handle of moduleLoad; null is ignored.
 void moduleRelease(void *handle);
 
-}  // namespace platform
+} // namespace platform

@@ -71,8 +71,8 @@ void ModelicaVFormatError(const char *format, va_list args) {
 
 char *ModelicaAllocateString(std::size_t len) {
   // A length beyond int cannot fit the area; it fails as a full area does.
-  char *string = allocSimplestring(len > static_cast<std::size_t>(INT_MAX) ? -1
-                                                                          : static_cast<int>(len));
+  char *string =
+      allocSimplestring(len > static_cast<std::size_t>(INT_MAX) ? -1 : static_cast<int>(len));
   string[len] = '\0';
   return string;
 }

@@ -36,4 +36,4 @@ MODELICA_UTILITY char *ModelicaAllocateString(std::size_t len);
 // As ModelicaAllocateString, but returns null when the area has no room.
 MODELICA_UTILITY char *ModelicaAllocateStringWithErrorReturn(std::size_t len);
 
-}  // extern "C"
+} // extern "C"

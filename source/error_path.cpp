@@ -1,8 +1,8 @@
 // The recovery point of the error path (see error_path.h).
 #include "source/error_path.h"
 
-#include "source/runtime_messages.h"
 #include "source/dsblock5/runcontrol.h"
+#include "source/runtime_messages.h"
 
 ErrorRecoveryScope::ErrorRecoveryScope()
     : context_(getThreadContext()), previous_(nullptr), stackAtEntry_(nullptr) {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-KernelContext defaultKernelContext = {nullptr, nullptr, "?????", "?????", 0, 0,
-                                      nullptr, nullptr, nullptr};
+KernelContext defaultKernelContext = {nullptr, nullptr, "?????", "?????", 0,
+                                      0,       nullptr, nullptr, nullptr};
 KernelContext *currentKernelContext = nullptr;
 
 KernelContext *getKernelContext() {

@@ -17,15 +17,15 @@
 using KernelMessageCallback = int (*)(int type, const char *text);
 
 struct KernelContext {
-  std::FILE *outputStream;        // text of type 0 and of types other than 1, 2
-  std::FILE *errorStream;         // text of types 1 and 2
-  const char *nameText;           // a second name text; nothing reads it
-  const char *messageSource;      // printed in warning and error headers and line prefixes
-  int prefixLines;                // non-zero: each line starts with messageSource " | "
-  int suppressOutput;             // non-zero: nothing is written to the streams
-  double *DUSER;                  // DUSER of the last instantiated instance
-  int *IUSER;                     // IUSER of the last instantiated instance
-  KernelMessageCallback messageCallback;  // when set, receives all kernel text
+  std::FILE *outputStream;               // text of type 0 and of types other than 1, 2
+  std::FILE *errorStream;                // text of types 1 and 2
+  const char *nameText;                  // a second name text; nothing reads it
+  const char *messageSource;             // printed in warning and error headers and line prefixes
+  int prefixLines;                       // non-zero: each line starts with messageSource " | "
+  int suppressOutput;                    // non-zero: nothing is written to the streams
+  double *DUSER;                         // DUSER of the last instantiated instance
+  int *IUSER;                            // IUSER of the last instantiated instance
+  KernelMessageCallback messageCallback; // when set, receives all kernel text
 };
 
 extern KernelContext defaultKernelContext;

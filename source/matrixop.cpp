@@ -31,7 +31,7 @@ constexpr std::size_t kIntegerBytes = IntegerbufferSize * sizeof(int);
 constexpr std::size_t kSizeBytes = SizebufferSize * sizeof(int);
 constexpr std::size_t kStringBytes = StringbufferSize * sizeof(char *);
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -93,7 +93,7 @@ T *bump(T *&position, T *bound, int n, const char *condition, const char *messag
   if (n < 0 || position == nullptr || n >= bound - position) {
     if (position != nullptr) position = bound;
     runtimeAssert(0, condition, message);
-    std::abort();  // not reached: the failed assertion does not return
+    std::abort(); // not reached: the failed assertion does not return
   }
   T *result = position;
   position += n;
@@ -102,9 +102,8 @@ T *bump(T *&position, T *bound, int n, const char *condition, const char *messag
 
 } // namespace
 
-MemoryMark currentMarkNon = {
-    {RealbufferNon, IntegerbufferNon, SizebufferNon, StringbufferNon},
-    {RealbufferNon, IntegerbufferNon, SizebufferNon, StringbufferNon}};
+MemoryMark currentMarkNon = {{RealbufferNon, IntegerbufferNon, SizebufferNon, StringbufferNon},
+                             {RealbufferNon, IntegerbufferNon, SizebufferNon, StringbufferNon}};
 char *startstringmarkNon = persistentStringArea;
 double *const EndRealbufferNon = RealbufferNon + RealbufferNonSize;
 int *const EndIntegerbufferNon = IntegerbufferNon + IntegerbufferNonSize;
@@ -125,8 +124,7 @@ ThreadContext *findThreadContext() {
 ThreadContext *getThreadContext() {
   if (auto *context = findThreadContext()) return context;
   if (!platform::threadSlotOpen(releaseThreadRecord)) return nullptr;
-  auto *context =
-      static_cast<ThreadContext *>(platform::heapAllocZeroed(1, sizeof(ThreadContext)));
+  auto *context = static_cast<ThreadContext *>(platform::heapAllocZeroed(1, sizeof(ThreadContext)));
   if (context == nullptr) return nullptr;
   if (!platform::threadSlotSet(context)) {
     platform::heapFree(context);
@@ -206,8 +204,8 @@ double *allocRealbuffer(int n) {
 int *allocIntegerbuffer(int n) {
   ThreadContext *c = contextWithBuffers();
   int *none = nullptr;
-  return bump(c ? c->currentMark.place.Integerbuffer : none, c ? c->EndIntegerbuffer : nullptr,
-              n, "currentMark.place.Integerbuffer<EndIntegerbuffer", kIntegerMessage);
+  return bump(c ? c->currentMark.place.Integerbuffer : none, c ? c->EndIntegerbuffer : nullptr, n,
+              "currentMark.place.Integerbuffer<EndIntegerbuffer", kIntegerMessage);
 }
 
 int *allocSizebuffer(int n) {
@@ -220,8 +218,8 @@ int *allocSizebuffer(int n) {
 char **allocStringbuffer(int n) {
   ThreadContext *c = contextWithBuffers();
   char **none = nullptr;
-  return bump(c ? c->currentMark.place.Stringbuffer : none, c ? c->EndStringbuffer : nullptr,
-              n, "currentMark.place.Stringbuffer<EndStringbuffer", kStringMessage);
+  return bump(c ? c->currentMark.place.Stringbuffer : none, c ? c->EndStringbuffer : nullptr, n,
+              "currentMark.place.Stringbuffer<EndStringbuffer", kStringMessage);
 }
 
 char *allocSimplestring(int len) {
@@ -230,7 +228,7 @@ char *allocSimplestring(int len) {
   // request is compared with the room, so the test cannot wrap.
   if (c == nullptr || len < 0 || len >= (c->Endsimplestring - c->stringmark) - 1) {
     runtimeAssert(0, "stringmark+len+1<Endsimplestring", kRoomMessage);
-    std::abort();  // not reached
+    std::abort(); // not reached
   }
   char *result = c->stringmark;
   c->stringmark += len + 1;
@@ -266,7 +264,7 @@ char *copyStringToNon(const char *str) {
   std::size_t n = strnlen(str, static_cast<std::size_t>(c->Endsimplestring - str));
   if (static_cast<std::ptrdiff_t>(n) >= (EndpersistentStringArea - startstringmarkNon) - 1) {
     runtimeAssert(0, "startstringmarkNon+n+1<EndpersistentStringArea", kRoomMessage);
-    std::abort();  // not reached
+    std::abort(); // not reached
   }
   char *copy = startstringmarkNon;
   std::memcpy(copy, str, n);
@@ -324,7 +322,7 @@ const char *releaseStringsKeeping(const char *str, char *mark) {
   }
   std::size_t room = static_cast<std::size_t>(c->stringmark - str);
   std::size_t n = strnlen(str, room) + 1;
-  if (n > room) return str;  // the string reaches beyond the allocated part
+  if (n > room) return str; // the string reaches beyond the allocated part
   std::memmove(mark, str, n);
   c->stringmark = mark + n;
   return mark;

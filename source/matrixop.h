@@ -28,8 +28,8 @@ class ErrorRecoveryScope;
 // A node of the function-name stack; lives in the frame of the function that
 // pushed it.  The runtime never allocates or frees entries.
 struct FunctionStackEntry {
-  const char *name;          // function name printed by error reports
-  FunctionStackEntry *next;  // next outer entry, null at the bottom
+  const char *name;         // function name printed by error reports
+  FunctionStackEntry *next; // next outer entry, null at the bottom
 };
 
 // One position in each of the four per-thread (or persistent) buffers.
@@ -43,19 +43,19 @@ struct BufferPlace {
 // A plain value: keep the one saveMark returns and hand it to restoreMark.
 // The string position (stringmark) is not part of a mark.
 struct MemoryMark {
-  BufferPlace place;       // next free slot of each buffer
-  BufferPlace savedPlace;  // place at the last saveMark
+  BufferPlace place;      // next free slot of each buffer
+  BufferPlace savedPlace; // place at the last saveMark
 };
 
 struct ThreadContext {
-  FunctionStackEntry *functionStack;  // innermost call first; null when empty
-  int externalCallState;              // kept by external-function call wrappers
-  MemoryMark startMark;               // both places at the buffer starts
-  MemoryMark currentMark;             // positions of the four buffers
-  char *stringmark;                   // next free character of simplestring
-  char *simplestring;                 // start of the character area
-  char *Endsimplestring;              // one past the character area
-  double *EndRealbuffer;              // null: the buffers are not allocated
+  FunctionStackEntry *functionStack; // innermost call first; null when empty
+  int externalCallState;             // kept by external-function call wrappers
+  MemoryMark startMark;              // both places at the buffer starts
+  MemoryMark currentMark;            // positions of the four buffers
+  char *stringmark;                  // next free character of simplestring
+  char *simplestring;                // start of the character area
+  char *Endsimplestring;             // one past the character area
+  double *EndRealbuffer;             // null: the buffers are not allocated
   int *EndIntegerbuffer;
   int *EndSizebuffer;
   char **EndStringbuffer;
@@ -130,8 +130,7 @@ char *copyStringToNon(const char *str);
 // character area to the persistent area, through copyStringToNon.  The
 // pointer array and the sizes stay where they are; since the data is shared,
 // the caller's array sees the new pointers too.  Returns a copy of the header.
-template <class StringArrayRecord>
-StringArrayRecord StringElementsToNon(StringArrayRecord a) {
+template <class StringArrayRecord> StringArrayRecord StringElementsToNon(StringArrayRecord a) {
   long long count = 1;
   for (int k = 0; k < a.ndims; ++k) count *= a.dims[k];
   for (long long i = 0; i < count; ++i) a.data[i] = copyStringToNon(a.data[i]);
@@ -151,7 +150,7 @@ void restoreMark(MemoryMark mark);
 // currentMark := startMark; stringmark := simplestring.
 void resetMarks();
 char *getStringMark();
-void setStringMark(char *p);  // ignored for null
+void setStringMark(char *p); // ignored for null
 // Releases the character area back to mark while keeping str: when str lies
 // in the released part it is moved down to mark and mark is returned.
 const char *releaseStringsKeeping(const char *str, char *mark);

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/runcontrol.h"
 #include "source/clocale/clocale_io.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/matrixop.h"
 
 std::atomic<double> clockOffset{0.0};

@@ -19,15 +19,15 @@
 // The headers it includes are private to the runtime: outside source/ only
 // tests include them directly.
 
-#include "source/matrixop.h"
-#include "source/runtime_messages.h"
+#include "source/ModelicaUtilities.h"
+#include "source/dsblock5/delay.h"
+#include "source/dsblock5/dsblock.h"
+#include "source/dsblock5/events.h"
+#include "source/dsblock5/modulepath.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/linsolve.h"
-#include "source/ModelicaUtilities.h"
-#include "source/dsblock5/runcontrol.h"
-#include "source/dsblock5/delay.h"
-#include "source/dsblock5/modulepath.h"
-#include "source/dsblock5/dsblock.h"
-#include "source/dsblock5/events.h"
+#include "source/matrixop.h"
 #include "source/operators.h"
+#include "source/runtime_messages.h"

@@ -148,8 +148,8 @@ void logMatrix(const char *name, const double *values, int rows, int columns,
   logText("};");
 }
 
-void appendMatrixRow(double *matrix, int leadingDimension, int n, int *count,
-                     const double *source, int sourceCount) {
+void appendMatrixRow(double *matrix, int leadingDimension, int n, int *count, const double *source,
+                     int sourceCount) {
   *count += 1;
   for (int j = 1; j <= n; ++j) {
     std::ptrdiff_t index = static_cast<std::ptrdiff_t>(*count - 1) +
@@ -184,7 +184,7 @@ double runtimeReport(const char *text, int level) {
 
 double raiseModelError(const char *text) {
   runtimeReport(text, 2);
-  unwindToRecoveryPoint(2);  // not reached: level 2 never returns
+  unwindToRecoveryPoint(2); // not reached: level 2 never returns
 }
 
 void runtimeAssert(int ok, const char *condition, const char *message) {
@@ -210,8 +210,8 @@ void runtimeAssertLevel(int ok, const char *condition, const char *message, int 
   raiseModelError(text);
 }
 
-double modelDivisionError(const char *numeratorText, double numerator,
-                          const char *denominatorText, double denominator) {
+double modelDivisionError(const char *numeratorText, double numerator, const char *denominatorText,
+                          double denominator) {
   char text[1000];
   snprintfC(text, sizeof text,
             "\nModel error - division by zero: (%.400s) / (%.400s) = (%g) / (%g)\n",
@@ -223,8 +223,7 @@ double modelReciprocalError(const char *denominatorText, double denominator) {
   modelDivisionError("1.0", 1.0, denominatorText, denominator);
 }
 
-double modelFunctionError(const char *argumentText, double argument,
-                          const char *functionName) {
+double modelFunctionError(const char *argumentText, double argument, const char *functionName) {
   char text[1000];
   snprintfC(text, sizeof text, "\nModel error - %s (%.400s) = %s (%g)\n", orEmpty(functionName),
             orEmpty(argumentText), orEmpty(functionName), argument);

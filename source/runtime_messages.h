@@ -46,12 +46,11 @@ void logMatrixElement(const char *name, int row, int column, double value);
 // name = {v1, v2, ...} on one line of at most 1999 characters.
 void logVector(const char *name, const double *values, int n);
 // Column-major values, element (i, j) at (i-1) + leadingDimension*(j-1).
-void logMatrix(const char *name, const double *values, int rows, int columns,
-               int leadingDimension);
+void logMatrix(const char *name, const double *values, int rows, int columns, int leadingDimension);
 // *count += 1, then row *count of the column-major matrix := source (padded
 // with zeros beyond sourceCount).
-void appendMatrixRow(double *matrix, int leadingDimension, int n, int *count,
-                     const double *source, int sourceCount);
+void appendMatrixRow(double *matrix, int leadingDimension, int n, int *count, const double *source,
+                     int sourceCount);
 
 // ---- reports, errors, assertions -------------------------------------------
 
@@ -65,8 +64,8 @@ double runtimeReport(const char *text, int level);
 void runtimeAssert(int ok, const char *condition, const char *message);
 // Level 1 reports a warning (once per *onceFlag when given); other levels
 // raise the model error.
-void runtimeAssertLevel(int ok, const char *condition, const char *message,
-                        int level, int *onceFlag);
+void runtimeAssertLevel(int ok, const char *condition, const char *message, int level,
+                        int *onceFlag);
 [[noreturn]] double modelDivisionError(const char *numeratorText, double numerator,
                                        const char *denominatorText, double denominator);
 [[noreturn]] double modelReciprocalError(const char *denominatorText, double denominator);

@@ -13,7 +13,7 @@
 #include "source/arrays/array_arith.h"
 #include "source/arrays/array_construct.h"
 #include "source/arrays/array_fields.h"
+#include "source/arrays/array_matrix.h"
 #include "source/arrays/array_records.h"
 #include "source/arrays/array_subscript.h"
-#include "source/arrays/array_matrix.h"
 #include "source/arrays/string_conversions.h"

@@ -53,8 +53,7 @@ int inCLocale(int c, int (*withLocale)(int, locale_t), int (*plain)(int), int ou
 }
 
 // The scans: the standard function under the "C" locale.
-__attribute__((format(scanf, 2, 3))) int scanStream(std::FILE *stream, const char *format,
-                                                     ...) {
+__attribute__((format(scanf, 2, 3))) int scanStream(std::FILE *stream, const char *format, ...) {
   CLocaleScope scope;
   va_list args;
   va_start(args, format);
@@ -155,9 +154,7 @@ int sscanfTripleC(const char *text, int *a, int *b, int *c) {
   return scanText(text, "%i/%i/%i", a, b, c);
 }
 int sscanfPairC(const char *text, int *a, int *b) { return scanText(text, "%i/%i", a, b); }
-int sscanfPairSlashesC(const char *text, int *a, int *b) {
-  return scanText(text, "%i//%i", a, b);
-}
+int sscanfPairSlashesC(const char *text, int *a, int *b) { return scanText(text, "%i//%i", a, b); }
 int sscanfFloatC(const char *text, float *value) { return scanText(text, " %g", value); }
 int sscanfUnsignedC(const char *text, unsigned *value) { return scanText(text, "%u", value); }
 int sscanfIncludeC(const char *text, char *file) {
@@ -168,9 +165,7 @@ int sscanfDoubleC(const char *text, double *value) { return scanText(text, " %lg
 int sscanfRelationC(const char *text, char *relation, char *rest) {
   return scanText(text, " %255[<>=] %255s)", relation, rest);
 }
-int sscanfSkipUnsignedC(const char *text, unsigned *value) {
-  return scanText(text, " %u", value);
-}
+int sscanfSkipUnsignedC(const char *text, unsigned *value) { return scanText(text, " %u", value); }
 int sscanfInt4CommaC(const char *text, int *a, int *b, int *c, int *d) {
   return scanText(text, "%i,%i,%i,%i,", a, b, c, d);
 }
@@ -197,8 +192,7 @@ int sscanfC(const char *text, const char *format, void *a, void *b, void *c, voi
 int sscanf4C(const char *text, const char *format, void *a, void *b, void *c, void *d) {
   return sscanfC(text, format, a, b, c, d);
 }
-int sscanf5C(const char *text, const char *format, void *a, void *b, void *c, void *d,
-             void *e) {
+int sscanf5C(const char *text, const char *format, void *a, void *b, void *c, void *d, void *e) {
   return scanText(text, format, a, b, c, d, e);
 }
 

@@ -38,40 +38,39 @@ int toupperC(int c);
 int tolowerC(int c);
 
 // Stream scans.
-int fscanfWordC(std::FILE *stream, char *word);          // "%255s"
+int fscanfWordC(std::FILE *stream, char *word); // "%255s"
 // "%255[^\\[]255s" into name (stops at '[' or a backslash), then "%1s" into
 // next; the second call's result.
 int fscanfNameC(std::FILE *stream, char *name, char *next);
-int fscanfDoubleC(std::FILE *stream, double *value);     // " %lg"
+int fscanfDoubleC(std::FILE *stream, double *value); // " %lg"
 int fscanfDouble3C(std::FILE *stream, double *a, double *b, double *c);
-int fscanfFloatC(std::FILE *stream, float *value);       // " %g"
+int fscanfFloatC(std::FILE *stream, float *value); // " %g"
 
 // Text scans with fixed formats.
-int sscanfSkipIntC(const char *text, int *value);        // " %d"
-int sscanfIC(const char *text, int *value);              // "%i"
+int sscanfSkipIntC(const char *text, int *value); // " %d"
+int sscanfIC(const char *text, int *value);       // "%i"
 int sscanfInt5C(const char *text, int *a, int *b, int *c, int *d, int *e);
-int sscanfTripleC(const char *text, int *a, int *b, int *c);  // "%i/%i/%i"
-int sscanfPairC(const char *text, int *a, int *b);            // "%i/%i"
-int sscanfPairSlashesC(const char *text, int *a, int *b);     // "%i//%i"
-int sscanfFloatC(const char *text, float *value);        // " %g"
-int sscanfUnsignedC(const char *text, unsigned *value);  // "%u"
-int sscanfIncludeC(const char *text, char *file);        // "#include \"%255[^\"]\""
-int sscanfFloatCommaC(const char *text, float *value);   // " %g,"
-int sscanfDoubleC(const char *text, double *value);      // " %lg"
-int sscanfRelationC(const char *text, char *relation, char *rest);  // " %255[<>=] %255s)"
-int sscanfSkipUnsignedC(const char *text, unsigned *value);         // " %u"
-int sscanfInt4CommaC(const char *text, int *a, int *b, int *c, int *d);  // "%i,%i,%i,%i,"
-int sscanfDoubleCharC(const char *text, double *value, char *c);    // "%lg %c"
-int sscanfWordCountC(const char *text, char *word, int *consumed);  // "%255s%n"
-int sscanfWordC(const char *text, char *word);                      // "%255s"
+int sscanfTripleC(const char *text, int *a, int *b, int *c);            // "%i/%i/%i"
+int sscanfPairC(const char *text, int *a, int *b);                      // "%i/%i"
+int sscanfPairSlashesC(const char *text, int *a, int *b);               // "%i//%i"
+int sscanfFloatC(const char *text, float *value);                       // " %g"
+int sscanfUnsignedC(const char *text, unsigned *value);                 // "%u"
+int sscanfIncludeC(const char *text, char *file);                       // "#include \"%255[^\"]\""
+int sscanfFloatCommaC(const char *text, float *value);                  // " %g,"
+int sscanfDoubleC(const char *text, double *value);                     // " %lg"
+int sscanfRelationC(const char *text, char *relation, char *rest);      // " %255[<>=] %255s)"
+int sscanfSkipUnsignedC(const char *text, unsigned *value);             // " %u"
+int sscanfInt4CommaC(const char *text, int *a, int *b, int *c, int *d); // "%i,%i,%i,%i,"
+int sscanfDoubleCharC(const char *text, double *value, char *c);        // "%lg %c"
+int sscanfWordCountC(const char *text, char *word, int *consumed);      // "%255s%n"
+int sscanfWordC(const char *text, char *word);                          // "%255s"
 
 // Text scans with the caller's format and one, three, four or five targets.
 int sscanf1C(const char *text, const char *format, void *a);
 int sscanf3C(const char *text, const char *format, void *a, void *b, void *c);
 int sscanfC(const char *text, const char *format, void *a, void *b, void *c, void *d);
 int sscanf4C(const char *text, const char *format, void *a, void *b, void *c, void *d);
-int sscanf5C(const char *text, const char *format, void *a, void *b, void *c, void *d,
-             void *e);
+int sscanf5C(const char *text, const char *format, void *a, void *b, void *c, void *d, void *e);
 
 // Formatting.
 int sprintfC(char *buffer, const char *format, ...) __attribute__((format(printf, 2, 3)));

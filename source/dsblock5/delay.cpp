@@ -70,7 +70,7 @@ int32_t frontSlotForStore(DelayBuffer &ring, double c, double v) {
     int32_t j = nextSlot(ring, i);
     while (c > t[j]) {
       if (nextSlot(ring, j) == ring.last) {
-        t[j] = c + 1e-8;  // guard point just above c
+        t[j] = c + 1e-8; // guard point just above c
         break;
       }
       if (ring.current == i) ring.current = j;
@@ -107,7 +107,7 @@ int32_t backSlotForStore(DelayBuffer &ring, double c, double e, double v) {
     int32_t j = prevSlot(ring, i);
     while (t[j] > e) {
       if (prevSlot(ring, j) == ring.first) {
-        t[j] = c + 0.999999999;  // guard point just below e
+        t[j] = c + 0.999999999; // guard point just below e
         break;
       }
       if (ring.current == i) ring.current = j;
@@ -119,7 +119,7 @@ int32_t backSlotForStore(DelayBuffer &ring, double c, double e, double v) {
   return i;
 }
 
-}  // namespace
+} // namespace
 
 void setDelayBlockAllocator(DelayBlockAllocator allocator) { blockAllocator = allocator; }
 
@@ -129,9 +129,9 @@ int32_t allocDelayBuffers(DelayBuffer *table, int32_t count, int32_t size) {
     if (block == nullptr) {
       char text[300];
       snprintfC(text, sizeof text,
-                    "Failed to allocate memory for delay.\n You might decrease the number of "
-                    "delays\n  or the 'double Buffersize=%d;' in pralix/source/dsblock5\n",
-                    static_cast<int>(size));
+                "Failed to allocate memory for delay.\n You might decrease the number of "
+                "delays\n  or the 'double Buffersize=%d;' in pralix/source/dsblock5\n",
+                static_cast<int>(size));
       logTextLevel(2, text);
       for (int32_t done = k - 1; done >= 0; --done) clearRecord(table[done]);
       return 1;
@@ -201,8 +201,8 @@ int32_t spatialInitRing(DelayBuffer *table, int32_t row, int32_t n, double start
   return 1;
 }
 
-void spatialStore(DelayBuffer *table, double in0, double in1, double c,
-                  int32_t positiveVelocity, int32_t row) {
+void spatialStore(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                  int32_t row) {
   DelayBuffer &ring = table[row];
   if (ring.times == nullptr) return;
   if (positiveVelocity != 0) {
@@ -219,8 +219,8 @@ void spatialStore(DelayBuffer *table, double in0, double in1, double c,
   }
 }
 
-void spatialLookup(DelayBuffer *table, double in0, double in1, double c,
-                   int32_t positiveVelocity, int32_t row, double *out0, double *out1) {
+void spatialLookup(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                   int32_t row, double *out0, double *out1) {
   DelayBuffer &ring = table[row];
   *out0 = in0;
   *out1 = in1;
@@ -248,16 +248,15 @@ void spatialLookup(DelayBuffer *table, double in0, double in1, double c,
   (positive ? *out1 : *out0) = result;
 }
 
-void spatialEvaluate(DelayBuffer *table, double in0, double in1, double c,
-                     int32_t positiveVelocity, int32_t row, double *out0, double *out1,
-                     int32_t store) {
+void spatialEvaluate(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                     int32_t row, double *out0, double *out1, int32_t store) {
   if (store != 0) spatialStore(table, in0, in1, c, positiveVelocity, row);
   spatialLookup(table, in0, in1, c, positiveVelocity, row, out0, out1);
 }
 
 SpatialDistributionOutputs spatialDistribution(DelayBuffer *table, int32_t row, double in0,
-                                               double in1, double x,
-                                               int32_t positiveVelocity, int32_t store) {
+                                               double in1, double x, int32_t positiveVelocity,
+                                               int32_t store) {
   SpatialDistributionOutputs result{};
   spatialEvaluate(table, in0, in1, -x, positiveVelocity, row, &result.out0, &result.out1, store);
   return result;

@@ -50,18 +50,17 @@ int32_t spatialInitRing(DelayBuffer *table, int32_t row, int32_t n, double start
 
 // Adds the point for coordinate c: at the front with value in0 when
 // positiveVelocity is set, else at the back (coordinate c + 1, value in1).
-void spatialStore(DelayBuffer *table, double in0, double in1, double c,
-                  int32_t positiveVelocity, int32_t row);
+void spatialStore(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                  int32_t row);
 
 // Reads ring row at the outflow end: *out1 (positiveVelocity, at c + 1) or
 // *out0 (else, at c) gets the interpolated value, the other output its input.
-void spatialLookup(DelayBuffer *table, double in0, double in1, double c,
-                   int32_t positiveVelocity, int32_t row, double *out0, double *out1);
+void spatialLookup(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                   int32_t row, double *out0, double *out1);
 
 // spatialStore when store is set, then spatialLookup.
-void spatialEvaluate(DelayBuffer *table, double in0, double in1, double c,
-                     int32_t positiveVelocity, int32_t row, double *out0, double *out1,
-                     int32_t store);
+void spatialEvaluate(DelayBuffer *table, double in0, double in1, double c, int32_t positiveVelocity,
+                     int32_t row, double *out0, double *out1, int32_t store);
 
 // The two outputs of the spatial distribution operator, in this order.
 struct SpatialDistributionOutputs {
@@ -71,8 +70,8 @@ struct SpatialDistributionOutputs {
 
 // spatialEvaluate with c := -x.
 SpatialDistributionOutputs spatialDistribution(DelayBuffer *table, int32_t row, double in0,
-                                               double in1, double x,
-                                               int32_t positiveVelocity, int32_t store);
+                                               double in1, double x, int32_t positiveVelocity,
+                                               int32_t store);
 
 // Builds ring row from an initial profile given as the shape and elements of
 // two arrays (the fields of a RealArray).  Returns the result of
@@ -88,9 +87,8 @@ int32_t spatialDistributionInitProfile(DelayBuffer *table, int32_t row, int32_t 
 template <class RealArrayRecord>
 int32_t spatialDistributionInit(DelayBuffer *table, int32_t row, int32_t n, double x, int32_t,
                                 RealArrayRecord initialPoints, RealArrayRecord initialValues) {
-  return spatialDistributionInitProfile(table, row, n, x, initialPoints.ndims,
-                                        initialPoints.dims, initialPoints.data,
-                                        initialValues.ndims, initialValues.dims,
+  return spatialDistributionInitProfile(table, row, n, x, initialPoints.ndims, initialPoints.dims,
+                                        initialPoints.data, initialValues.ndims, initialValues.dims,
                                         initialValues.data);
 }
 

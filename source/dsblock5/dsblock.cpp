@@ -15,9 +15,9 @@
 
 #include <algorithm>
 
-#include "source/dsblock5/model_interface.h"
 #include "source/dsblock5/delay.h"
 #include "source/dsblock5/fixedstep.h"
+#include "source/dsblock5/model_interface.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
@@ -32,9 +32,7 @@ namespace {
 // reporting changes.
 constexpr int32_t kForcedPassBound = 1000;
 
-int32_t increment(int32_t value) {
-  return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
-}
+int32_t increment(int32_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u); }
 
 // The arguments of one call: those the hooks take as well, and the request,
 // the computed level and QiErr of the equations.
@@ -44,8 +42,8 @@ struct Call : ModelHookArgs {
   int32_t *QiErr;
 
   void equations() const {
-    dsequations_(request, computedLevel, time, X, reserved, U, DP, IP, LP, F,
-                 Y, W, Z, DUSER, IUSER, strings, instance, QiErr);
+    dsequations_(request, computedLevel, time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
+                 strings, instance, QiErr);
   }
   bool quiet() const { return (IUSER[kIuserOptions] & kOptionQuiet) != 0; }
   bool eventLogging() const {
@@ -54,9 +52,7 @@ struct Call : ModelHookArgs {
            (*request == 0 && (options & kOptionLogInitialEvents) != 0);
   }
   // Relations the record has room for.
-  int32_t relations() const {
-    return std::clamp(kernelDimensions.nrel, 0, kModelRelations);
-  }
+  int32_t relations() const { return std::clamp(kernelDimensions.nrel, 0, kModelRelations); }
   void clearRelationFlags() const {
     for (int32_t k = 1; k <= relations(); ++k) instance->relationFlags[k] = 0;
   }
@@ -66,10 +62,8 @@ struct Call : ModelHookArgs {
 class BindingRestore {
 public:
   BindingRestore(ThreadContext *context, ModelInstanceData *instance)
-      : context_(context),
-        instance_(instance),
-        binding_(context != nullptr ? context->currentInstance : nullptr),
-        busy_(instance->busy) {}
+      : context_(context), instance_(instance),
+        binding_(context != nullptr ? context->currentInstance : nullptr), busy_(instance->busy) {}
   ~BindingRestore() {
     instance_->busy = busy_;
     if (context_ != nullptr) context_->currentInstance = binding_;
@@ -88,15 +82,13 @@ private:
 // one start per initial call.
 bool homotopyMayStart(const Call &c) {
   ModelInstanceData *d = c.instance;
-  return *c.time <= d->initialTime && d->iteration <= 1 &&
-         d->usesHomotopy != 0 && d->inHomotopy == 0 &&
-         d->initCount != d->homotopyTriedAt;
+  return *c.time <= d->initialTime && d->iteration <= 1 && d->usesHomotopy != 0 &&
+         d->inHomotopy == 0 && d->initCount != d->homotopyTriedAt;
 }
 
 void startHomotopy(const Call &c) {
   c.instance->homotopyTriedAt = c.instance->initCount;
-  if (!c.quiet())
-    logText("Trying to solve non-linear system using global homotopy-method.");
+  if (!c.quiet()) logText("Trying to solve non-linear system using global homotopy-method.");
   c.instance->inHomotopy = 1;
 }
 
@@ -150,8 +142,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
     if (!completed) {
       // Error recovery: the status word is already 1.
       *c.QiErr = 1;
-      if (*c.time <= d->initialTime && d->iteration <= 1 &&
-          d->usesHomotopy != 0) {
+      if (*c.time <= d->initialTime && d->iteration <= 1 && d->usesHomotopy != 0) {
         if (d->inHomotopy == 0 && d->initCount != d->homotopyTriedAt) {
           startHomotopy(c);
           d->lambda = 0.0;
@@ -185,8 +176,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
       d->status = 0;
       *c.QiErr = 0;
       if (d->lambda < 1.0) {
-        if (d->lambdaStep < 0.08 &&
-            d->lambda > d->lastGoodLambda + 6.0 * d->lambdaStep)
+        if (d->lambdaStep < 0.08 && d->lambda > d->lastGoodLambda + 6.0 * d->lambdaStep)
           d->lambdaStep *= 2.0;
         d->lambda += d->lambdaStep;
         if (d->lambda > 0.999999999) d->lambda = 1.0;
@@ -235,21 +225,18 @@ bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
     // The allocation reports its own failure and does not raise; should it
     // reach the error path all the same, the outcome is the same failure.
     int32_t result = 1;
-    const bool completed = scope.run([&] {
-      result = allocDelayBuffers(d->delayBuffers, kModelDelaySlots, Buffersize);
-    });
+    const bool completed = scope.run(
+        [&] { result = allocDelayBuffers(d->delayBuffers, kModelDelaySlots, Buffersize); });
     if (!completed || result != 0) return false;
   }
   // The counts are constants of the generated model: the first initial call
   // in the process copies them, and later ones (of instances on other
   // threads among them) find them there and write nothing.
   static const bool sized = [] {
-    dskernelsizes_(&kernelDimensions.nx, &kernelDimensions.dim2,
-                   &kernelDimensions.nu, &kernelDimensions.ny,
-                   &kernelDimensions.nw, &kernelDimensions.np,
-                   &kernelDimensions.nstr, &kernelDimensions.nzpairs,
-                   &kernelDimensions.nrel, &kernelDimensions.dim10,
-                   &kernelDimensions.dim11);
+    dskernelsizes_(&kernelDimensions.nx, &kernelDimensions.dim2, &kernelDimensions.nu,
+                   &kernelDimensions.ny, &kernelDimensions.nw, &kernelDimensions.np,
+                   &kernelDimensions.nstr, &kernelDimensions.nzpairs, &kernelDimensions.nrel,
+                   &kernelDimensions.dim10, &kernelDimensions.dim11);
     return true;
   }();
   (void)sized;
@@ -270,8 +257,7 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
   Step step = Step::Prepare;
 
   // Pass preparation, steps 1 to 4.
-  if (d->eventFlag != 0 && d->inlineIntegration == 0)
-    c.IUSER[kIuserStepEvent] = 0;
+  if (d->eventFlag != 0 && d->inlineIntegration == 0) c.IUSER[kIuserStepEvent] = 0;
   if (d->eventPhase < 3) d->iteration = 0;
   if (d->inlineIntegration != 0 && *c.request == kRequestEvent &&
       c.DUSER[kDuserNextTimeEvent] > *c.time && c.IUSER[kIuserStepEvent] == 0) {
@@ -283,155 +269,142 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
 
   for (;;) {
     switch (step) {
-      case Step::Prepare:
-        if (d->eventFlag != 0) {
-          c.DUSER[kDuserNextTimeEvent] = 1e100;
-          d->eventThisCall = 1;
-        }
-        if (*c.request == kRequestEverything ||
-            (d->eventFlag != 0 && d->eventPhase != 3 && d->eventPhase != 4))
-          c.clearRelationFlags();
-        if (d->eventFlag != 0) dsclearsamples_(d);
+    case Step::Prepare:
+      if (d->eventFlag != 0) {
+        c.DUSER[kDuserNextTimeEvent] = 1e100;
+        d->eventThisCall = 1;
+      }
+      if (*c.request == kRequestEverything ||
+          (d->eventFlag != 0 && d->eventPhase != 3 && d->eventPhase != 4))
+        c.clearRelationFlags();
+      if (d->eventFlag != 0) dsclearsamples_(d);
+      step = Step::PassStart;
+      break;
+
+    case Step::PassStart:
+      d->homotopyStepReduced = 0;
+      if (d->eventFlag != 0) d->eventCount = increment(d->eventCount);
+      if (d->iteration % 11 == 10) c.clearRelationFlags();
+      d->repeatPass = 0;
+      d->iteration += 1;
+      d->needPass = 0;
+      d->keepParametersChanged = 0;
+      step = Step::Evaluate;
+      break;
+
+    case Step::Evaluate:
+      if (evaluate(c, scope) == EvalOutcome::Failed) return;
+      step = Step::After;
+      break;
+
+    case Step::After: {
+      if (d->repeatPass != 0) {
         step = Step::PassStart;
         break;
-
-      case Step::PassStart:
-        d->homotopyStepReduced = 0;
-        if (d->eventFlag != 0) d->eventCount = increment(d->eventCount);
-        if (d->iteration % 11 == 10) c.clearRelationFlags();
-        d->repeatPass = 0;
-        d->iteration += 1;
-        d->needPass = 0;
-        d->keepParametersChanged = 0;
-        step = Step::Evaluate;
-        break;
-
-      case Step::Evaluate:
-        if (evaluate(c, scope) == EvalOutcome::Failed) return;
-        step = Step::After;
-        break;
-
-      case Step::After: {
-        if (d->repeatPass != 0) {
-          step = Step::PassStart;
-          break;
-        }
-        if (d->eventPhase == -1) d->eventPhase = 0;
-        if (d->inlineIntegration != 0 && *c.request == kRequestEverything &&
-            d->iteration == 2) {
-          const double *stored = storedIndicators(d);
-          for (int32_t m = 0; m < 2 * c.relations(); ++m)
-            if (stored[m] * c.Z[m] < 0.0) d->needPass = 1;
-          if (d->needPass != 0) {
-            *c.request = kRequestEvent;
-            d->eventFlag = 1;
-            d->iteration = 0;
-            step = Step::Prepare;
-            break;
-          }
-        }
-        if (d->needPass != 0) d->eventThisCall = 1;
-        const bool withinLimit = d->iteration <= d->iterationLimit;
-        const bool forced =
-            d->relationChanged != 0 && d->iteration < kForcedPassBound;
-        const bool another =
-            forced || (((d->initial != 0 && c.relations() > 0) ||
-                        d->needPass != 0) &&
-                       withinLimit);
-        if (another) {
-          if (d->status != 0 || *c.QiErr != 0) {
-            step = Step::Return;
-            break;
-          }
-          const bool logging = c.eventLogging();
-          if (logging && (d->eventPhase == 0 || d->eventPhase == 4)) {
-            logText("Iterating to find consistent restart conditions.");
-          } else if (!logging && d->iteration == d->iterationLimit &&
-                     !c.quiet()) {
-            logText("");
-            logText("On the final iteration for restart conditions we get:");
-            c.IUSER[kIuserOptions] |= 2;
-          }
-          if (d->relationChanged == 1) {
-            d->relationChanged = 2;
-          } else {
-            if (d->initial != 0) d->iteration = 0;
-            d->initial = 0;
-            d->relationChanged = 0;
-          }
-          d->parametersChanged =
-              (d->parametersChanged != 0 && d->keepParametersChanged != 0) ? 1
-                                                                           : 0;
+      }
+      if (d->eventPhase == -1) d->eventPhase = 0;
+      if (d->inlineIntegration != 0 && *c.request == kRequestEverything && d->iteration == 2) {
+        const double *stored = storedIndicators(d);
+        for (int32_t m = 0; m < 2 * c.relations(); ++m)
+          if (stored[m] * c.Z[m] < 0.0) d->needPass = 1;
+        if (d->needPass != 0) {
+          *c.request = kRequestEvent;
           d->eventFlag = 1;
-          *c.computedLevel = 0;
-          if (d->eventPhase == 4) {
-            d->eventPhase = 0;
-            step = Step::PassStart;
-          } else if (d->eventPhase == 0) {
-            step = Step::PassStart;
-          } else {
-            d->eventPhase = 3;
-            step = Step::Return;
-          }
+          d->iteration = 0;
+          step = Step::Prepare;
           break;
         }
-        if (!withinLimit || d->relationChanged != 0) {
-          logText("");
-          logTextValue(
-              "ERROR: Finding consistent restart conditions failed at time: ",
-              *c.time);
-          logText("");
-          *c.QiErr = 1;
-          d->status = 1;
+      }
+      if (d->needPass != 0) d->eventThisCall = 1;
+      const bool withinLimit = d->iteration <= d->iterationLimit;
+      const bool forced = d->relationChanged != 0 && d->iteration < kForcedPassBound;
+      const bool another =
+          forced || (((d->initial != 0 && c.relations() > 0) || d->needPass != 0) && withinLimit);
+      if (another) {
+        if (d->status != 0 || *c.QiErr != 0) {
           step = Step::Return;
           break;
         }
-        // End of the passes.
-        d->eventPhase = 0;
-        d->initial = d->initialCallPending;
-        d->initialCallPending = 0;
-        if (((d->initial != 0 && c.relations() > 0) || d->needPass != 0 ||
-             d->iteration > 1) &&
-            c.eventLogging())
-          logTextValue("      during event at Time : ", *c.time);
-        if (c.IUSER[kIuserFixedStepMode] != 0)
-          fixedStepEvents(
-              d, *c.time, d->initial, d->eventFlag, c.Z,
-              kernelDimensions.nzpairs, c.F,
-              c.IUSER[kIuserFixedStepMode] == 1 ? kernelDimensions.nx : 0,
-              c.DUSER, c.IUSER);
-        if (d->eventFlag != 0) {
-          double *stored = storedIndicators(d);
-          for (int32_t k = 1; k <= c.relations(); ++k) {
-            if (d->relationFlags[k] == 0) {
-              if ((d->relationState[k] & 2) != 0 || c.Z[2 * k - 1] == 0.0)
-                c.Z[2 * k - 2] = c.Z[2 * k - 1] = 0.1;
-              d->relationState[k] &= 1;
-            } else {
-              d->relationState[k] &= 3;
-            }
-          }
-          if (d->inlineIntegration != 0)
-            for (int32_t m = 0; m < 2 * c.relations(); ++m) stored[m] = c.Z[m];
+        const bool logging = c.eventLogging();
+        if (logging && (d->eventPhase == 0 || d->eventPhase == 4)) {
+          logText("Iterating to find consistent restart conditions.");
+        } else if (!logging && d->iteration == d->iterationLimit && !c.quiet()) {
+          logText("");
+          logText("On the final iteration for restart conditions we get:");
+          c.IUSER[kIuserOptions] |= 2;
         }
-        *c.computedLevel = *c.request;
+        if (d->relationChanged == 1) {
+          d->relationChanged = 2;
+        } else {
+          if (d->initial != 0) d->iteration = 0;
+          d->initial = 0;
+          d->relationChanged = 0;
+        }
+        d->parametersChanged = (d->parametersChanged != 0 && d->keepParametersChanged != 0) ? 1 : 0;
+        d->eventFlag = 1;
+        *c.computedLevel = 0;
+        if (d->eventPhase == 4) {
+          d->eventPhase = 0;
+          step = Step::PassStart;
+        } else if (d->eventPhase == 0) {
+          step = Step::PassStart;
+        } else {
+          d->eventPhase = 3;
+          step = Step::Return;
+        }
+        break;
+      }
+      if (!withinLimit || d->relationChanged != 0) {
+        logText("");
+        logTextValue("ERROR: Finding consistent restart conditions failed at time: ", *c.time);
+        logText("");
+        *c.QiErr = 1;
+        d->status = 1;
         step = Step::Return;
         break;
       }
+      // End of the passes.
+      d->eventPhase = 0;
+      d->initial = d->initialCallPending;
+      d->initialCallPending = 0;
+      if (((d->initial != 0 && c.relations() > 0) || d->needPass != 0 || d->iteration > 1) &&
+          c.eventLogging())
+        logTextValue("      during event at Time : ", *c.time);
+      if (c.IUSER[kIuserFixedStepMode] != 0)
+        fixedStepEvents(d, *c.time, d->initial, d->eventFlag, c.Z, kernelDimensions.nzpairs, c.F,
+                        c.IUSER[kIuserFixedStepMode] == 1 ? kernelDimensions.nx : 0, c.DUSER,
+                        c.IUSER);
+      if (d->eventFlag != 0) {
+        double *stored = storedIndicators(d);
+        for (int32_t k = 1; k <= c.relations(); ++k) {
+          if (d->relationFlags[k] == 0) {
+            if ((d->relationState[k] & 2) != 0 || c.Z[2 * k - 1] == 0.0)
+              c.Z[2 * k - 2] = c.Z[2 * k - 1] = 0.1;
+            d->relationState[k] &= 1;
+          } else {
+            d->relationState[k] &= 3;
+          }
+        }
+        if (d->inlineIntegration != 0)
+          for (int32_t m = 0; m < 2 * c.relations(); ++m) stored[m] = c.Z[m];
+      }
+      *c.computedLevel = *c.request;
+      step = Step::Return;
+      break;
+    }
 
-      case Step::Return:
-        if (d->status != 0 && *c.QiErr == 0) *c.QiErr = d->status;
-        return;
+    case Step::Return:
+      if (d->status != 0 && *c.QiErr == 0) *c.QiErr = d->status;
+      return;
     }
   }
 }
 
-}  // namespace
+} // namespace
 
-int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
-                     double *X, void *reserved, double *U, double *DP,
-                     int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
-                     double *Z, double *DUSER, int32_t *IUSER, char **strings,
+int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time, double *X,
+                     void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP, double *F,
+                     double *Y, double *W, double *Z, double *DUSER, int32_t *IUSER, char **strings,
                      ModelInstanceData *instance, int32_t *QiErr) {
   if (instance == nullptr) instance = &defaultInstanceData;
   ThreadContext *context = getThreadContext();
@@ -447,8 +420,7 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
   }
   d->busy = 1;
   ErrorRecoveryScope scope;
-  const Call c{{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER,
-                strings, d},
+  const Call c{{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER, strings, d},
                request,
                computedLevel,
                QiErr};
@@ -473,8 +445,8 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
   if (d->initial != 0 && IUSER[kIuserCountInitialChanges] != 0)
     IUSER[kIuserChangeCount] = increment(IUSER[kIuserChangeCount]);
 
-  d->eventFlag = (d->initial != 0 || *request == kRequestEvent ||
-                  *request == kRequestTerminal || d->parametersChanged != 0)
+  d->eventFlag = (d->initial != 0 || *request == kRequestEvent || *request == kRequestTerminal ||
+                  d->parametersChanged != 0)
                      ? 1
                      : 0;
   IUSER[kIuserEventFlag] = d->eventFlag;
@@ -490,11 +462,9 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
   return 0;
 }
 
-int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
-             void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP,
-             double *F, double *Y, double *W, double *Z, double *DUSER,
-             int32_t *IUSER, char **strings, int32_t *QiErr) {
-  return dsblockInstance_(request, computedLevel, time, X, reserved, U, DP, IP,
-                          LP, F, Y, W, Z, DUSER, IUSER, strings,
-                          &defaultInstanceData, QiErr);
+int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X, void *reserved,
+             double *U, double *DP, int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
+             double *Z, double *DUSER, int32_t *IUSER, char **strings, int32_t *QiErr) {
+  return dsblockInstance_(request, computedLevel, time, X, reserved, U, DP, IP, LP, F, Y, W, Z,
+                          DUSER, IUSER, strings, &defaultInstanceData, QiErr);
 }

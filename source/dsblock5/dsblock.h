@@ -35,17 +35,15 @@ inline constexpr int32_t kRequestTerminal = 7;
 // outcome is in *QiErr; the function always returns 0.  The arrays belong
 // to the caller.  The calling thread's instance binding is the same after
 // the call as before it.
-int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time,
-                     double *X, void *reserved, double *U, double *DP,
-                     int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
-                     double *Z, double *DUSER, int32_t *IUSER, char **strings,
+int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time, double *X,
+                     void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP, double *F,
+                     double *Y, double *W, double *Z, double *DUSER, int32_t *IUSER, char **strings,
                      ModelInstanceData *instance, int32_t *QiErr);
 
 // dsblockInstance_ on defaultInstanceData.
-int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X,
-             void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP,
-             double *F, double *Y, double *W, double *Z, double *DUSER,
-             int32_t *IUSER, char **strings, int32_t *QiErr);
+int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X, void *reserved,
+             double *U, double *DP, int32_t *IP, int32_t *LP, double *F, double *Y, double *W,
+             double *Z, double *DUSER, int32_t *IUSER, char **strings, int32_t *QiErr);
 
 // Process-wide copies of the first eleven model counts, written once, by the
 // first initial call in the process (numExtra1 and numExtra2 stay 0).

@@ -8,9 +8,9 @@
 #include <limits>
 
 #include "model/ModelInstanceData.h"
-#include "source/dsblock5/runcontrol.h"
 #include "source/clocale/clocale_io.h"
 #include "source/dsblock5/modulepath.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"

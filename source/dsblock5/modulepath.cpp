@@ -25,9 +25,7 @@ int resourcePathPending = 1;
 constexpr char kFallbackResourcePath[] = "VantrelResources/";
 constexpr char kResourcesFolder[] = "resources/";
 
-const void *ownCodeAddress() {
-  return reinterpret_cast<const void *>(&getModuleBase);
-}
+const void *ownCodeAddress() { return reinterpret_cast<const void *>(&getModuleBase); }
 
 bool endsInSeparator(const char *text, std::size_t length) {
   return length > 0 && (text[length - 1] == '/' || text[length - 1] == '\\');
@@ -42,7 +40,7 @@ void storeFolder(char *buffer, const char *path, std::size_t limit) {
   buffer[length] = '\0';
 }
 
-}  // namespace
+} // namespace
 
 const char *getModulePath() {
   // The module's file does not change while it is loaded: its name is read
@@ -126,8 +124,8 @@ char16_t *utf8ToWide(const char *text) {
       in += 2;
     } else {
       if (in[1] == 0 || in[2] == 0) break;
-      *out++ = static_cast<char16_t>(((lead & 0x0F) << 12) | ((in[1] & 0x3F) << 6) |
-                                     (in[2] & 0x3F));
+      *out++ =
+          static_cast<char16_t>(((lead & 0x0F) << 12) | ((in[1] & 0x3F) << 6) | (in[2] & 0x3F));
       in += 3;
     }
   }
@@ -149,14 +147,13 @@ std::string libraryFile(const char *name, const char *modulePath) {
   return file + (name + 2);
 }
 
-}  // namespace
+} // namespace
 
 // The handle array holds one handle per name and, in the slot after the last
 // name, the unit's own handle that keeps its exports (the utility functions
 // of external C code, ModelicaError and the rest) in the global scope while
 // the libraries are loaded: a library binds to them when it is loaded.
-void loadExternalLibraries(const char **names, void ***handles, int load,
-                           const char *modulePath) {
+void loadExternalLibraries(const char **names, void ***handles, int load, const char *modulePath) {
   if (handles == nullptr) return;
   std::size_t count = 0;
   while (names != nullptr && names[count] != nullptr) ++count;

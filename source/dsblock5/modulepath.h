@@ -63,5 +63,4 @@ char16_t *utf8ToWide(const char *text);
 // global scope (one more handle, kept in the array after the names'), so that
 // they bind to its exported utility functions (ModelicaError and the rest).
 // load 0: releases every handle, frees the array and sets *handles to null.
-void loadExternalLibraries(const char **names, void ***handles, int load,
-                           const char *modulePath);
+void loadExternalLibraries(const char **names, void ***handles, int load, const char *modulePath);

@@ -28,7 +28,7 @@ ModelInstanceData *boundInstance() {
 // registered record (a runtime linked without a model).
 thread_local int32_t unboundStatus = 0;
 
-}  // namespace
+} // namespace
 
 void setUnboundInstanceData(ModelInstanceData *record) {
   unboundRecord.store(record, std::memory_order_release);

@@ -40,10 +40,15 @@ Image validImage() {
       .format("is#A(cs)B")
       .u32(2)
       .u32(7)
-      .u32(3).chars("ab")
+      .u32(3)
+      .chars("ab")
       .u32(0)
-      .u32(1).byte('x').u32(2).chars("y")
-      .u32(2).raw("zz", 2)
+      .u32(1)
+      .byte('x')
+      .u32(2)
+      .chars("y")
+      .u32(2)
+      .raw("zz", 2)
       .done();
 }
 
@@ -67,7 +72,11 @@ TEST_F(BimCheck, ACraftedImageGivesEachResultCodeAndTheLoadersReportIt) {
       {"longer than its length field, excess allowed", [](Image &m) { m.push_back(0); }, 1, 0},
       {"character outside the alphabet", [](Image &m) { m[10] = 'x'; }, 0, -4},
       {"format without its NUL",
-       [](Image &m) { m.resize(17); put32(m, 4, 17); }, 0, -5},
+       [](Image &m) {
+         m.resize(17);
+         put32(m, 4, 17);
+       },
+       0, -5},
       {"other format", [](Image &m) { m[8] = 'u'; }, 0, -6},
       {"array lengths mismatch", [](Image &m) { put32(m, kCount, 3); }, 0, -7},
       {"huge fixed count", [](Image &m) { put32(m, kCount, 0xFFFFFFFF); }, 0, -7},
@@ -78,14 +87,28 @@ TEST_F(BimCheck, ACraftedImageGivesEachResultCodeAndTheLoadersReportIt) {
       {"huge array count", [](Image &m) { put32(m, kArray, 0xFFFFFFFF); }, 0, -8},
       {"negative array count", [](Image &m) { put32(m, kArray, 0x80000000); }, 0, -8},
       {"one element more than the data", [](Image &m) { put32(m, kArray, 2); }, 0, -8},
-      {"huge string length in an element",
-       [](Image &m) { put32(m, kArrayString, 0xFFFFFFFE); }, 0, -8},
+      {"huge string length in an element", [](Image &m) { put32(m, kArrayString, 0xFFFFFFFE); }, 0,
+       -8},
       {"huge binary size", [](Image &m) { put32(m, kBinary, 0xFFFFFFFF); }, 0, -8},
       {"binary one past the end", [](Image &m) { put32(m, kBinary, 3); }, 0, -8},
-      {"data ends early", [](Image &m) { m.resize(48); put32(m, 4, 48); }, 0, -8},
-      {"bytes after the data", [](Image &m) { m.push_back(0); put32(m, 4, 53); }, 0, -9},
+      {"data ends early",
+       [](Image &m) {
+         m.resize(48);
+         put32(m, 4, 48);
+       },
+       0, -8},
+      {"bytes after the data",
+       [](Image &m) {
+         m.push_back(0);
+         put32(m, 4, 53);
+       },
+       0, -9},
       {"counts reach beyond the image",
-       [](Image &m) { m.resize(20); put32(m, 4, 20); }, 0, -10},
+       [](Image &m) {
+         m.resize(20);
+         put32(m, 4, 20);
+       },
+       0, -10},
       {"unknown flag bit", [](Image &m) { m[3] = 6; }, 0, -11},
       {"big-endian flag on a little-endian image", [](Image &m) { m[3] = 3; }, 1, -7},
   };
@@ -108,7 +131,7 @@ TEST_F(BimCheck, ACraftedImageGivesEachResultCodeAndTheLoadersReportIt) {
                                              : "[not a valid bim file\n]";
     EXPECT_EQ(allReports(), memoryText);
     if (tc.code) {
-      EXPECT_EQ(bim_unpack(t.map, 0), -1);  // the map stays empty
+      EXPECT_EQ(bim_unpack(t.map, 0), -1); // the map stays empty
     }
 
     FILE *f = std::fopen(file.c_str(), "wb");
@@ -192,7 +215,7 @@ TEST_F(BimCheck, ImagesCutOrCorruptedAnywhereAreHandledSafely) {
       t.b = bim_binary{};
     }
   }
-  EXPECT_GT(loaded, 0);  // the corruptions of plain data bytes still load
+  EXPECT_GT(loaded, 0); // the corruptions of plain data bytes still load
 }
 
-}  // namespace
+} // namespace

@@ -65,7 +65,7 @@ struct Fake {
 };
 
 class BimFile : public BimTest {
- protected:
+protected:
   void SetUp() override {
     BimTest::SetUp();
     saved_ = bim_sys;
@@ -88,7 +88,7 @@ class BimFile : public BimTest {
   size_t size_ = 0;
   std::string path_ = tempPath("file.bim");
 
- private:
+private:
   bim_system_calls saved_{};
 };
 
@@ -117,7 +117,7 @@ TEST_F(BimFile, FilesThatCannotBeLoadedAreRefusedWithTheirReason) {
   writeFile(empty, "");
   int fd = ::open(huge.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);  // sparse: 2 GiB
+  ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0); // sparse: 2 GiB
   ::close(fd);
   const struct {
     const std::string &path;
@@ -142,7 +142,7 @@ TEST_F(BimFile, FailingMappingCallsInAFileDump) {
     const char *name;
     void (*inject)();
     int result;
-    const char *report;  // its start
+    const char *report; // its start
   } cases[] = {
       {"mmap", [] { bim_sys.mmap = Fake::mmap; }, -1, "Failed to mmap "},
       {"ftruncate", [] { bim_sys.ftruncate = Fake::ftruncate; }, -1, "ftruncate failed: "},
@@ -191,7 +191,8 @@ TEST_F(BimFile, ADescriptorDumpRetriesAndAFailedOneGivesTheFileItsLengthBack) {
   reports().clear();
   bim_sys.write = ::write;
   EXPECT_EQ(bim_dump(map_, BIM_TO_FD, fd), -1);
-  EXPECT_EQ(allReports(), "[error writing to fd " + std::to_string(fd) + ": Bad file descriptor\n]");
+  EXPECT_EQ(allReports(),
+            "[error writing to fd " + std::to_string(fd) + ": Bad file descriptor\n]");
 }
 
 TEST_F(BimFile, AFileLoadOwnsItsMappingUntilTheNextLoadOrDestroy) {
@@ -200,7 +201,7 @@ TEST_F(BimFile, AFileLoadOwnsItsMappingUntilTheNextLoadOrDestroy) {
   char *s = nullptr;
   bim_element *m = bim_map("is", &i, &s);
   ASSERT_EQ(bim_load(m, BIM_TO_FILE, path_.c_str()), 0);
-  ::unlink(path_.c_str());  // the mapping stays readable
+  ::unlink(path_.c_str()); // the mapping stays readable
   ASSERT_EQ(bim_unpack(m, 0), 1);
   EXPECT_EQ(i, 42);
   EXPECT_STREQ(s, "payload");
@@ -219,4 +220,4 @@ TEST_F(BimFile, AFileLoadOwnsItsMappingUntilTheNextLoadOrDestroy) {
   EXPECT_EQ(allReports(), "[Failed to munmap: Input/output error\n]");
 }
 
-}  // namespace
+} // namespace

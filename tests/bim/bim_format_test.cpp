@@ -14,7 +14,7 @@ TEST_F(BimFormat, FormatsParseOrAreRefusedByTheGrammar) {
   const struct {
     const char *format;
     bool parses;
-    const char *firstReport;  // before "failed to parse ..."
+    const char *firstReport; // before "failed to parse ..."
   } cases[] = {
       {"", true, nullptr},
       {"iucsfIUjv", true, nullptr},
@@ -139,8 +139,8 @@ TEST_F(BimFormat, BadIndicesAndHandlesAreRefused) {
     EXPECT_EQ(bim_pack(tc.handle, tc.index), -1);
     EXPECT_EQ(bim_unpack(tc.handle, tc.index), -1);
     std::string n = std::to_string(tc.index);
-    EXPECT_EQ(allReports(), "[invalid index " + n + " to bim_pack\n][invalid index " + n +
-                                " to bim_unpack\n]");
+    EXPECT_EQ(allReports(),
+              "[invalid index " + n + " to bim_pack\n][invalid index " + n + " to bim_unpack\n]");
   }
   reports().clear();
   EXPECT_EQ(bim_ser_osz(m->children), -1);
@@ -149,15 +149,14 @@ TEST_F(BimFormat, BadIndicesAndHandlesAreRefused) {
   EXPECT_EQ(allReports(), "[internal error: bim_ser_osz on non-root node\n]"
                           "[internal error: bim_ser_osz on non-root node\n]");
   reports().clear();
-  EXPECT_EQ(bim_unpack(m, 0), -1);  // nothing packed or loaded
+  EXPECT_EQ(bim_unpack(m, 0), -1); // nothing packed or loaded
   EXPECT_EQ(allReports(), "[error: bim_unpack called for a bim without image\n]");
   reports().clear();
   EXPECT_EQ(bim_load(m->children, BIM_TO_MEMORY, &a, sizeof a), -1);
   EXPECT_EQ(bim_load(m, 0x40), -1);
   EXPECT_EQ(bim_dump(m, 0x40), -1);
-  EXPECT_EQ(allReports(),
-            "[error: bim_load to non-root node\n][unsupported bim_load mode 64\n]"
-            "[unsupported bim_dump mode 64\n]");
+  EXPECT_EQ(allReports(), "[error: bim_load to non-root node\n][unsupported bim_load mode 64\n]"
+                          "[unsupported bim_dump mode 64\n]");
   bim_destroy(m);
 }
 
@@ -183,7 +182,10 @@ TEST_F(BimFormat, AnAllocationFailureAnywhereIsAFailedCall) {
     double af = 2;
     char *s = text, *as = other;
     bim_binary b{bytes, 3};
-    struct Row { char c; char *t; } row[2] = {{'a', text}, {'b', nullptr}};
+    struct Row {
+      char c;
+      char *t;
+    } row[2] = {{'a', text}, {'b', nullptr}};
     bool ok = false;
     bim_element *m = bim_map("isBS(cs)#A(iA(f)s)", &i, &s, &b, row, 2, &ai, &af, &as);
     if (m) {
@@ -212,4 +214,4 @@ TEST_F(BimFormat, AnAllocationFailureAnywhereIsAFailedCall) {
   }
 }
 
-}  // namespace
+} // namespace

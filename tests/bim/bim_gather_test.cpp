@@ -23,7 +23,7 @@ Bytes stream() {
 
 struct Collected {
   std::vector<Bytes> images;
-  int abortAt = 0;  // the callback fails on this image (1-based)
+  int abortAt = 0; // the callback fails on this image (1-based)
 };
 int collect(void *p, size_t n, void *data) {
   auto *c = static_cast<Collected *>(data);
@@ -125,7 +125,7 @@ TEST_F(BimGather, NonBlockingGatherKeepsThePartialImageUntilTheRestArrives) {
   Bytes s = stream();
   Collected c;
   bim_partial *partial = nullptr;
-  p.send(Bytes(s.begin(), s.begin() + 17));  // the first image and 3 bytes
+  p.send(Bytes(s.begin(), s.begin() + 17)); // the first image and 3 bytes
   EXPECT_EQ(bim_gather(BIM_GATHER_NONBLOCKING_FD, p.r, &partial, collect, &c), 1);
   ASSERT_EQ(c.images.size(), 1u);
   ASSERT_NE(partial, nullptr);
@@ -151,7 +151,12 @@ TEST_F(BimGather, NonBlockingGatherFailuresFreeThePartialImage) {
       {"ends inside an image", Bytes(s.begin(), s.end() - 1), 0, -1,
        "bim_gather: partial bim image precedes EOF\n"},
       {"callback aborts", s, 2, -4, "bim_fd_gather aborted by app callback\n"},
-      {"garbage after an image", [&] { Bytes b = image(1); b.insert(b.end(), 9, 'x'); return b; }(),
+      {"garbage after an image",
+       [&] {
+         Bytes b = image(1);
+         b.insert(b.end(), 9, 'x');
+         return b;
+       }(),
        0, -3, "bim prefix invalid\n"},
   };
   for (const auto &tc : cases) {
@@ -235,4 +240,4 @@ TEST_F(BimGather, MemoryGatherRefusesHostileLengthsAndHonoursTheLimit) {
   EXPECT_EQ(allReports(), "[unsupported bim_gather mode 7\n]");
 }
 
-}  // namespace
+} // namespace

@@ -35,10 +35,10 @@ struct Sample {
   int16_t j;
   uint16_t v;
   bim_binary b;
-  int32_t ai;   // outer array element
+  int32_t ai; // outer array element
   char *as;
   bim_binary ab;
-  double af;    // nested array element
+  double af; // nested array element
   uint16_t av[2];
   Row rows[3];
   double mat[6];
@@ -78,10 +78,9 @@ struct Values {
   int16_t j = -32768;
   uint16_t v = 65535;
   std::string b = std::string("bin\0ary", 7);
-  std::vector<Outer> outer = {
-      {1, "one", "x", {{1.5, 1, 2}, {2.5, 3, 4}}},
-      {2, std::nullopt, "", {}},
-      {3, "", std::string(300, 'z'), {{std::nan(""), 0, 65535}}}};
+  std::vector<Outer> outer = {{1, "one", "x", {{1.5, 1, 2}, {2.5, 3, 4}}},
+                              {2, std::nullopt, "", {}},
+                              {3, "", std::string(300, 'z'), {{std::nan(""), 0, 65535}}}};
   Row rows[3] = {{'a', 10, nullptr, 0.25}, {'b', 20, nullptr, 1e300}, {'c', 30, nullptr, -1}};
   std::optional<std::string> rowStrings[3] = {"r0", std::nullopt, ""};
   double mat[6] = {1, 2, 3, 4, 5, 6};
@@ -233,42 +232,42 @@ TEST_F(BimRoundTrip, EveryTransportGivesBackIdenticalData) {
     std::vector<uint8_t> caller;
     std::string path = tempPath("roundtrip.bim");
     switch (tc.transport) {
-      case Memory: {
-        size_t length = 0;
-        ASSERT_EQ(bim_dump(packed, BIM_TO_MEMORY, &buffer, &length), 0);
-        EXPECT_EQ(length, size);
-        ASSERT_EQ(bim_load(loaded, BIM_TO_MEMORY, buffer, length), 0);
-        break;
-      }
-      case CallerBuffer:
-        caller.assign(size + 8, 0xAA);
-        ASSERT_EQ(bim_dump(packed, BIM_TO_MEMORY | BIM_CALLER_BUFFER, caller.data(), size), 0);
-        EXPECT_EQ(std::vector<uint8_t>(caller.end() - 8, caller.end()),
-                  std::vector<uint8_t>(8, 0xAA));
-        ASSERT_EQ(bim_load(loaded, BIM_TO_MEMORY, caller.data(), size), 0);
-        break;
-      case File: {
-        ASSERT_EQ(bim_dump(packed, BIM_TO_FILE, path.c_str()), 0);
-        struct stat st;
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        EXPECT_EQ(size_t(st.st_size), size);
-        ASSERT_EQ(bim_load(loaded, BIM_TO_FILE, path.c_str()), 0);
-        break;
-      }
-      case Pipe: {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        ASSERT_EQ(bim_dump(packed, BIM_TO_FD, fds[1]), 0);
-        ::close(fds[1]);
-        ASSERT_EQ(bim_load(loaded, BIM_TO_FD, fds[0]), 0);
-        ::close(fds[0]);
-        break;
-      }
-      case PackedMapItself:
-        bim_destroy(loaded);
-        loaded = packed;
-        packed = nullptr;
-        break;
+    case Memory: {
+      size_t length = 0;
+      ASSERT_EQ(bim_dump(packed, BIM_TO_MEMORY, &buffer, &length), 0);
+      EXPECT_EQ(length, size);
+      ASSERT_EQ(bim_load(loaded, BIM_TO_MEMORY, buffer, length), 0);
+      break;
+    }
+    case CallerBuffer:
+      caller.assign(size + 8, 0xAA);
+      ASSERT_EQ(bim_dump(packed, BIM_TO_MEMORY | BIM_CALLER_BUFFER, caller.data(), size), 0);
+      EXPECT_EQ(std::vector<uint8_t>(caller.end() - 8, caller.end()),
+                std::vector<uint8_t>(8, 0xAA));
+      ASSERT_EQ(bim_load(loaded, BIM_TO_MEMORY, caller.data(), size), 0);
+      break;
+    case File: {
+      ASSERT_EQ(bim_dump(packed, BIM_TO_FILE, path.c_str()), 0);
+      struct stat st;
+      ASSERT_EQ(::stat(path.c_str(), &st), 0);
+      EXPECT_EQ(size_t(st.st_size), size);
+      ASSERT_EQ(bim_load(loaded, BIM_TO_FILE, path.c_str()), 0);
+      break;
+    }
+    case Pipe: {
+      int fds[2];
+      ASSERT_EQ(::pipe(fds), 0);
+      ASSERT_EQ(bim_dump(packed, BIM_TO_FD, fds[1]), 0);
+      ::close(fds[1]);
+      ASSERT_EQ(bim_load(loaded, BIM_TO_FD, fds[0]), 0);
+      ::close(fds[0]);
+      break;
+    }
+    case PackedMapItself:
+      bim_destroy(loaded);
+      loaded = packed;
+      packed = nullptr;
+      break;
     }
     Values got = unpackSample(loaded, tc.transport == PackedMapItself ? x : y);
     expectSame(got, want);
@@ -289,7 +288,8 @@ TEST_F(BimRoundTrip, SizeOnlyIsExactlyWhatIsWrittenAndABufferOneShortIsRefused) 
   std::vector<uint8_t> exact(size), shorter(size - 1);
   EXPECT_EQ(bim_dump(m, BIM_TO_MEMORY | BIM_CALLER_BUFFER, exact.data(), exact.size()), 0);
   EXPECT_EQ(bim_dump(m, BIM_TO_MEMORY | BIM_CALLER_BUFFER, shorter.data(), shorter.size()), -1);
-  EXPECT_EQ(allReports(), "[bim_dump: buffer too small, need " + std::to_string(size) + " bytes\n]");
+  EXPECT_EQ(allReports(),
+            "[bim_dump: buffer too small, need " + std::to_string(size) + " bytes\n]");
   // The length field holds the size.
   uint32_t field;
   std::memcpy(&field, exact.data() + 4, 4);
@@ -300,10 +300,22 @@ TEST_F(BimRoundTrip, SizeOnlyIsExactlyWhatIsWrittenAndABufferOneShortIsRefused) 
 // The structures of S(...) follow the C layout: fields aligned to their type,
 // the stride rounded up to the largest one; the image holds them unpadded.
 TEST_F(BimRoundTrip, StructuresFollowTheCLayoutAndAreWrittenWithoutPadding) {
-  struct CI { char c; int32_t i; } ci{'x', 0x01020304};
-  struct CF { char c; double f; } cf{'y', 2.0};
-  struct IC { int32_t i; char c; } ic[2] = {{5, 'a'}, {6, 'b'}};
-  struct CS { char c; char *s; } cs{'z', const_cast<char *>("ok")};
+  struct CI {
+    char c;
+    int32_t i;
+  } ci{'x', 0x01020304};
+  struct CF {
+    char c;
+    double f;
+  } cf{'y', 2.0};
+  struct IC {
+    int32_t i;
+    char c;
+  } ic[2] = {{5, 'a'}, {6, 'b'}};
+  struct CS {
+    char c;
+    char *s;
+  } cs{'z', const_cast<char *>("ok")};
   static_assert(sizeof(IC) == 8 && offsetof(CI, i) == 4 && offsetof(CF, f) == 8);
   bim_element *m = bim_map("S(ci)S(cf)S(ic)#S(cs)", &ci, &cf, ic, 2, &cs);
   ASSERT_NE(m, nullptr);
@@ -314,13 +326,21 @@ TEST_F(BimRoundTrip, StructuresFollowTheCLayoutAndAreWrittenWithoutPadding) {
   std::vector<uint8_t> want = ImageBuilder(2)
                                   .format("S(ci)S(cf)S(ic)#S(cs)")
                                   .u32(2)
-                                  .byte('x').u32(0x01020304)
-                                  .byte('y').f64(2.0)
-                                  .u32(5).byte('a').u32(6).byte('b')
-                                  .byte('z').u32(3).chars("ok")
+                                  .byte('x')
+                                  .u32(0x01020304)
+                                  .byte('y')
+                                  .f64(2.0)
+                                  .u32(5)
+                                  .byte('a')
+                                  .u32(6)
+                                  .byte('b')
+                                  .byte('z')
+                                  .u32(3)
+                                  .chars("ok")
                                   .done();
-  EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(image), static_cast<uint8_t *>(image) + length),
-            want);
+  EXPECT_EQ(
+      std::vector<uint8_t>(static_cast<uint8_t *>(image), static_cast<uint8_t *>(image) + length),
+      want);
   std::free(image);
   bim_destroy(m);
 }
@@ -382,7 +402,7 @@ TEST_F(BimRoundTrip, NullAndEmptyStringsDifferAndEmptyArraysTakeFourBytes) {
   EXPECT_EQ(image, ImageBuilder(2).format("s#A(i)").u32(2).u32(0).u32(1).u32(0).done());
   s[0] = const_cast<char *>("stale");
   s[1] = nullptr;
-  ASSERT_EQ(bim_unpack(m, 0), 1);  // through an internal dump and load
+  ASSERT_EQ(bim_unpack(m, 0), 1); // through an internal dump and load
   EXPECT_EQ(s[0], nullptr);
   ASSERT_NE(s[1], nullptr);
   EXPECT_STREQ(s[1], "");
@@ -397,7 +417,7 @@ TEST_F(BimRoundTrip, RepackingReplacesTheCopiesAndPackingALoadedMapEmptiesIt) {
   bim_element *m = bim_map("s", &s);
   ASSERT_EQ(bim_pack(m, 0), 0);
   std::strcpy(text, "second");
-  ASSERT_EQ(bim_pack(m, 0), 0);  // the copy of "first" is freed (ASan checks)
+  ASSERT_EQ(bim_pack(m, 0), 0); // the copy of "first" is freed (ASan checks)
   std::vector<uint8_t> image(size_t(bim_ser_osz(m)));
   ASSERT_EQ(bim_dump(m, BIM_TO_MEMORY | BIM_CALLER_BUFFER, image.data(), image.size()), 0);
   EXPECT_EQ(image, ImageBuilder(2).format("s").u32(7).chars("second").done());
@@ -489,7 +509,7 @@ TEST_F(BimRoundTrip, TheFmuStateFormatSurvivesSerializationIntoAHostBuffer) {
   EXPECT_EQ(b.useState, 1);
   EXPECT_EQ(std::memcmp(b.duser, a.duser, sizeof a.duser), 0);
   EXPECT_EQ(std::memcmp(b.iuser, a.iuser, 13 * sizeof(int32_t)), 0);
-  EXPECT_EQ(b.iuser[13], 0);  // only 13 of the 14 are in the image
+  EXPECT_EQ(b.iuser[13], 0); // only 13 of the 14 are in the image
   ASSERT_EQ(b.runtime.size, sizeof model);
   EXPECT_EQ(std::memcmp(b.runtime.address, model, sizeof model), 0);
   EXPECT_EQ(b.delays, a.delays);
@@ -497,4 +517,4 @@ TEST_F(BimRoundTrip, TheFmuStateFormatSurvivesSerializationIntoAHostBuffer) {
   std::free(b.runtime.address);
 }
 
-}  // namespace
+} // namespace

@@ -42,7 +42,7 @@ struct FailingAlloc {
 
 // Every test runs with a capturing report hook and gets the defaults back.
 class BimTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     saved_ = bim_active_hooks;
     bim_active_hooks.report = captureReport;
@@ -67,13 +67,13 @@ class BimTest : public ::testing::Test {
     bim_active_hooks.realloc = FailingAlloc::realloc;
   }
 
- private:
+private:
   bim_hooks saved_{};
 };
 
 // Builds images byte by byte, in either byte order.
 class ImageBuilder {
- public:
+public:
   explicit ImageBuilder(unsigned flags = 2, bool bigEndian = false) : big_(bigEndian) {
     bytes_ = {'b', 'i', 'm', static_cast<uint8_t>(flags | (bigEndian ? 1 : 0)), 0, 0, 0, 0};
   }
@@ -101,7 +101,7 @@ class ImageBuilder {
     return out;
   }
 
- private:
+private:
   ImageBuilder &item(const void *p, size_t n) {
     uint8_t b[8];
     std::memcpy(b, p, n);
@@ -126,4 +126,4 @@ inline void clearImage(bim_element *root) {
   static_cast<bim_root_info *>(root->data)->image = bim_image_record{-1, nullptr, 0};
 }
 
-}  // namespace bimtest
+} // namespace bimtest

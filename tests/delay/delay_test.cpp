@@ -76,7 +76,7 @@ TEST(DelayBuffers, AllocateZeroFilledBlocksAndFreeClearsTheRecords) {
     EXPECT_EQ(rings[k].size, 50);
     for (int i = 0; i < 100; ++i) EXPECT_EQ(rings[k].times[i], 0.0);
   }
-  EXPECT_EQ(rings[1].first, 7);  // the other fields are kept
+  EXPECT_EQ(rings[1].first, 7); // the other fields are kept
   freeDelayBuffers(rings.table, 2);
   EXPECT_TRUE(isEmpty(rings[0]));
   EXPECT_TRUE(isEmpty(rings[1]));
@@ -193,7 +193,7 @@ TEST(SpatialRing, PointCountThatDoesNotFitIsRefused) {
     if (c.fits) {
       EXPECT_EQ(rings[0].last, c.n / 10 + 3);
     } else {
-      EXPECT_EQ(rings[0].last, -1);  // the ring is not touched
+      EXPECT_EQ(rings[0].last, -1); // the ring is not touched
       EXPECT_TRUE(anyMessage("  The number of points of the spatial distribution does not "
                              "fit its buffer.\n  Failed condition: n >= 0 && n/10 + 4 <= size",
                              2));
@@ -209,7 +209,8 @@ TEST(SpatialRing, RingWithoutStoragePassesItsInputsThrough) {
   spatialEvaluate(rings.table, 3.0, 4.0, -0.5, 0, 0, &out0, &out1, 1);
   EXPECT_EQ(out0, 3.0);
   EXPECT_EQ(out1, 4.0);
-  const SpatialDistributionOutputs outputs = spatialDistribution(rings.table, 0, 6.0, 7.0, 0.2, 1, 1);
+  const SpatialDistributionOutputs outputs =
+      spatialDistribution(rings.table, 0, 6.0, 7.0, 0.2, 1, 1);
   EXPECT_EQ(outputs.out0, 6.0);
   EXPECT_EQ(outputs.out1, 7.0);
   EXPECT_TRUE(isEmpty(rings[0]));
@@ -274,7 +275,8 @@ TEST(SpatialRing, InflowTravelsOneUnitToTheOutflow) {
   const Step back[] = {{-0.5, 5.0}, {-1.25, 7.0}, {-1.5, 9.0}};
   for (const Step &s : back) {
     SCOPED_TRACE(s.x);
-    const SpatialDistributionOutputs out = spatialDistribution(reverse.table, 0, 3.0, 9.0, s.x, 0, 1);
+    const SpatialDistributionOutputs out =
+        spatialDistribution(reverse.table, 0, 3.0, 9.0, s.x, 0, 1);
     EXPECT_NEAR(out.out0, s.outflow, 1e-9);
     EXPECT_EQ(out.out1, 9.0);
   }
@@ -297,11 +299,11 @@ TEST(SpatialRing, CloseFrontPointsMerge) {
 TEST(SpatialRing, FullRingOverwritesTheFrontOrDropsTheBack) {
   Rings<1> rings;
   ASSERT_EQ(allocDelayBuffers(rings.table, 1, 8), 0);
-  spatialInitRing(rings.table, 0, 0, 0.0, 5.0);  // slots 0..3, value 5
+  spatialInitRing(rings.table, 0, 0, 0.0, 5.0); // slots 0..3, value 5
   for (int k = 1; k <= 4; ++k) spatialStore(rings.table, 1.0, 0.0, -k, 1, 0);
   DelayBuffer &ring = rings[0];
   ASSERT_EQ(ring.first, 4);
-  ASSERT_EQ(ring.last, 3);  // full: the free slot before first is last
+  ASSERT_EQ(ring.last, 3); // full: the free slot before first is last
 
   // The back differs by 4 from a new value equal to the front pair:
   // 4*0.7/8 > 0, so the front is overwritten.
@@ -334,7 +336,7 @@ TEST(SpatialRing, ReversedFlowDiscardsFrontPointsAndLookupStillBrackets) {
   spatialInitRing(rings.table, 0, 100, 0.0, 5.0);
   spatialStore(rings.table, 7.0, 0.0, 0.12, 1, 0);
   DelayBuffer &ring = rings[0];
-  EXPECT_EQ(ring.first, 2);  // 0 and 1e-9 lie below 0.12
+  EXPECT_EQ(ring.first, 2); // 0 and 1e-9 lie below 0.12
   EXPECT_EQ(ring.current, 2);
   EXPECT_EQ(ring.times[2], 0.12);
   double out0 = 0, out1 = 0;
@@ -350,8 +352,10 @@ TEST(SpatialDistributionInit, ChecksTheProfileArrays) {
     const char *text;
   };
   const Case cases[] = {
-      {2, 1, 2, 2, "  Initial Points should be a vector\n  Failed condition: initialPoints.ndims==1"},
-      {1, 0, 2, 2, "  Initial Values should be a vector\n  Failed condition: initialValues.ndims==1"},
+      {2, 1, 2, 2,
+       "  Initial Points should be a vector\n  Failed condition: initialPoints.ndims==1"},
+      {1, 0, 2, 2,
+       "  Initial Values should be a vector\n  Failed condition: initialValues.ndims==1"},
       {1, 1, 2, 3,
        "  Initial Points and Values should have size\n  Failed condition: "
        "initialPoints.dims[0]==initialValues.dims[0]"},
@@ -393,7 +397,8 @@ TEST(IntegerToEnumeration, AcceptsOneToTheLargestValue) {
     int32_t result = 0;
     EXPECT_EQ(completes([&] { result = integerToEnumeration(c.value, 3, "Colour out of range"); }),
               c.valid);
-    if (c.valid) EXPECT_EQ(result, c.value);
+    if (c.valid)
+      EXPECT_EQ(result, c.value);
     else
       EXPECT_TRUE(anyMessage("  Colour out of range\n  Failed condition: toConvert >= 1 && "
                              "toConvert <= maxEnumValue",
@@ -401,4 +406,4 @@ TEST(IntegerToEnumeration, AcceptsOneToTheLargestValue) {
   }
 }
 
-}  // namespace
+} // namespace

@@ -67,7 +67,7 @@ TEST_F(DriverTest, InitialCallPreparesTheInstanceAndNeedsASecondPass) {
 TEST_F(DriverTest, PassCountFollowsTheRequestsForMorePasses) {
   struct Case {
     int32_t request;
-    int passesAsked;  // passes in which the equations set needPass
+    int passesAsked; // passes in which the equations set needPass
     size_t evaluations;
     int32_t eventCount;
   };
@@ -108,12 +108,10 @@ TEST_F(DriverTest, TwentySixthPassFailsWithTheRestartMessages) {
   EXPECT_EQ(fakeModel.evaluations.size(), 26u);
   EXPECT_EQ(data.status, 1);
   EXPECT_EQ(data.busy, 0);
-  EXPECT_EQ(IUSER[kIuserOptions] & 2, 2);  // the last pass is logged
+  EXPECT_EQ(IUSER[kIuserOptions] & 2, 2); // the last pass is logged
   const std::vector<std::string> expected = {
-      "",
-      "On the final iteration for restart conditions we get:",
-      "",
-      "ERROR: Finding consistent restart conditions failed at time:  2.5",
+      "", "On the final iteration for restart conditions we get:",
+      "", "ERROR: Finding consistent restart conditions failed at time:  2.5",
       "",
   };
   EXPECT_EQ(driverMessages(), expected);
@@ -136,9 +134,7 @@ TEST_F(DriverTest, RelationChangesForcePassesBeyondTheLimitButNotForever) {
   // the relations settle; a call that needed more than 25 passes still fails.
   fakeModel.reset();
   int changes = 0;
-  fakeModel.body = [&](FakeCall &call) {
-    call.instance->relationChanged = changes++ < 30 ? 1 : 0;
-  };
+  fakeModel.body = [&](FakeCall &call) { call.instance->relationChanged = changes++ < 30 ? 1 : 0; };
   EXPECT_EQ(call(5), 1);
   EXPECT_EQ(fakeModel.evaluations.size(), 31u);
   // A model that never stops reporting changes is stopped.
@@ -213,8 +209,7 @@ TEST_F(DriverTest, InlineIntegrationTurnsAnEventRequestIntoAPlainEvaluation) {
     int32_t finalRequest;
   };
   const Case cases[] = {
-      {false, {4}, {0}, 4},
-      {true, {4, 5}, {0, 1}, 5},  // a pass asked for makes it an event call
+      {false, {4}, {0}, 4}, {true, {4, 5}, {0, 1}, 5}, // a pass asked for makes it an event call
   };
   ASSERT_EQ(call(0), 0);
   data.inlineIntegration = 1;
@@ -229,7 +224,7 @@ TEST_F(DriverTest, InlineIntegrationTurnsAnEventRequestIntoAPlainEvaluation) {
       }
     };
     time = 1.0;
-    DUSER[kDuserNextTimeEvent] = 2.0;  // no time event reached
+    DUSER[kDuserNextTimeEvent] = 2.0; // no time event reached
     EXPECT_EQ(call(5), 0);
     std::vector<int32_t> requests, flags;
     for (const FakeEvaluation &e : fakeModel.evaluations) {
@@ -257,17 +252,15 @@ TEST_F(DriverTest, QiErrOfEachPath) {
   const Case cases[] = {
       {"success", [](FakeCall &) {}, 0, 0},
       {"model error", [](FakeCall &) { raiseModelError("broken"); }, 1, 1},
-      {"failed assertion",
-       [](FakeCall &) { runtimeAssert(0, "x>0", "x must be positive"); }, 1, 1},
+      {"failed assertion", [](FakeCall &) { runtimeAssert(0, "x>0", "x must be positive"); }, 1, 1},
       {"equations report 2", [](FakeCall &c) { *c.QiErr = 2; }, 2, 0},
-      {"terminated by the model",
-       [](FakeCall &) { terminateModel("done"); }, -999, -999},
+      {"terminated by the model", [](FakeCall &) { terminateModel("done"); }, -999, -999},
       {"run control", [](FakeCall &) { runControlStatus(); }, -998, -998},
-      {"homotopy step outside the method",
-       [](FakeCall &c) { c.instance->status = -996; }, -996, -996},
+      {"homotopy step outside the method", [](FakeCall &c) { c.instance->status = -996; }, -996,
+       -996},
   };
   ASSERT_EQ(call(0), 0);
-  time = 1.0;  // past the initial time: no homotopy fallback
+  time = 1.0; // past the initial time: no homotopy fallback
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fakeModel.reset();
@@ -287,14 +280,13 @@ TEST_F(DriverTest, TerminateLogsOnce) {
     terminateModel("again");
   };
   EXPECT_EQ(call(5), -999);
-  const std::vector<std::string> expected = {
-      "Simulation successfully terminated", "level reached"};
+  const std::vector<std::string> expected = {"Simulation successfully terminated", "level reached"};
   EXPECT_EQ(driverMessages(), expected);
 }
 
 TEST_F(DriverTest, FailedDelayAllocationAtTheInitialCallReturnsMinus500) {
   const int32_t saved = Buffersize;
-  Buffersize = 0;  // no ring can be allocated
+  Buffersize = 0; // no ring can be allocated
   EXPECT_EQ(call(0), -500);
   Buffersize = saved;
   EXPECT_TRUE(fakeModel.evaluations.empty());
@@ -325,8 +317,8 @@ TEST_F(DriverTest, ModelErrorAfterTheInitialTimeStartsNoHomotopy) {
 // Mimics a model that uses homotopy: the actual problem fails (a model error
 // when `fails` says so), and each evaluation during the method ends as a
 // homotopy step while lambda is below 1.
-std::function<void(FakeCall &)> homotopyModel(
-    std::function<bool(double lambda, int attempt)> fails) {
+std::function<void(FakeCall &)>
+homotopyModel(std::function<bool(double lambda, int attempt)> fails) {
   auto attempts = std::make_shared<int>(0);
   return [fails, attempts](FakeCall &c) {
     ModelInstanceData *d = c.instance;
@@ -337,7 +329,7 @@ std::function<void(FakeCall &)> homotopyModel(
       if (d->lambda < 1.0) {
         if (d->status == 0) d->status = -996;
       } else {
-        d->inHomotopy = 0;  // the initial part at lambda 1 ends the method
+        d->inHomotopy = 0; // the initial part at lambda 1 ends the method
       }
     }
   };
@@ -349,20 +341,19 @@ std::vector<double> lambdasEvaluated() {
   return out;
 }
 
-void expectLambdas(const std::vector<double> &actual,
-                   const std::vector<double> &expected) {
+void expectLambdas(const std::vector<double> &actual, const std::vector<double> &expected) {
   ASSERT_EQ(actual.size(), expected.size());
   for (size_t k = 0; k < expected.size(); ++k)
     EXPECT_NEAR(actual[k], expected[k], 1e-12) << "evaluation " << k;
 }
 
 TEST_F(DriverTest, HomotopyStepsLambdaFromZeroToOne) {
-  fakeModel.body = homotopyModel(
-      [](double lambda, int attempt) { return attempt == 0 && lambda == 1.0; });
+  fakeModel.body =
+      homotopyModel([](double lambda, int attempt) { return attempt == 0 && lambda == 1.0; });
   EXPECT_EQ(call(0), 0);
   // The failed actual problem, lambda 0, 0.1 ... 0.9, 1 and the second pass.
-  expectLambdas(lambdasEvaluated(), {1.0, 0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6,
-                                     0.7, 0.8, 0.9, 1.0, 1.0});
+  expectLambdas(lambdasEvaluated(),
+                {1.0, 0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.0});
   EXPECT_EQ(fakeModel.restartLambdas.size(), 11u);
   EXPECT_EQ(data.inHomotopy, 0);
   EXPECT_EQ(data.lambda, 1.0);
@@ -385,9 +376,8 @@ TEST_F(DriverTest, HomotopyHalvesTheStepAfterAFailureAndDoublesItLater) {
   // After the failure at 0.3: retry at 0.25 with step 0.05; once lambda has
   // progressed more than six steps beyond the last good value (0.2) the step
   // doubles back to 0.1.
-  expectLambdas(lambdasEvaluated(),
-                {1.0, 0.0, 0.1, 0.2, 0.3, 0.25, 0.3, 0.35, 0.4, 0.45, 0.5,
-                 0.55, 0.65, 0.75, 0.85, 0.95, 1.0, 1.0});
+  expectLambdas(lambdasEvaluated(), {1.0, 0.0, 0.1, 0.2, 0.3, 0.25, 0.3, 0.35, 0.4, 0.45, 0.5, 0.55,
+                                     0.65, 0.75, 0.85, 0.95, 1.0, 1.0});
   const std::vector<std::string> expected = {
       "Trying to solve non-linear system using global homotopy-method.",
       "Error: reducing step size for homotopy."};
@@ -404,12 +394,10 @@ TEST_F(DriverTest, HomotopyGivesUpWithItsMessages) {
   const Case cases[] = {
       {"simplified problem fails", [](double, int) { return true; },
        "Error: could not solve simplified initialization for homotopy method."},
-      {"no step from the simplified problem",
-       [](double lambda, int) { return lambda > 0.0; },
+      {"no step from the simplified problem", [](double lambda, int) { return lambda > 0.0; },
        "Error: adaptive homotopy method could not start using actual - check "
        "that actual and simplified arguments are similar."},
-      {"stuck after starting",
-       [](double lambda, int) { return lambda > 0.45; },
+      {"stuck after starting", [](double lambda, int) { return lambda > 0.45; },
        "Error: adaptive homotopy method got stuck after starting. Can set "
        "scripting flag Advanced.DebugHomotopy=true; simulate again, and open "
        "continuation.csv to investigate"},
@@ -424,8 +412,7 @@ TEST_F(DriverTest, HomotopyGivesUpWithItsMessages) {
     EXPECT_EQ(call(0), 1);
     const std::vector<std::string> texts = driverMessages();
     ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts.front(),
-              "Trying to solve non-linear system using global homotopy-method.");
+    EXPECT_EQ(texts.front(), "Trying to solve non-linear system using global homotopy-method.");
     EXPECT_EQ(texts.back(), c.message);
     EXPECT_EQ(data.inHomotopy, 1);
     EXPECT_EQ(data.busy, 0);
@@ -437,11 +424,8 @@ TEST_F(DriverTest, HomotopyGivesUpWithItsMessages) {
 }
 
 TEST_F(DriverTest, ModelErrorInTheRestartHookEndsInErrorRecovery) {
-  fakeModel.body = homotopyModel(
-      [](double lambda, int) { return lambda == 1.0; });
-  fakeModel.restartBody = [](ModelInstanceData *) {
-    raiseModelError("restart failed");
-  };
+  fakeModel.body = homotopyModel([](double lambda, int) { return lambda == 1.0; });
+  fakeModel.restartBody = [](ModelInstanceData *) { raiseModelError("restart failed"); };
   EXPECT_EQ(call(0), 1);
   // Only the failed actual problem was evaluated; the announcement of
   // lambda 0 failed, and the simplified problem counts as unsolved.
@@ -472,8 +456,8 @@ TEST_F(DriverTest, EquationFailureCodeStartsHomotopyToo) {
     }
   };
   EXPECT_EQ(call(0), 0);
-  expectLambdas(lambdasEvaluated(), {1.0, 0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6,
-                                     0.7, 0.8, 0.9, 1.0, 1.0});
+  expectLambdas(lambdasEvaluated(),
+                {1.0, 0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.0});
 }
 
 TEST(Homotopy, BlendsSimplifiedAndActual) {
@@ -499,10 +483,7 @@ TEST_F(DriverTest, NestedCallsAreRefusedExceptInitialAndAuxiliaries) {
     bool evaluates;
   };
   const Nested cases[] = {
-      {1, 0, 1, false},
-      {2, 0, 1, false},
-      {5, 0, 1, false},
-      {3, 42, 42, false},  // untouched
+      {1, 0, 1, false}, {2, 0, 1, false}, {5, 0, 1, false}, {3, 42, 42, false}, // untouched
       {0, 0, 0, true},
   };
   for (const Nested &n : cases) {
@@ -518,9 +499,8 @@ TEST_F(DriverTest, NestedCallsAreRefusedExceptInitialAndAuxiliaries) {
       evaluationsBefore = fakeModel.evaluations.size();
       int32_t req = n.request;
       int32_t level = 0;
-      dsblockInstance_(&req, &level, c.time, X, nullptr, U, DP, nullptr,
-                       nullptr, F, Y, W, Z, DUSER, IUSER, nullptr, c.instance,
-                       &nestedQiErr);
+      dsblockInstance_(&req, &level, c.time, X, nullptr, U, DP, nullptr, nullptr, F, Y, W, Z, DUSER,
+                       IUSER, nullptr, c.instance, &nestedQiErr);
       evaluationsAfter = fakeModel.evaluations.size();
       busyAfter = c.instance->busy == 1;
       stillBound = getStatusPointer() == &c.instance->status;
@@ -528,8 +508,8 @@ TEST_F(DriverTest, NestedCallsAreRefusedExceptInitialAndAuxiliaries) {
     EXPECT_EQ(call(5), 0);
     EXPECT_EQ(nestedQiErr, n.expected);
     EXPECT_EQ(evaluationsAfter > evaluationsBefore, n.evaluates);
-    EXPECT_TRUE(busyAfter);   // the running evaluation keeps its guard
-    EXPECT_TRUE(stillBound);  // and its binding
+    EXPECT_TRUE(busyAfter);  // the running evaluation keeps its guard
+    EXPECT_TRUE(stillBound); // and its binding
     EXPECT_EQ(data.busy, 0);
   }
 }
@@ -546,9 +526,8 @@ TEST_F(DriverTest, NestedEvaluationOfAnotherInstanceKeepsTheOuterBinding) {
     int32_t req = 5;
     int32_t level = 0;
     double innerTime = 9.0;
-    dsblockInstance_(&req, &level, &innerTime, X, nullptr, U, DP, nullptr,
-                     nullptr, F, Y, W, Z, DUSER, IUSER, nullptr, other.get(),
-                     &innerQiErr);
+    dsblockInstance_(&req, &level, &innerTime, X, nullptr, U, DP, nullptr, nullptr, F, Y, W, Z,
+                     DUSER, IUSER, nullptr, other.get(), &innerQiErr);
     // The error of the outer evaluation belongs to the outer instance.
     raiseModelError("outer failure");
   };
@@ -561,8 +540,7 @@ TEST_F(DriverTest, NestedEvaluationOfAnotherInstanceKeepsTheOuterBinding) {
   // The report carried the outer instance's time.
   bool sawOuterTime = false;
   for (const Message &m : messages)
-    if (m.text.find("detected at time: 3") != std::string::npos)
-      sawOuterTime = true;
+    if (m.text.find("detected at time: 3") != std::string::npos) sawOuterTime = true;
   EXPECT_TRUE(sawOuterTime);
   resetInstanceData(other.get());
 }
@@ -607,8 +585,8 @@ TEST_F(DriverTest, DsblockEvaluatesTheDefaultRecord) {
   for (int32_t request : {0, 5}) {
     int32_t req = request;
     time = 7.25;
-    dsblock_(&req, &computedLevel, &time, X, nullptr, U, DP, nullptr, nullptr,
-             F, Y, W, Z, DUSER, IUSER, nullptr, &status);
+    dsblock_(&req, &computedLevel, &time, X, nullptr, U, DP, nullptr, nullptr, F, Y, W, Z, DUSER,
+             IUSER, nullptr, &status);
     EXPECT_EQ(status, 0);
   }
   EXPECT_EQ(fakeModel.evaluations.size(), 3u);
@@ -619,4 +597,4 @@ TEST_F(DriverTest, DsblockEvaluatesTheDefaultRecord) {
   EXPECT_EQ(defaultInstanceData.delayBuffers[0].times, nullptr);
 }
 
-}  // namespace
+} // namespace

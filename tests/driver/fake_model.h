@@ -39,8 +39,8 @@ struct FakeModel {
   std::vector<FakeEvaluation> evaluations;
   // Runs at each dsrestarthook_(.., 0); may raise a model error.
   std::function<void(ModelInstanceData *)> restartBody;
-  std::vector<double> restartLambdas;  // lambda at each dsrestarthook_(.., 0)
-  int32_t initialRestarts = 0;         // dsrestarthook_(.., 1) calls
+  std::vector<double> restartLambdas; // lambda at each dsrestarthook_(.., 0)
+  int32_t initialRestarts = 0;        // dsrestarthook_(.., 1) calls
 
   void reset() { *this = FakeModel{}; }
 };

@@ -114,7 +114,7 @@ TEST_F(CoSimTest, TerminateOfAnInstanceNotInitialized) {
 TEST_F(CoSimTest, FreeWithoutTerminateReleasesTheIntegrator) {
   ready();
   ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
-  free();  // the fixture checks that every block went back
+  free(); // the fixture checks that every block went back
 }
 
 TEST_F(CoSimTest, StepFinishedCallbackDrawsAWarning) {
@@ -157,4 +157,4 @@ TEST_F(CoSimTest, FailedIntegratorSetUpReleasesEverything) {
   }
 }
 
-}  // namespace
+} // namespace

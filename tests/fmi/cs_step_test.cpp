@@ -26,11 +26,10 @@ struct TrajectoryCase {
   double step;
   fmi2Boolean toleranceDefined;
   double tolerance;
-  double bound;  // relative error allowed at every communication point
+  double bound; // relative error allowed at every communication point
 };
 
-class CoSimTrajectory : public CoSimTest,
-                        public ::testing::WithParamInterface<TrajectoryCase> {};
+class CoSimTrajectory : public CoSimTest, public ::testing::WithParamInterface<TrajectoryCase> {};
 
 TEST_P(CoSimTrajectory, LevelFollowsTheExactSolutionAtEveryPoint) {
   const TrajectoryCase k = GetParam();
@@ -115,8 +114,8 @@ TEST_F(CoSimTest, InputDerivativeRefusals) {
   const double rate = 0.2;
   const fmi2Integer two = 2;
   EXPECT_EQ(fmi().fmi2SetRealInputDerivatives(c_, &e2e::vrInputRate, 1, &two, &rate), fmi2Warning);
-  EXPECT_TRUE(hasExactly("fmi2SetRealInputDerivatives: derivative order 2 is not supported",
-                         fmi2Warning));
+  EXPECT_TRUE(
+      hasExactly("fmi2SetRealInputDerivatives: derivative order 2 is not supported", fmi2Warning));
   const fmi2Integer one = 1;
   EXPECT_EQ(fmi().fmi2SetRealInputDerivatives(c_, &e2e::vrLevel, 1, &one, &rate), fmi2Warning);
   EXPECT_TRUE(hasExactly("fmi2SetRealInputDerivatives: variable is not input", fmi2Warning));
@@ -179,7 +178,7 @@ struct PointCase {
   double point;
   double step;
   fmi2Status status;
-  std::string message;  // "" for none expected
+  std::string message; // "" for none expected
   double timeAfter;
 };
 
@@ -217,7 +216,8 @@ TEST_F(CoSimPoint, CommunicationPointAndStopTimeRules) {
       EXPECT_TRUE(hasExactly(k.message, k.status)) << host_.dump();
     }
     EXPECT_EQ(lastSuccessfulTime(), k.timeAfter);
-    EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(k.timeAfter), 1e-4 * cs::exactLevel(k.timeAfter));
+    EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(k.timeAfter),
+                1e-4 * cs::exactLevel(k.timeAfter));
     // A refused step left the instance able to step on.
     EXPECT_EQ(fmi().fmi2DoStep(c_, k.timeAfter, 1.0 - k.timeAfter, fmi2True), fmi2OK)
         << host_.dump();
@@ -244,7 +244,7 @@ TEST_F(CoSimTest, StepsBeforeInitializationOrAfterTerminateAreRefused) {
 TEST_F(CoSimTest, StepTooShortForTheRestartedIntegratorGetsAnExplicitInitialStep) {
   ready();
   ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK);
-  ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, 0.0, fmi2True), fmi2OK);  // restarts the integrator
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, 0.0, fmi2True), fmi2OK); // restarts the integrator
   host_.clearMessages();
   const double tEnd = std::nextafter(1.0, 2.0);
   ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, tEnd - 1.0, fmi2True), fmi2OK) << host_.dump();
@@ -319,4 +319,4 @@ TEST_F(CoSimTest, LongStepPastTheEmptyVesselEndsTheSimulation) {
   EXPECT_LT(t, cs::emptyTime() + 1.0);
 }
 
-}  // namespace
+} // namespace

@@ -27,9 +27,7 @@ inline double emptyTime() { return std::sqrt(3.0) / (0.1 * std::sqrt(19.62) / 4.
 // Reference level for the inflow rate(t): classical Runge-Kutta with steps of
 // 1e-4 s on der(level) = (rate(t) - 0.1*sqrt(19.62*level))/2, level(0) = 3.
 inline double referenceLevel(double tEnd, const std::function<double(double)> &rate) {
-  auto f = [&](double t, double level) {
-    return (rate(t) - 0.1 * std::sqrt(19.62 * level)) / 2.0;
-  };
+  auto f = [&](double t, double level) { return (rate(t) - 0.1 * std::sqrt(19.62 * level)) / 2.0; };
   const int n = static_cast<int>(std::lround(tEnd / 1e-4));
   const double h = tEnd / n;
   double level = 3.0;
@@ -45,7 +43,7 @@ inline double referenceLevel(double tEnd, const std::function<double(double)> &r
 }
 
 class CoSimTest : public e2e::UnitTest {
- protected:
+protected:
   // Instantiated as Co-Simulation, experiment set up and initialization
   // entered and left, ready for the first step at t = 0.
   fmi2Component ready(fmi2Boolean toleranceDefined = fmi2False, double tolerance = 0.0,
@@ -53,9 +51,9 @@ class CoSimTest : public e2e::UnitTest {
                       bool loggingOn = true) {
     instantiate(fmi2CoSimulation, loggingOn);
     EXPECT_NE(c_, nullptr);
-    EXPECT_EQ(fmi().fmi2SetupExperiment(c_, toleranceDefined, tolerance, 0.0, stopTimeDefined,
-                                        stopTime),
-              fmi2OK);
+    EXPECT_EQ(
+        fmi().fmi2SetupExperiment(c_, toleranceDefined, tolerance, 0.0, stopTimeDefined, stopTime),
+        fmi2OK);
     EXPECT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK) << host_.dump();
     EXPECT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK) << host_.dump();
     return c_;
@@ -79,4 +77,4 @@ class CoSimTest : public e2e::UnitTest {
   }
 };
 
-}  // namespace cs
+} // namespace cs

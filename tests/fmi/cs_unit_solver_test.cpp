@@ -7,11 +7,11 @@
 #include <cmath>
 #include <string>
 
-#include "model/model_data.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
 #include "integrator/ode.h"
 #include "model/ModelInstanceData.h"
+#include "model/model_data.h"
 #include "tests/support/fmi_host.h"
 
 namespace {
@@ -30,12 +30,11 @@ struct Scalar {
 };
 
 class SolverLayer : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fmihost::failAllocation(0);
     live_ = fmihost::liveBlocks();
-    c_ = fmiInstantiateCS("unit", FMI_MODEL_GUID, nullptr, &host_.functions(), fmi2False,
-                          fmi2True);
+    c_ = fmiInstantiateCS("unit", FMI_MODEL_GUID, nullptr, &host_.functions(), fmi2False, fmi2True);
     ASSERT_NE(c_, nullptr);
     c_->fmuType = fmi2CoSimulation;
     ASSERT_EQ(fmiEnterInitializationModeCS(c_, 0.0, 0.0, 0, 0.0), fmi2OK) << host_.dump();
@@ -96,7 +95,7 @@ TEST_F(SolverLayer, RightHandSideEvaluatesAtTheIntegratorsPointAndRestoresTheIns
   EXPECT_DOUBLE_EQ(ydot.value(), slope(2.0, 0.2));
   EXPECT_EQ(c_->time, time);
   EXPECT_EQ(c_->x, x);
-  EXPECT_EQ(c_->u[0], 0.0);  // back at the instance time's value
+  EXPECT_EQ(c_->u[0], 0.0); // back at the instance time's value
 
   // A model error is a recoverable failure; nothing is kept for later.
   Scalar negative(-1.0);
@@ -110,11 +109,11 @@ TEST_F(SolverLayer, RightHandSideEvaluatesAtTheIntegratorsPointAndRestoresTheIns
 struct JacobianRun {
   int result;
   double value;
-  bool restored;  // tmp2 points at its own data again, IUSER[3] is 0, y unchanged
+  bool restored; // tmp2 points at its own data again, IUSER[3] is 0, y unchanged
 };
 
 class Jacobian : public SolverLayer {
- protected:
+protected:
   JacobianRun run(double level, double fyValue) {
     Scalar y(level);
     Scalar fy(fyValue);
@@ -128,8 +127,8 @@ class Jacobian : public SolverLayer {
     r.result = fmiOdeDenseJac(1, c_->time, y.vector, fy.vector, J, c_, tmp1.vector, tmp2.vector,
                               tmp3.vector);
     r.value = J->colPtrs[0][0];
-    r.restored = OdeVecGetData(tmp2.vector) == own &&
-                 c_->iuser[kIuserDerivativeEvaluation] == 0 && y.value() == level;
+    r.restored = OdeVecGetData(tmp2.vector) == own && c_->iuser[kIuserDerivativeEvaluation] == 0 &&
+                 y.value() == level;
     DenseFree(J);
     return r;
   }
@@ -174,12 +173,12 @@ TEST_F(Jacobian, ColumnWhoseEvaluationsAllFailIsARecoverableFailure) {
 TEST_F(SolverLayer, IntegratorResultsAreCheckedWithTheirNames) {
   host_.clearMessages();
   EXPECT_EQ(fmiCheckSolverResult(nullptr, "OdeCreate", 0, c_), 1);
-  EXPECT_TRUE(host_.hasMessage("INTEGRATOR_ERROR: OdeCreate() failed - returned NULL pointer",
-                               fmi2Error));
+  EXPECT_TRUE(
+      host_.hasMessage("INTEGRATOR_ERROR: OdeCreate() failed - returned NULL pointer", fmi2Error));
   const int illegal = ODE_ILL_INPUT;
   EXPECT_EQ(fmiCheckSolverResult(&illegal, "OdeInit", 1, c_), 1);
-  EXPECT_TRUE(host_.hasMessage("INTEGRATOR_ERROR: OdeInit() failed with flag = ODE_ILL_INPUT",
-                               fmi2Error));
+  EXPECT_TRUE(
+      host_.hasMessage("INTEGRATOR_ERROR: OdeInit() failed with flag = ODE_ILL_INPUT", fmi2Error));
   const int root = ODE_ROOT_RETURN;
   host_.clearMessages();
   EXPECT_EQ(fmiCheckSolverResult(&root, "OdeSolve", 1, c_), 0);
@@ -193,7 +192,7 @@ TEST_F(SolverLayer, IntegratorResultsAreCheckedWithTheirNames) {
 // ---- Solver state of FMU states -------------------------------------------------------
 
 class SolverState : public SolverLayer {
- protected:
+protected:
   // An FMU-state record as the state functions see it: the counts, no
   // callbacks of its own.
   fmiInstance record() const {
@@ -248,4 +247,4 @@ TEST_F(SolverState, FailedCopyIsReportedAndTerminatesTheInstance) {
   EXPECT_EQ(c_->solver, nullptr);
 }
 
-}  // namespace
+} // namespace

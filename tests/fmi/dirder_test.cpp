@@ -21,7 +21,7 @@ double dDerDLevel(double level) { return -0.1 * 19.62 / (2.0 * 2.0 * std::sqrt(1
 double dOutflowDLevel(double level) { return 0.1 * 19.62 / (2.0 * std::sqrt(19.62 * level)); }
 
 class DirectionalDerivativeTest : public UnitTest {
- protected:
+protected:
   // The knowns' values, bit for bit.
   std::vector<double> values(const std::vector<fmi2ValueReference> &refs) {
     std::vector<double> v(refs.size(), NAN);
@@ -39,17 +39,18 @@ TEST_F(DirectionalDerivativeTest, MatchesAnalyticPartialsAndRestoresKnowns) {
     const char *what;
     std::vector<fmi2ValueReference> known;
     std::vector<double> seed;
-    std::vector<double> expected;  // d(der), d(outflow)
+    std::vector<double> expected; // d(der), d(outflow)
   };
   const double l = 3.0;
   const std::vector<Case> cases = {
       {"level", {vrState}, {1.0}, {dDerDLevel(l), dOutflowDLevel(l)}},
       {"inputRate", {vrInputRate}, {1.0}, {0.5, 0.0}},
       {"level with seed 2", {vrState}, {2.0}, {2.0 * dDerDLevel(l), 2.0 * dOutflowDLevel(l)}},
-      {"both, second seed 0", {vrState, vrInputRate}, {1.0, 0.0},
+      {"both, second seed 0",
+       {vrState, vrInputRate},
+       {1.0, 0.0},
        {dDerDLevel(l), dOutflowDLevel(l)}},
-      {"both seeds", {vrState, vrInputRate}, {1.0, -3.0},
-       {dDerDLevel(l) - 1.5, dOutflowDLevel(l)}},
+      {"both seeds", {vrState, vrInputRate}, {1.0, -3.0}, {dDerDLevel(l) - 1.5, dOutflowDLevel(l)}},
       {"all seeds 0", {vrState, vrInputRate}, {0.0, 0.0}, {0.0, 0.0}},
   };
   const std::vector<fmi2ValueReference> unknown = {vrDerivative, vrOutflow};
@@ -57,9 +58,8 @@ TEST_F(DirectionalDerivativeTest, MatchesAnalyticPartialsAndRestoresKnowns) {
     SCOPED_TRACE(k.what);
     const std::vector<double> before = values(k.known);
     std::vector<double> d(unknown.size(), NAN);
-    ASSERT_EQ(fmi().fmi2GetDirectionalDerivative(c_, unknown.data(), unknown.size(),
-                                                 k.known.data(), k.known.size(), k.seed.data(),
-                                                 d.data()),
+    ASSERT_EQ(fmi().fmi2GetDirectionalDerivative(c_, unknown.data(), unknown.size(), k.known.data(),
+                                                 k.known.size(), k.seed.data(), d.data()),
               fmi2OK)
         << host_.dump();
     for (size_t i = 0; i < unknown.size(); ++i) EXPECT_NEAR(d[i], k.expected[i], 1e-7) << i;
@@ -109,7 +109,7 @@ TEST_F(DirectionalDerivativeTest, DiscardedSideGivesOneSidedDifference) {
   const double h = 1e-5;
   EXPECT_NEAR(d, 0.1 * std::sqrt(19.62 * h) / h, 1e-6);
   EXPECT_EQ(real(vrState), 0.0);
-  EXPECT_EQ(real(vrOutflow), 0.0);  // the instance still evaluates
+  EXPECT_EQ(real(vrOutflow), 0.0); // the instance still evaluates
 }
 
 TEST_F(DirectionalDerivativeTest, NothingToComputeIsOk) {
@@ -118,11 +118,9 @@ TEST_F(DirectionalDerivativeTest, NothingToComputeIsOk) {
   const fmi2ValueReference unknown = vrDerivative;
   const double seed = 1.0;
   double d = 42.0;
-  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, &unknown, 1, nullptr, 0, nullptr, &d),
-            fmi2OK);
+  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, &unknown, 1, nullptr, 0, nullptr, &d), fmi2OK);
   EXPECT_EQ(d, 0.0);
-  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, nullptr, 0, &known, 1, &seed, nullptr),
-            fmi2OK);
+  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, nullptr, 0, &known, 1, &seed, nullptr), fmi2OK);
   EXPECT_EQ(real(vrState), 3.0);
 }
 
@@ -132,8 +130,7 @@ TEST_F(DirectionalDerivativeTest, BeforeInitializationTheReadIsRefused) {
   const fmi2ValueReference unknown = vrDerivative;
   const double seed = 1.0;
   double d = 42.0;
-  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, &unknown, 1, &known, 1, &seed, &d),
-            fmi2Warning);
+  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, &unknown, 1, &known, 1, &seed, &d), fmi2Warning);
   EXPECT_EQ(d, 0.0);
   EXPECT_TRUE(host_.hasMessage("fmiGetReal: Not allowed before call of fmi2EnterInitializationMode",
                                fmi2Warning));
@@ -144,8 +141,7 @@ TEST_F(DirectionalDerivativeTest, NullArrayIsRefused) {
   const fmi2ValueReference known = vrState;
   const double seed = 1.0;
   double d = 0.0;
-  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, nullptr, 1, &known, 1, &seed, &d),
-            fmi2Error);
+  EXPECT_EQ(fmi().fmi2GetDirectionalDerivative(c_, nullptr, 1, &known, 1, &seed, &d), fmi2Error);
   EXPECT_TRUE(host_.hasMessage("invalid argument vUnknown_ref = NULL", fmi2Error));
 }
 
@@ -169,12 +165,12 @@ TEST_F(DirectionalDerivativeTest, AllocationFailureTerminatesWithoutLeak) {
       break;
     }
     EXPECT_EQ(status, fmi2Error);
-    EXPECT_TRUE(host_.hasMessage("fmi2GetDirectionalDerivative: memory allocation failed",
-                                 fmi2Error));
+    EXPECT_TRUE(
+        host_.hasMessage("fmi2GetDirectionalDerivative: memory allocation failed", fmi2Error));
     // Terminated: a further step is refused.
     EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning);
     free();
   }
 }
 
-}  // namespace
+} // namespace

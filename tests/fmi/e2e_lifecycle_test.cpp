@@ -96,7 +96,7 @@ TEST_F(Lifecycle, InstanceNameIsCopiedAndBounded) {
   for (const Case &k : cases) {
     SCOPED_TRACE(k.label);
     host_.clearMessages();
-    std::string name = k.name;  // the unit must not keep the host's text
+    std::string name = k.name; // the unit must not keep the host's text
     ASSERT_NE(instantiate(fmi2ModelExchange, true, k.null ? nullptr : name.c_str()), nullptr);
     name.assign(name.size(), 'x');
     fmi2Boolean enter = 0, stop = 0;
@@ -231,4 +231,4 @@ TEST_F(Lifecycle, ResetInContinuousTimeTerminatesFirst) {
   EXPECT_DOUBLE_EQ(real(e2e::vrLevel), 3.0);
 }
 
-}  // namespace
+} // namespace

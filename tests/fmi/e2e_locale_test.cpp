@@ -65,4 +65,4 @@ TEST_F(CommaHostTest, IntegratorReportsUseADecimalPoint) {
   EXPECT_EQ(report.find(','), std::string::npos) << report;
 }
 
-}  // namespace
+} // namespace

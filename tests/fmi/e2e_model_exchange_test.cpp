@@ -72,7 +72,7 @@ TEST_F(ModelExchange, InitializationGivesTheStartValues) {
   EXPECT_DOUBLE_EQ(dx, -e2e::kOutflow0 / 2.0);
   double nominal = 0;
   ASSERT_EQ(fmi().fmi2GetNominalsOfContinuousStates(c_, &nominal, 1), fmi2OK);
-  EXPECT_EQ(nominal, 1.0);  // the model gives none (0 inside), reported as FMI's 1.0
+  EXPECT_EQ(nominal, 1.0); // the model gives none (0 inside), reported as FMI's 1.0
 }
 
 // The trace of every call of a Model Exchange run, in order: entry and
@@ -157,7 +157,7 @@ TEST_F(ModelExchange, EventIterationReportsNoTimeEvent) {
   EXPECT_EQ(info.nominalsOfContinuousStatesChanged, fmi2False);
   EXPECT_EQ(info.valuesOfContinuousStatesChanged, fmi2False);
   EXPECT_EQ(info.nextEventTimeDefined, fmi2False);
-  EXPECT_EQ(info.nextEventTime, -1.0);  // left as it was
+  EXPECT_EQ(info.nextEventTime, -1.0); // left as it was
   // A second round trip through event mode.
   ASSERT_EQ(fmi().fmi2EnterContinuousTimeMode(c_), fmi2OK);
   EXPECT_EQ(last().message, "fmi2EnterContinuousTimeMode done");
@@ -190,23 +190,29 @@ TEST_F(ModelExchange, CallsInTheWrongStateAreRefused) {
        "fmi2ExitInitializationMode: may only called in initialization mode"},
       {"event mode in 0", Instantiated, f.fmi2EnterEventMode,
        "fmi2EnterEventMode: may only be called in continuous time mode"},
-      {"derivatives in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetDerivatives(c, &v, 1); },
+      {"derivatives in 0", Instantiated,
+       [&](fmi2Component c) { return f.fmi2GetDerivatives(c, &v, 1); },
        "fmi2GetDerivatives: fmi2EnterInitializationMode must be called before calling "
        "fmi2GetDerivatives"},
-      {"states in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetContinuousStates(c, &v, 1); },
+      {"states in 0", Instantiated,
+       [&](fmi2Component c) { return f.fmi2GetContinuousStates(c, &v, 1); },
        "fmi2GetContinuousStates: fmiEnterInitializationMode must be called before calling "
        "fmi2GetContinuousStates"},
       {"real in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetReal(c, &level, 1, &v); },
        "fmiGetReal: Not allowed before call of fmi2EnterInitializationMode"},
-      {"integer in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetInteger(c, &level, 1, &i); },
+      {"integer in 0", Instantiated,
+       [&](fmi2Component c) { return f.fmi2GetInteger(c, &level, 1, &i); },
        "fmiGetInteger: Not allowed before call of fmi2EnterInitializationMode"},
-      {"boolean in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetBoolean(c, &level, 1, &i); },
+      {"boolean in 0", Instantiated,
+       [&](fmi2Component c) { return f.fmi2GetBoolean(c, &level, 1, &i); },
        "fmiGetBoolean: Not allowed before call of fmi2EnterInitializationMode"},
-      {"string in 0", Instantiated, [&](fmi2Component c) { return f.fmi2GetString(c, &str, 1, &s); },
+      {"string in 0", Instantiated,
+       [&](fmi2Component c) { return f.fmi2GetString(c, &str, 1, &s); },
        "fmi2GetString: Not allowed before call of fmi2EnterInitializationMode"},
       {"init in 1", Initialization, f.fmi2EnterInitializationMode,
        "model cannot be initialized in current state(1)"},
-      {"indicators in 1", Initialization, [&](fmi2Component c) { return f.fmi2GetEventIndicators(c, &v, 0); },
+      {"indicators in 1", Initialization,
+       [&](fmi2Component c) { return f.fmi2GetEventIndicators(c, &v, 0); },
        "fmi2GetEventIndicators: fmi2ExitInitializationMode must be called before calling "
        "fmi2GetEventIndicators"},
       {"continuous in 3", Event, f.fmi2EnterContinuousTimeMode,
@@ -215,7 +221,8 @@ TEST_F(ModelExchange, CallsInTheWrongStateAreRefused) {
        "fmi2SetTime: not allowed in this state"},
       {"set time in 5", EventDone, [&](fmi2Component c) { return f.fmi2SetTime(c, 1.0); },
        "fmi2SetTime: only allowed for discrete models when not in continuous time mode"},
-      {"discrete states in 6", Continuous, [&](fmi2Component c) { return f.fmi2NewDiscreteStates(c, &info); },
+      {"discrete states in 6", Continuous,
+       [&](fmi2Component c) { return f.fmi2NewDiscreteStates(c, &info); },
        "fmi2NewDiscreteStates: may only be called in event mode"},
       {"exit init in 6", Continuous, f.fmi2ExitInitializationMode,
        "fmi2ExitInitializationMode: may only called in initialization mode"},
@@ -251,12 +258,24 @@ TEST_F(ModelExchange, CallsInTheWrongStateAreRefused) {
     EXPECT_EQ(last().status, fmi2Warning);
     // Still in the same state: a call that only that state accepts goes through.
     switch (k.reach) {
-      case Instantiated: EXPECT_EQ(f.fmi2EnterInitializationMode(c_), fmi2OK); break;
-      case Initialization: EXPECT_EQ(f.fmi2ExitInitializationMode(c_), fmi2OK); break;
-      case Event: EXPECT_EQ(f.fmi2NewDiscreteStates(c_, &info), fmi2OK); break;
-      case EventDone: EXPECT_EQ(f.fmi2EnterContinuousTimeMode(c_), fmi2OK); break;
-      case Continuous: EXPECT_EQ(f.fmi2EnterEventMode(c_), fmi2OK); break;
-      case Terminated: EXPECT_EQ(f.fmi2Reset(c_), fmi2OK); break;
+    case Instantiated:
+      EXPECT_EQ(f.fmi2EnterInitializationMode(c_), fmi2OK);
+      break;
+    case Initialization:
+      EXPECT_EQ(f.fmi2ExitInitializationMode(c_), fmi2OK);
+      break;
+    case Event:
+      EXPECT_EQ(f.fmi2NewDiscreteStates(c_, &info), fmi2OK);
+      break;
+    case EventDone:
+      EXPECT_EQ(f.fmi2EnterContinuousTimeMode(c_), fmi2OK);
+      break;
+    case Continuous:
+      EXPECT_EQ(f.fmi2EnterEventMode(c_), fmi2OK);
+      break;
+    case Terminated:
+      EXPECT_EQ(f.fmi2Reset(c_), fmi2OK);
+      break;
     }
     free();
   }
@@ -302,16 +321,16 @@ TEST_F(ModelExchange, ModelErrorIsDiscardedForRealsAndFatalForIntegers) {
   double v = 0;
   fmi2Integer i = 0;
   const std::vector<Case> cases = {
-      {"derivatives", [&](fmi2Component c) { return f.fmi2GetDerivatives(c, &v, 1); },
-       fmi2Discard, "fmi2GetDerivatives: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"derivatives", [&](fmi2Component c) { return f.fmi2GetDerivatives(c, &v, 1); }, fmi2Discard,
+       "fmi2GetDerivatives: dsblock_ failed, QiErr = 1", fmi2Error},
       {"event indicators", [&](fmi2Component c) { return f.fmi2GetEventIndicators(c, &v, 0); },
        fmi2Discard, "fmi2GetEventIndicators: dsblock_ failed, QiErr = 1", fmi2Error},
       {"real", [&](fmi2Component c) { return f.fmi2GetReal(c, &outflow, 1, &v); }, fmi2Discard,
        "fmiGetReal: dsblock_ failed, QiErr = 1", fmi2Discard},
-      {"integer", [&](fmi2Component c) { return f.fmi2GetInteger(c, &outflow, 1, &i); },
-       fmi2Error, "fmiGetInteger: dsblock_ failed, QiErr = 1", fmi2Error},
-      {"boolean", [&](fmi2Component c) { return f.fmi2GetBoolean(c, &outflow, 1, &i); },
-       fmi2Error, "fmiGetBoolean: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"integer", [&](fmi2Component c) { return f.fmi2GetInteger(c, &outflow, 1, &i); }, fmi2Error,
+       "fmiGetInteger: dsblock_ failed, QiErr = 1", fmi2Error},
+      {"boolean", [&](fmi2Component c) { return f.fmi2GetBoolean(c, &outflow, 1, &i); }, fmi2Error,
+       "fmiGetBoolean: dsblock_ failed, QiErr = 1", fmi2Error},
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(k.label);
@@ -422,4 +441,4 @@ TEST_F(ModelExchange, TwoThreadsGiveTheSequentialResults) {
   for (const auto &m : hostB.messages()) ASSERT_EQ(m.instanceName, "b") << m.message;
 }
 
-}  // namespace
+} // namespace

@@ -117,10 +117,10 @@ TEST_F(Variables, IntegerAndBooleanReadsTruncateTowardZero) {
 TEST_F(Variables, SettersKeepToTheCategoryLimits) {
   struct Case {
     const char *label;
-    bool continuous;  // false: initialization mode
+    bool continuous; // false: initialization mode
     fmi2ValueReference vr;
     fmi2Status status;
-    const char *refusal;  // "may" or "cannot"
+    const char *refusal; // "may" or "cannot"
   };
   const std::vector<Case> cases = {
       {"parameter in 6", true, e2e::vrHoleSurface, fmi2OK, nullptr},
@@ -156,8 +156,8 @@ TEST_F(Variables, SettersKeepToTheCategoryLimits) {
         EXPECT_EQ(real(k.vr), 0.25);
       }
     } else if (std::string(k.refusal) == "may") {
-      EXPECT_EQ(last().message,
-                "fmiSetReal: may not change " + ref + " at this stage, setting of variable ignored");
+      EXPECT_EQ(last().message, "fmiSetReal: may not change " + ref +
+                                    " at this stage, setting of variable ignored");
     } else {
       EXPECT_EQ(last().message, "fmiSetReal: cannot set " + ref + "  ");
     }
@@ -291,4 +291,4 @@ TEST_F(Variables, NullArraysWithACountAreRefused) {
   EXPECT_DOUBLE_EQ(real(e2e::vrLevel), 3.0);
 }
 
-}  // namespace
+} // namespace

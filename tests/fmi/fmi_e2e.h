@@ -38,7 +38,7 @@ inline const fmihost::Fmi2Functions &fmi() { return library().fmi; }
 // One host and at most one instance, freed at the end; checks that every
 // block the unit allocated went back.
 class UnitTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fmihost::failAllocation(0);
     liveBefore_ = fmihost::liveBlocks();
@@ -94,4 +94,4 @@ class UnitTest : public ::testing::Test {
   size_t liveBefore_ = 0;
 };
 
-}  // namespace e2e
+} // namespace e2e

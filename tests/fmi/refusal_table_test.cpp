@@ -31,8 +31,8 @@ const std::vector<int> kCoSimulationStates = {0, 1, 6, 7};
 struct Row {
   const char *name;
   Call call;
-  std::set<int> refusedME;  // states in which a Model Exchange instance refuses it
-  std::set<int> refusedCS;  // states in which a Co-Simulation instance refuses it
+  std::set<int> refusedME; // states in which a Model Exchange instance refuses it
+  std::set<int> refusedCS; // states in which a Co-Simulation instance refuses it
 };
 
 const std::set<int> kAll = {0, 1, 3, 5, 6, 7};
@@ -48,7 +48,7 @@ fmi2Status deserializeStrayImage(fmi2Component c) {
   fmi2FMUstate s = nullptr;
   size_t size = 0;
   if (f.fmi2GetFMUstate(c, &s) != fmi2OK || f.fmi2SerializedFMUstateSize(c, s, &size) != fmi2OK) {
-    return fmi2OK;  // fails the row
+    return fmi2OK; // fails the row
   }
   Bytes image(size);
   const fmi2Status serialized = f.fmi2SerializeFMUstate(c, s, image.data(), size);
@@ -65,20 +65,28 @@ fmi2Status deserializeStrayImage(fmi2Component c) {
 std::vector<Row> rows() {
   const fmihost::Fmi2Functions &f = fmi();
   return {
-      {"fmi2EnterInitializationMode", [&](fmi2Component c) { return f.fmi2EnterInitializationMode(c); },
-       {1, 3, 5, 6, 7}, {1, 6, 7}},
-      {"fmi2ExitInitializationMode", [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); },
-       {0, 3, 5, 6, 7}, {0, 6, 7}},
-      {"fmi2EnterEventMode", [&](fmi2Component c) { return f.fmi2EnterEventMode(c); },
-       {0, 1, 3, 5, 7}, {0, 1, 7}},
+      {"fmi2EnterInitializationMode",
+       [&](fmi2Component c) { return f.fmi2EnterInitializationMode(c); },
+       {1, 3, 5, 6, 7},
+       {1, 6, 7}},
+      {"fmi2ExitInitializationMode",
+       [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); },
+       {0, 3, 5, 6, 7},
+       {0, 6, 7}},
+      {"fmi2EnterEventMode",
+       [&](fmi2Component c) { return f.fmi2EnterEventMode(c); },
+       {0, 1, 3, 5, 7},
+       {0, 1, 7}},
       {"fmi2NewDiscreteStates",
        [&](fmi2Component c) {
          fmi2EventInfo info{};
          return f.fmi2NewDiscreteStates(c, &info);
        },
-       {0, 1, 6, 7}, {0, 1, 7}},
+       {0, 1, 6, 7},
+       {0, 1, 7}},
       {"fmi2EnterContinuousTimeMode",
-       [&](fmi2Component c) { return f.fmi2EnterContinuousTimeMode(c); }, {0, 1, 3, 6, 7},
+       [&](fmi2Component c) { return f.fmi2EnterContinuousTimeMode(c); },
+       {0, 1, 3, 6, 7},
        {0, 1, 6, 7}},
       {"fmi2SetTime", [&](fmi2Component c) { return f.fmi2SetTime(c, 4.0); }, {1, 3, 5, 7}, {1, 7}},
       {"fmi2GetDerivatives",
@@ -86,71 +94,87 @@ std::vector<Row> rows() {
          double d = 0.0;
          return f.fmi2GetDerivatives(c, &d, 1);
        },
-       {0}, {0}},
+       {0},
+       {0}},
       {"fmi2GetEventIndicators",
        [&](fmi2Component c) {
          double z = 0.0;
          return f.fmi2GetEventIndicators(c, &z, 0);
        },
-       {0, 1}, {0, 1}},
+       {0, 1},
+       {0, 1}},
       {"fmi2GetContinuousStates",
        [&](fmi2Component c) {
          double x = 0.0;
          return f.fmi2GetContinuousStates(c, &x, 1);
        },
-       {0}, {0}},
+       {0},
+       {0}},
       {"fmi2Terminate", [&](fmi2Component c) { return f.fmi2Terminate(c); }, {7}, {7}},
       {"fmi2GetReal",
        [&](fmi2Component c) {
          double v = 0.0;
          return f.fmi2GetReal(c, &vrLevel, 1, &v);
        },
-       {0}, {0}},
+       {0},
+       {0}},
       {"fmi2GetInteger",
        [&](fmi2Component c) {
          fmi2Integer v = 0;
          return f.fmi2GetInteger(c, &vrLevel, 0, &v);
        },
-       {0}, {0}},
+       {0},
+       {0}},
       {"fmi2GetBoolean",
        [&](fmi2Component c) {
          fmi2Boolean v = 0;
          return f.fmi2GetBoolean(c, &vrLevel, 0, &v);
        },
-       {0}, {0}},
+       {0},
+       {0}},
       {"fmi2GetString",
        [&](fmi2Component c) {
          fmi2String v = nullptr;
          return f.fmi2GetString(c, &vrLevel, 0, &v);
        },
-       {0}, {0}},
-      {"fmi2DoStep", [&](fmi2Component c) { return f.fmi2DoStep(c, 0.5, 0.25, fmi2True); }, kAll,
+       {0},
+       {0}},
+      {"fmi2DoStep",
+       [&](fmi2Component c) { return f.fmi2DoStep(c, 0.5, 0.25, fmi2True); },
+       kAll,
        {0, 1, 7}},
       {"fmi2DoStep at a wrong point",
-       [&](fmi2Component c) { return f.fmi2DoStep(c, 0.25, 0.25, fmi2True); }, kAll, {6}},
+       [&](fmi2Component c) { return f.fmi2DoStep(c, 0.25, 0.25, fmi2True); },
+       kAll,
+       {6}},
       {"fmi2DoStep with a negative step",
-       [&](fmi2Component c) { return f.fmi2DoStep(c, 0.5, -1.0, fmi2True); }, kAll, {6}},
+       [&](fmi2Component c) { return f.fmi2DoStep(c, 0.5, -1.0, fmi2True); },
+       kAll,
+       {6}},
       {"fmi2SetRealInputDerivatives",
        [&](fmi2Component c) {
          const fmi2Integer order = 1;
          const double value = 1.0;
          return f.fmi2SetRealInputDerivatives(c, &vrInput, 1, &order, &value);
        },
-       kAll, {0, 7}},
+       kAll,
+       {0, 7}},
       {"fmi2SetRealInputDerivatives of an output",
        [&](fmi2Component c) {
          const fmi2Integer order = 1;
          const double value = 1.0;
          return f.fmi2SetRealInputDerivatives(c, &vrOutput, 1, &order, &value);
        },
-       kAll, {0, 1, 6, 7}},
+       kAll,
+       {0, 1, 6, 7}},
       {"fmi2GetRealOutputDerivatives",
        [&](fmi2Component c) {
          const fmi2Integer order = 1;
          double value = 0.0;
          return f.fmi2GetRealOutputDerivatives(c, &vrOutput, 1, &order, &value);
        },
-       kAll, {0, 7}},
+       kAll,
+       {0, 7}},
       {"fmi2CancelStep", [&](fmi2Component c) { return f.fmi2CancelStep(c); }, kAll, kAll},
       {"fmi2GetStatus",
        [&](fmi2Component c) {
@@ -196,7 +220,9 @@ std::vector<Row> rows() {
       {"fmi2DeSerializeFMUstate of an image with the next output time behind",
        deserializeStrayImage, kAll, kAll},
       {"fmi2SetupExperiment with a start time that is not a number",
-       [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0.0, NAN, fmi2False, 0.0); },
+       [&](fmi2Component c) {
+         return f.fmi2SetupExperiment(c, fmi2False, 0.0, NAN, fmi2False, 0.0);
+       },
        kAll, kAll},
       {"fmi2SetupExperiment with an infinite stop time",
        [&](fmi2Component c) {
@@ -276,4 +302,4 @@ TEST_F(RefusalTable, EveryRefusalLeavesTheInstanceUnchanged) {
   }
 }
 
-}  // namespace
+} // namespace

@@ -31,7 +31,8 @@ constexpr const char *kKindVariable = "UNIT_FIXED_IMAGE_KIND";
 // read.
 Bytes fixedRunImage(fmi2Type kind) {
   fmihost::HostCallbacks host;
-  fmihost::ScopedInstance c(fmi(), fmi().fmi2Instantiate("fixed", kind, FMI_MODEL_GUID, "file:///fixed/resources",
+  fmihost::ScopedInstance c(fmi(), fmi().fmi2Instantiate("fixed", kind, FMI_MODEL_GUID,
+                                                         "file:///fixed/resources",
                                                          &host.functions(), fmi2False, fmi2False));
   if (!c) return {};
   const fmihost::Fmi2Functions &f = fmi();
@@ -120,16 +121,16 @@ TEST_P(ImageBytes, AnotherProcessWritesTheSameImage) {
 
 TEST_P(ImageBytes, FixedRunGivesThePinnedImage) {
   const Bytes image = fixedRunImage(GetParam());
-  const uint64_t expected = GetParam() == fmi2CoSimulation ? 0x7883dcfd132e0017ull : 0xdf7c17c8e369b795ull;
-  EXPECT_EQ(fnv1a(image), expected) << std::hex << "0x" << fnv1a(image) << std::dec << ", "
-                                    << image.size() << " bytes";
+  const uint64_t expected =
+      GetParam() == fmi2CoSimulation ? 0x7883dcfd132e0017ull : 0xdf7c17c8e369b795ull;
+  EXPECT_EQ(fnv1a(image), expected)
+      << std::hex << "0x" << fnv1a(image) << std::dec << ", " << image.size() << " bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, ImageBytes,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
                          [](const auto &info) {
-                           return info.param == fmi2CoSimulation ? "CoSimulation"
-                                                                 : "ModelExchange";
+                           return info.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
                          });
 
-}  // namespace
+} // namespace

@@ -34,9 +34,9 @@ constexpr char kFormat[] = "ifif#f#f#f#f#f#f#f#f#f#s#fiiiiiiiiiiiUfiS(ffffff)S(i
 constexpr size_t kDataStart = 8 + sizeof kFormat + 4 * 12;
 constexpr size_t kValueDoubles = 2 + 2 + 4 + 2 + 3 + 3 + 1 + 2 + 1 + 1;
 constexpr size_t kTimeOffset = kDataStart + 16 + 8 * kValueDoubles + 4;
-constexpr size_t kStateOffset = kTimeOffset + 8 + 4;       // after computedLevel
+constexpr size_t kStateOffset = kTimeOffset + 8 + 4; // after computedLevel
 constexpr size_t kResultGenerationOffset = kStateOffset + 8;
-constexpr size_t kSwitchOffset = kTimeOffset + 8 + 11 * 4 + 8 + 8;  // useStateInDerivative
+constexpr size_t kSwitchOffset = kTimeOffset + 8 + 11 * 4 + 8 + 8; // useStateInDerivative
 constexpr size_t kBlockSizeOffset = kTimeOffset + 8 + 11 * 4 + 8 + 8 + 4 + 48 + 52;
 constexpr size_t kBlockOffset = kBlockSizeOffset + 4;
 constexpr size_t kDelayDoubles = 2 * 20000;
@@ -50,7 +50,7 @@ uint32_t readU32(const Bytes &b, size_t at) {
 void writeI32(Bytes &b, size_t at, int32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
 class StateImageTest : public UnitTest {
- protected:
+protected:
   void TearDown() override {
     for (auto &[c, s] : owned_) EXPECT_EQ(fmi().fmi2FreeFMUstate(c, &s), fmi2OK);
     owned_.clear();
@@ -80,9 +80,9 @@ class StateImageTest : public UnitTest {
     return image;
   }
   std::vector<double> snapshot(fmi2Component c) {
-    const fmi2ValueReference refs[] = {vrTime,      vrState,     vrVornSurface,
+    const fmi2ValueReference refs[] = {vrTime,        vrState,        vrVornSurface,
                                        vrHoleSurface, vrInitialLevel, vrInputRate,
-                                       vrDerivative, vrLevel,     vrOutflow};
+                                       vrDerivative,  vrLevel,        vrOutflow};
     std::vector<double> v(std::size(refs), NAN);
     EXPECT_EQ(fmi().fmi2GetReal(c, refs, v.size(), v.data()), fmi2OK) << host_.dump();
     return v;
@@ -109,7 +109,7 @@ TEST_F(StateImageTest, SizeIsTheSameForEveryStateAndInstance) {
   EXPECT_EQ(sizeA, kImageSize);
 
   fmi2Component o = otherInstance();
-  const fmi2FMUstate b = save(o);  // saved before initialization
+  const fmi2FMUstate b = save(o); // saved before initialization
   size_t sizeB = 0;
   ASSERT_EQ(fmi().fmi2SerializedFMUstateSize(o, b, &sizeB), fmi2OK);
   EXPECT_EQ(sizeB, sizeA);
@@ -244,11 +244,35 @@ TEST_F(StateImageTest, BrokenImagesChangeNothing) {
   };
   std::vector<Case> cases = {
       {"truncated by one byte", Bytes(good.begin(), good.end() - 1), load},
-      {"grown by one byte", [&] { Bytes b = good; b.push_back(0); return b; }(), load},
-      {"magic flipped", [&] { Bytes b = good; b[0] ^= 0x20; return b; }(), load},
-      {"unknown flag", [&] { Bytes b = good; b[3] |= 4; return b; }(), load},
+      {"grown by one byte",
+       [&] {
+         Bytes b = good;
+         b.push_back(0);
+         return b;
+       }(),
+       load},
+      {"magic flipped",
+       [&] {
+         Bytes b = good;
+         b[0] ^= 0x20;
+         return b;
+       }(),
+       load},
+      {"unknown flag",
+       [&] {
+         Bytes b = good;
+         b[3] |= 4;
+         return b;
+       }(),
+       load},
       {"length field", patched(4, static_cast<int32_t>(good.size() + 1)), load},
-      {"other format", [&] { Bytes b = good; b[8] = 'u'; return b; }(), load},
+      {"other format",
+       [&] {
+         Bytes b = good;
+         b[8] = 'u';
+         return b;
+       }(),
+       load},
       {"other array count", patched(8 + sizeof kFormat, 3), load},
       {"block length field", patched(kBlockSizeOffset, 100), load},
       {"block of another size", shrunkBlock(), unpack},
@@ -338,12 +362,12 @@ TEST_F(StateImageTest, AllocationFailuresAreReported) {
       EXPECT_EQ(fmihost::liveBlocks(), blocks);
       if (host_.hasMessage("memory allocation failed", fmi2Error)) {
         EXPECT_TRUE(op.createsRecord);
-        EXPECT_EQ(fmi().fmi2Terminate(target), fmi2Warning);  // already terminated
+        EXPECT_EQ(fmi().fmi2Terminate(target), fmi2Warning); // already terminated
       } else {
         EXPECT_TRUE(host_.hasMessage("out of memory", fmi2Error)) << host_.dump();
         if (!op.createsRecord) {
           double x = NAN;
-          EXPECT_EQ(fmi().fmi2GetContinuousStates(target, &x, 1), fmi2OK);  // still running
+          EXPECT_EQ(fmi().fmi2GetContinuousStates(target, &x, 1), fmi2OK); // still running
         }
       }
     }
@@ -372,12 +396,20 @@ TEST_F(StateImageTest, MutatedImagesAreHandled) {
       const size_t at = uniform(2) == 0 ? uniform(std::min<size_t>(kBlockOffset + 64, image.size()))
                                         : uniform(image.size());
       switch (uniform(5)) {
-        case 0: image[at] ^= static_cast<fmi2Byte>(1u << uniform(8)); break;
-        case 1: image[at] = static_cast<fmi2Byte>(uniform(256)); break;
-        case 2: image.resize(at); break;
-        case 3: image.insert(image.begin() + at, uniform(16) + 1, static_cast<fmi2Byte>(uniform(256))); break;
-        default:
-          if (at + 4 <= image.size()) writeI32(image, at, static_cast<int32_t>(random()));
+      case 0:
+        image[at] ^= static_cast<fmi2Byte>(1u << uniform(8));
+        break;
+      case 1:
+        image[at] = static_cast<fmi2Byte>(uniform(256));
+        break;
+      case 2:
+        image.resize(at);
+        break;
+      case 3:
+        image.insert(image.begin() + at, uniform(16) + 1, static_cast<fmi2Byte>(uniform(256)));
+        break;
+      default:
+        if (at + 4 <= image.size()) writeI32(image, at, static_cast<int32_t>(random()));
       }
       if (image.empty()) image.push_back(0);
     }
@@ -393,7 +425,7 @@ TEST_F(StateImageTest, MutatedImagesAreHandled) {
     EXPECT_EQ(fmi().fmi2SetFMUstate(target, s), fmi2OK);
     EXPECT_EQ(fmi().fmi2FreeFMUstate(target, &s), fmi2OK);
   }
-  EXPECT_GT(accepted, 0u);  // some edits only change values
+  EXPECT_GT(accepted, 0u); // some edits only change values
   host_.clearMessages();
 }
 
@@ -473,8 +505,7 @@ TEST(StateImageChild, ContinueFromImage) {
   }
 }
 
-class StateImageProcess : public StateImageTest,
-                          public ::testing::WithParamInterface<fmi2Type> {};
+class StateImageProcess : public StateImageTest, public ::testing::WithParamInterface<fmi2Type> {};
 
 TEST_P(StateImageProcess, TrajectoryContinuesInAFreshProcess) {
   const fmi2Type kind = GetParam();
@@ -493,8 +524,8 @@ TEST_P(StateImageProcess, TrajectoryContinuesInAFreshProcess) {
   const fmi2FMUstate s = save(c_);
   const Bytes image = serialize(c_, s);
 
-  const std::string base = ::testing::TempDir() + "state_image_" + std::to_string(getpid()) +
-                           "_" + std::to_string(static_cast<int>(kind));
+  const std::string base = ::testing::TempDir() + "state_image_" + std::to_string(getpid()) + "_" +
+                           std::to_string(static_cast<int>(kind));
   const std::string imagePath = base + ".bin";
   const std::string outputPath = base + ".out";
   const std::string logPath = base + ".log";
@@ -511,14 +542,14 @@ TEST_P(StateImageProcess, TrajectoryContinuesInAFreshProcess) {
 
   char self[4096] = {};
   ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string command = std::string(kImageVariable) + "='" + imagePath + "' " +
-                              kKindVariable + "=" + std::to_string(static_cast<int>(kind)) +
-                              " " + kOutputVariable + "='" + outputPath + "' '" + self +
-                              "' --gtest_filter=StateImageChild.ContinueFromImage > '" +
-                              logPath + "' 2>&1";
+  const std::string command =
+      std::string(kImageVariable) + "='" + imagePath + "' " + kKindVariable + "=" +
+      std::to_string(static_cast<int>(kind)) + " " + kOutputVariable + "='" + outputPath + "' '" +
+      self + "' --gtest_filter=StateImageChild.ContinueFromImage > '" + logPath + "' 2>&1";
   const int rc = std::system(command.c_str());
   std::ifstream log(logPath);
-  const std::string childLog((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  const std::string childLog((std::istreambuf_iterator<char>(log)),
+                             std::istreambuf_iterator<char>());
   ASSERT_EQ(rc, 0) << childLog;
 
   std::ifstream in(outputPath, std::ios::binary);
@@ -535,8 +566,7 @@ TEST_P(StateImageProcess, TrajectoryContinuesInAFreshProcess) {
 INSTANTIATE_TEST_SUITE_P(BothKinds, StateImageProcess,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
                          [](const auto &info) {
-                           return info.param == fmi2CoSimulation ? "CoSimulation"
-                                                                 : "ModelExchange";
+                           return info.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
                          });
 
-}  // namespace
+} // namespace

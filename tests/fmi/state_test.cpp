@@ -14,16 +14,16 @@ using namespace e2e;
 
 // Everything a restore must give back, read through the host interface.
 struct Snapshot {
-  std::vector<double> values;  // time, level state, the parameters, the input, der, outputs
+  std::vector<double> values; // time, level state, the parameters, the input, der, outputs
   bool operator==(const Snapshot &o) const { return values == o.values; }
 };
 
-const std::vector<fmi2ValueReference> kSnapshotRefs = {
-    vrTime, vrState, vrVornSurface, vrHoleSurface, vrInitialLevel,
-    vrInputRate, vrDerivative, vrLevel, vrOutflow};
+const std::vector<fmi2ValueReference> kSnapshotRefs = {vrTime,        vrState,        vrVornSurface,
+                                                       vrHoleSurface, vrInitialLevel, vrInputRate,
+                                                       vrDerivative,  vrLevel,        vrOutflow};
 
 class StateTest : public UnitTest {
- protected:
+protected:
   void TearDown() override {
     for (fmi2FMUstate &s : states_) {
       if (s != nullptr) {
@@ -50,7 +50,7 @@ class StateTest : public UnitTest {
   }
   fmi2FMUstate &newState() { return states_.emplace_back(nullptr); }
 
-  std::deque<fmi2FMUstate> states_;  // references stay valid as it grows
+  std::deque<fmi2FMUstate> states_; // references stay valid as it grows
 };
 
 TEST_F(StateTest, RestoreGivesBackTimeStatesParametersAndDerivatives) {
@@ -79,7 +79,7 @@ TEST_F(StateTest, RestoreBringsBackTheInstanceState) {
   continuousTime();
   fmi2FMUstate &state = newState();
   ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2OK);
-  ASSERT_EQ(fmi().fmi2EnterEventMode(c_), fmi2OK);  // state 3
+  ASSERT_EQ(fmi().fmi2EnterEventMode(c_), fmi2OK); // state 3
   ASSERT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2OK);
   // Continuous-time mode again: event mode may be entered once more.
   EXPECT_EQ(fmi().fmi2EnterEventMode(c_), fmi2OK) << host_.dump();
@@ -162,7 +162,7 @@ TEST_F(StateTest, FailedSaveFreesItsRecord) {
     EXPECT_EQ(state, nullptr);
     EXPECT_TRUE(host_.hasMessage("memory allocation failed", fmi2Error)) << host_.dump();
     EXPECT_EQ(fmihost::liveBlocks(), before);
-    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning);  // already terminated
+    EXPECT_EQ(fmi().fmi2Terminate(c_), fmi2Warning); // already terminated
     free();
   }
 }
@@ -172,7 +172,7 @@ TEST_F(StateTest, FailedSaveFreesItsRecord) {
 // The integrator goes with termination, so every instance is terminated
 // before it is freed.
 class CoSimStateTest : public StateTest {
- protected:
+protected:
   void TearDown() override {
     if (c_ != nullptr) (void)fmi().fmi2Terminate(c_);
     StateTest::TearDown();
@@ -226,7 +226,7 @@ TEST_F(CoSimStateTest, RestoreAfterResetBuildsTheIntegrator) {
   ASSERT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2OK);
   const std::vector<double> expected = run(1.0, 2.0);
 
-  ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK) << host_.dump();  // integrator released
+  ASSERT_EQ(fmi().fmi2Reset(c_), fmi2OK) << host_.dump(); // integrator released
   ASSERT_EQ(fmi().fmi2SetFMUstate(c_, state), fmi2OK) << host_.dump();
   EXPECT_EQ(run(1.0, 2.0), expected);
 }
@@ -257,13 +257,13 @@ TEST_F(CoSimStateTest, RestoreBeforeInitializationLeavesNoIntegrator) {
 TEST_F(CoSimStateTest, RecordOfAFailedSaveIsRefused) {
   instantiate(fmi2CoSimulation);
   fmi2FMUstate &state = newState();
-  ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2OK);  // no integrator data yet
+  ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2OK); // no integrator data yet
   ASSERT_EQ(fmi().fmi2SetupExperiment(c_, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
   ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK);
   ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK);
   run(0.0, 0.5);
   const fmi2FMUstate record = state;
-  fmihost::failAllocation(1);  // the integrator data of the record
+  fmihost::failAllocation(1); // the integrator data of the record
   EXPECT_EQ(fmi().fmi2GetFMUstate(c_, &state), fmi2Error);
   fmihost::failAllocation(0);
   EXPECT_EQ(state, record);
@@ -297,9 +297,9 @@ TEST_F(CoSimStateTest, FailedSaveFreesItsRecord) {
     }
     EXPECT_EQ(status, fmi2Error);
     EXPECT_EQ(state, nullptr);
-    EXPECT_LE(fmihost::liveBlocks(), before);  // termination also released the integrator
+    EXPECT_LE(fmihost::liveBlocks(), before); // termination also released the integrator
     free();
   }
 }
 
-}  // namespace
+} // namespace

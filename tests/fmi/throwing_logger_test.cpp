@@ -14,14 +14,13 @@ namespace {
 
 using e2e::fmi;
 
-void throwingLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String,
-                    ...) {
+void throwingLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String, ...) {
   throw std::runtime_error("host logger failed");
 }
 
 struct Step {
   const char *name;
-  std::function<int(fmi2Component &)> call;  // the status (or 0/1 for the other results)
+  std::function<int(fmi2Component &)> call; // the status (or 0/1 for the other results)
 };
 
 fmi2ValueReference vrLevel = e2e::vrLevel;
@@ -35,7 +34,8 @@ std::vector<Step> lifecycle(fmi2Type kind, const fmi2CallbackFunctions *callback
   auto state = std::make_shared<fmi2FMUstate>(nullptr);
   auto image = std::make_shared<std::vector<fmi2Byte>>();
   std::vector<Step> steps = {
-      {"fmi2GetTypesPlatform", [&](fmi2Component &) { return f.fmi2GetTypesPlatform() != nullptr; }},
+      {"fmi2GetTypesPlatform",
+       [&](fmi2Component &) { return f.fmi2GetTypesPlatform() != nullptr; }},
       {"fmi2GetVersion", [&](fmi2Component &) { return f.fmi2GetVersion() != nullptr; }},
       {"fmi2Instantiate",
        [&f, kind, callbacks](fmi2Component &c) {
@@ -52,8 +52,10 @@ std::vector<Step> lifecycle(fmi2Type kind, const fmi2CallbackFunctions *callback
          const double v = 0.2;
          return f.fmi2SetReal(c, &vrInput, 1, &v);
        }},
-      {"fmi2EnterInitializationMode", [&](fmi2Component &c) { return f.fmi2EnterInitializationMode(c); }},
-      {"fmi2ExitInitializationMode", [&](fmi2Component &c) { return f.fmi2ExitInitializationMode(c); }},
+      {"fmi2EnterInitializationMode",
+       [&](fmi2Component &c) { return f.fmi2EnterInitializationMode(c); }},
+      {"fmi2ExitInitializationMode",
+       [&](fmi2Component &c) { return f.fmi2ExitInitializationMode(c); }},
       {"fmi2GetReal",
        [&](fmi2Component &c) {
          double v = 0;
@@ -89,7 +91,8 @@ std::vector<Step> lifecycle(fmi2Type kind, const fmi2CallbackFunctions *callback
          const fmi2String v = "x";
          return f.fmi2SetString(c, &vrLevel, 1, &v);
        }},
-      {"fmi2GetFMUstate", [&f, state](fmi2Component &c) { return f.fmi2GetFMUstate(c, state.get()); }},
+      {"fmi2GetFMUstate",
+       [&f, state](fmi2Component &c) { return f.fmi2GetFMUstate(c, state.get()); }},
       {"fmi2SerializedFMUstateSize",
        [&f, state, image](fmi2Component &c) {
          size_t size = 0;
@@ -106,7 +109,8 @@ std::vector<Step> lifecycle(fmi2Type kind, const fmi2CallbackFunctions *callback
          return f.fmi2DeSerializeFMUstate(c, image->data(), image->size(), state.get());
        }},
       {"fmi2SetFMUstate", [&f, state](fmi2Component &c) { return f.fmi2SetFMUstate(c, *state); }},
-      {"fmi2FreeFMUstate", [&f, state](fmi2Component &c) { return f.fmi2FreeFMUstate(c, state.get()); }},
+      {"fmi2FreeFMUstate",
+       [&f, state](fmi2Component &c) { return f.fmi2FreeFMUstate(c, state.get()); }},
       {"fmi2GetDirectionalDerivative",
        [&](fmi2Component &c) {
          const double seed = 1.0;
@@ -121,7 +125,8 @@ std::vector<Step> lifecycle(fmi2Type kind, const fmi2CallbackFunctions *callback
            fmi2EventInfo info{};
            return f.fmi2NewDiscreteStates(c, &info);
          }},
-        {"fmi2EnterContinuousTimeMode", [&](fmi2Component &c) { return f.fmi2EnterContinuousTimeMode(c); }},
+        {"fmi2EnterContinuousTimeMode",
+         [&](fmi2Component &c) { return f.fmi2EnterContinuousTimeMode(c); }},
         {"fmi2SetTime", [&](fmi2Component &c) { return f.fmi2SetTime(c, 0.5); }},
         {"fmi2SetContinuousStates",
          [&](fmi2Component &c) {
@@ -251,4 +256,4 @@ TEST(ThrowingLogger, EveryFunctionReturnsAsWithARecordingLogger) {
   EXPECT_EQ(covered.size(), 44u);
 }
 
-}  // namespace
+} // namespace

@@ -54,4 +54,4 @@ TEST_F(Tunable, ParametersActAfterTheModelExchangeEvent) {
   EXPECT_DOUBLE_EQ(der, 0.3 / 1.5);
 }
 
-}  // namespace
+} // namespace

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "model/model_data.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResource.h"
 #include "model/ModelInstanceData.h"
+#include "model/model_data.h"
 #include "source/kernel.h"
 #include "tests/support/fmi_host.h"
 
@@ -23,8 +23,7 @@ fmiInstance *create(fmihost::HostCallbacks &host, const char *location = nullptr
 }
 
 // Runs fn as if an evaluation of c were under way on this thread.
-template <typename Fn>
-void duringEvaluation(fmiInstance *c, Fn fn) {
+template <typename Fn> void duringEvaluation(fmiInstance *c, Fn fn) {
   fmiSetEvaluatingInstance(c);
   fn();
   fmiSetEvaluatingInstance(nullptr);
@@ -63,8 +62,8 @@ TEST(ResourceLocation, LocalFileUrisGiveTheirPath) {
 
 TEST(ResourceLocation, InstantiationStoresTheFolder) {
   fmihost::HostCallbacks host;
-  for (const char *location : {"file:///tmp/u/resources", "file:/tmp/u/resources",
-                               "file://localhost/tmp/u/resources"}) {
+  for (const char *location :
+       {"file:///tmp/u/resources", "file:/tmp/u/resources", "file://localhost/tmp/u/resources"}) {
     SCOPED_TRACE(location);
     fmiInstance *c = create(host, location);
     ASSERT_NE(c, nullptr);
@@ -85,8 +84,8 @@ TEST(RuntimeMessages, HashesAreDoubledAndLevelsMapped) {
     int level;
     fmi2Status status;
   };
-  for (const Case &k : std::vector<Case>{{0, fmi2OK}, {1, fmi2Warning}, {2, fmi2Error},
-                                         {7, fmi2Error}, {-1, fmi2Error}}) {
+  for (const Case &k : std::vector<Case>{
+           {0, fmi2OK}, {1, fmi2Warning}, {2, fmi2Error}, {7, fmi2Error}, {-1, fmi2Error}}) {
     SCOPED_TRACE(k.level);
     host.clearMessages();
     duringEvaluation(c, [&] { fmiRuntimeMessage("a#b 50% ##", 1, k.level); });
@@ -201,7 +200,7 @@ TEST(WorkArrays, NeverPointIntoAFreedInstance) {
   EXPECT_EQ(getIUSER(), aIuser);
   fmiInstance *c = create(host);
   ASSERT_NE(c, nullptr);
-  fmiFreeModelInstance(a);  // not the holder: c keeps them
+  fmiFreeModelInstance(a); // not the holder: c keeps them
   EXPECT_EQ(getDUSER(), c->duser);
   fmiFreeModelInstance(c);
   EXPECT_EQ(getDUSER(), nullptr);
@@ -209,7 +208,7 @@ TEST(WorkArrays, NeverPointIntoAFreedInstance) {
   EXPECT_EQ(fmihost::liveBlocks(), 0u);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -237,7 +236,8 @@ TEST(ProfilingReport, ListsCalledBlocks) {
             "\nProfiling information for the blocks.\n"
             "Estimated overhead per call        1.00[us] total        0.000[s]\n"
             "the estimated overhead has been subtracted below.\n"
-            "Name of block" + std::string(87, ' ') +
+            "Name of block" +
+                std::string(87, ' ') +
                 ", Block, Total CPU[s], Mean[us]    ( Min[us]    to Max[us]    ),   Called\n");
   EXPECT_EQ(m[1].instanceName, "");
   // T = 8e-6 - 4 * 1e-6 = 4e-6 s; mean 1 us; min 0 us; max 2 us.
@@ -249,7 +249,7 @@ TEST(ProfilingReport, ListsCalledBlocks) {
   fmiFreeModelInstance(c);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -278,7 +278,7 @@ TEST(ChangeTracking, OnlyRealChangesCount) {
   fmiFreeModelInstance(c);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -299,7 +299,7 @@ TEST(StringVariables, SetStoresAtMost500CharactersAndGetReturnsTheOwnBuffer) {
   c.strings = strings;
   c.iuser = iuser;
   c.state = fmiStateContinuousTimeMode;
-  c.computedLevel = 15;  // nothing to evaluate
+  c.computedLevel = 15; // nothing to evaluate
 
   const fmi2ValueReference vr = 0x08000000, readOnly = 0x0D000000;
   const std::string text(600, 't');
@@ -308,7 +308,7 @@ TEST(StringVariables, SetStoresAtMost500CharactersAndGetReturnsTheOwnBuffer) {
   EXPECT_EQ(std::string(buffer), text.substr(0, 500));
   EXPECT_EQ(host.messages().back().message, "fmi2SetString: #s134217728# = " + text);
   ASSERT_EQ(fmiSetString(&c, &vr, 1, &value), fmi2OK);
-  EXPECT_EQ(iuser[kIuserChangeCount], 2);  // also when the text did not change
+  EXPECT_EQ(iuser[kIuserChangeCount], 2); // also when the text did not change
 
   for (fmi2ValueReference ref : {vr, readOnly}) {
     SCOPED_TRACE(ref);
@@ -327,4 +327,4 @@ TEST(StringVariables, SetStoresAtMost500CharactersAndGetReturnsTheOwnBuffer) {
   EXPECT_EQ(iuser[kIuserChangeCount], 2);
 }
 
-}  // namespace
+} // namespace

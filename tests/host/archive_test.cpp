@@ -26,10 +26,17 @@ TEST(ArchiveEntryName, OnlyRelativeNamesInsideTheFolderAreSafe) {
     const char *name;
     bool safe;
   } cases[] = {
-      {"modelDescription.xml", true}, {"binaries/linux64/a.so", true}, {"resources/", true},
-      {"a/..b/c", true},              {"", false},                     {"/etc/passwd", false},
-      {"../x", false},                {"a/../../x", false},            {"a/..", false},
-      {"..", false},                  {"a\\..\\x", false},
+      {"modelDescription.xml", true},
+      {"binaries/linux64/a.so", true},
+      {"resources/", true},
+      {"a/..b/c", true},
+      {"", false},
+      {"/etc/passwd", false},
+      {"../x", false},
+      {"a/../../x", false},
+      {"a/..", false},
+      {"..", false},
+      {"a\\..\\x", false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -41,7 +48,7 @@ TEST(ArchiveEntryName, OnlyRelativeNamesInsideTheFolderAreSafe) {
 // folder too, so that the unpacked folders can be counted without seeing
 // those of other processes.
 class ZipFixture : public testing::Test {
- protected:
+protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("archive_test." + std::to_string(::getpid()));
     fs::create_directories(dir_ / "tmp");
@@ -68,8 +75,7 @@ class ZipFixture : public testing::Test {
         continue;
       }
       zip_source_t *src = zip_source_buffer(z, content.data(), content.size(), 0);
-      EXPECT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE), 0)
-          << name;
+      EXPECT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE), 0) << name;
     }
     EXPECT_EQ(zip_close(z), 0);
     return path;
@@ -175,7 +181,8 @@ TEST(ModelDescriptionReader, ReadsKindsVariablesAndDefaults) {
       "<ScalarVariable name=\"p\" valueReference=\"4294967294\" causality=\"parameter\""
       " variability=\"fixed\"><Real start=\"2.5\"/></ScalarVariable>"
       "<ScalarVariable name=\"x\" valueReference=\"7\"><Integer/></ScalarVariable>"
-      "<ScalarVariable name=\"der(x)\" valueReference=\"8\"><Real derivative=\"2\"/></ScalarVariable>"
+      "<ScalarVariable name=\"der(x)\" valueReference=\"8\"><Real "
+      "derivative=\"2\"/></ScalarVariable>"
       "</ModelVariables><ModelStructure><Derivatives><Unknown index=\"3\"/></Derivatives>"
       "</ModelStructure></fmiModelDescription>",
       "md.xml");
@@ -198,4 +205,4 @@ TEST(ModelDescriptionReader, ReadsKindsVariablesAndDefaults) {
   EXPECT_EQ(md.find("y"), nullptr);
 }
 
-}  // namespace
+} // namespace

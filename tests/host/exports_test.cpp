@@ -40,13 +40,18 @@ std::vector<std::string> lines(const std::string &text) {
 
 // The names that a model's external C libraries call (ModelicaError and the
 // rest); they bind to the unit's own copies.
-const std::set<std::string> utilityNames = {
-    "ModelicaMessage",        "ModelicaFormatMessage",
-    "ModelicaVFormatMessage", "ModelicaWarning",
-    "ModelicaFormatWarning",  "ModelicaVFormatWarning",
-    "ModelicaError",          "ModelicaFormatError",
-    "ModelicaVFormatError",   "ModelicaAllocateString",
-    "ModelicaAllocateStringWithErrorReturn", "ModelicaDuplicateString"};
+const std::set<std::string> utilityNames = {"ModelicaMessage",
+                                            "ModelicaFormatMessage",
+                                            "ModelicaVFormatMessage",
+                                            "ModelicaWarning",
+                                            "ModelicaFormatWarning",
+                                            "ModelicaVFormatWarning",
+                                            "ModelicaError",
+                                            "ModelicaFormatError",
+                                            "ModelicaVFormatError",
+                                            "ModelicaAllocateString",
+                                            "ModelicaAllocateStringWithErrorReturn",
+                                            "ModelicaDuplicateString"};
 
 TEST(UnitExports, ExactlyTheFortyFourFmi2FunctionsAndTheUtilityFunctions) {
   int status = 0;
@@ -92,9 +97,13 @@ TEST(UnitExports, NoUnresolvedSymbolsAndOnlyTheCRuntimeNeeded) {
   EXPECT_EQ(out.find("not found"), std::string::npos) << out;
 
   // Each line: "<name> => <path> (<address>)" or "<path> (<address>)".
-  const std::set<std::string> runtime = {
-      "linux-vdso.so.1", "libc.so.6",       "libm.so.6", "libdl.so.2", "libpthread.so.0",
-      "ld-linux-x86-64.so.2", "/lib64/ld-linux-x86-64.so.2"};
+  const std::set<std::string> runtime = {"linux-vdso.so.1",
+                                         "libc.so.6",
+                                         "libm.so.6",
+                                         "libdl.so.2",
+                                         "libpthread.so.0",
+                                         "ld-linux-x86-64.so.2",
+                                         "/lib64/ld-linux-x86-64.so.2"};
   // A sanitizer build needs the sanitizer runtimes as well.
   const std::set<std::string> sanitizer = {"libasan.so.8", "libubsan.so.1", "libgcc_s.so.1",
                                            "libstdc++.so.6"};
@@ -111,4 +120,4 @@ TEST(UnitExports, NoUnresolvedSymbolsAndOnlyTheCRuntimeNeeded) {
   }
 }
 
-}  // namespace
+} // namespace

@@ -26,10 +26,10 @@ struct Expected {
   const char *name;
   const char *causality;
   const char *variability;
-  unsigned category;  // 1 parameter, 2 state, 3 derivative, 4 output, 5 input, 6 auxiliary
+  unsigned category; // 1 parameter, 2 state, 3 derivative, 4 output, 5 input, 6 auxiliary
   unsigned index;
-  unsigned level;  // 0 computed at initialization, 1 in the output section
-  double value;    // after initialization with the defaults
+  unsigned level; // 0 computed at initialization, 1 in the output section
+  double value;   // after initialization with the defaults
 };
 
 const double outflow0 = 0.1 * std::sqrt(58.86);
@@ -49,7 +49,7 @@ const Expected expectedVariables[] = {
 };
 
 class FmuArchive : public testing::Test {
- protected:
+protected:
   static void SetUpTestSuite() {
     archive_ = new fmuhost::ExtractedArchive(UNIT_FMU_PATH);
     md_ = new fmuhost::ModelDescription(
@@ -75,8 +75,8 @@ TEST_F(FmuArchive, HoldsTheDescriptionTheBinaryAndAnEmptyResourcesFolder) {
     (name.back() == '/' ? folders : files).insert(name);
   }
   zip_discard(z);
-  EXPECT_EQ(files, (std::set<std::string>{"modelDescription.xml",
-                                          "binaries/linux64/vornwin3264.so"}));
+  EXPECT_EQ(files,
+            (std::set<std::string>{"modelDescription.xml", "binaries/linux64/vornwin3264.so"}));
   EXPECT_TRUE(folders.count("resources/"));
   EXPECT_TRUE(fs::is_empty(archive_->root() / "resources"));
 }
@@ -143,10 +143,10 @@ TEST_F(FmuArchive, ModelStructureListsOutputsDerivativeAndInitialUnknowns) {
 TEST_F(FmuArchive, EveryVariableReadsBackAfterInitialization) {
   fmihost::Fmi2Library lib((archive_->root() / "binaries/linux64/vornwin3264.so").string());
   fmihost::HostCallbacks host;
-  fmihost::ScopedInstance c(lib.fmi, lib.fmi.fmi2Instantiate(
-                                         "fmu_test", fmi2ModelExchange, md_->guid.c_str(),
-                                         archive_->resourceLocation().c_str(), &host.functions(),
-                                         fmi2False, fmi2False));
+  fmihost::ScopedInstance c(
+      lib.fmi, lib.fmi.fmi2Instantiate("fmu_test", fmi2ModelExchange, md_->guid.c_str(),
+                                       archive_->resourceLocation().c_str(), &host.functions(),
+                                       fmi2False, fmi2False));
   ASSERT_TRUE(c) << host.dump();
   ASSERT_EQ(lib.fmi.fmi2SetupExperiment(c.get(), fmi2False, 0, 0, fmi2True, 10), fmi2OK);
   ASSERT_EQ(lib.fmi.fmi2EnterInitializationMode(c.get()), fmi2OK) << host.dump();
@@ -158,8 +158,7 @@ TEST_F(FmuArchive, EveryVariableReadsBackAfterInitialization) {
       const fmuhost::ScalarVariable *v = md_->find(e.name);
       ASSERT_NE(v, nullptr);
       fmi2Real value = -1;
-      EXPECT_EQ(lib.fmi.fmi2GetReal(c.get(), &v->valueReference, 1, &value), fmi2OK)
-          << host.dump();
+      EXPECT_EQ(lib.fmi.fmi2GetReal(c.get(), &v->valueReference, 1, &value), fmi2OK) << host.dump();
       EXPECT_NEAR(value, e.value, 1e-12);
     }
   };
@@ -178,7 +177,7 @@ TEST_F(FmuArchive, EveryVariableReadsBackAfterInitialization) {
 // (A flag left false while the unit could do more is merely modest.)
 
 class Capabilities : public FmuArchive {
- protected:
+protected:
   void SetUp() override {
     lib_ = std::make_unique<fmihost::Fmi2Library>(
         (archive_->root() / "binaries/linux64/vornwin3264.so").string());
@@ -313,8 +312,8 @@ TEST_F(Capabilities, EveryClaimedCapabilityWorks) {
   ASSERT_TRUE(doc.load_file((archive_->root() / "modelDescription.xml").c_str()));
   pugi::xml_node root = doc.child("fmiModelDescription");
   for (const char *kindName : {"ModelExchange", "CoSimulation"}) {
-    const fmi2Type kind = std::string(kindName) == "ModelExchange" ? fmi2ModelExchange
-                                                                   : fmi2CoSimulation;
+    const fmi2Type kind =
+        std::string(kindName) == "ModelExchange" ? fmi2ModelExchange : fmi2CoSimulation;
     for (pugi::xml_attribute a : root.child(kindName).attributes()) {
       const std::string name = a.name();
       SCOPED_TRACE(std::string(kindName) + " " + name + "=" + a.value());
@@ -349,4 +348,4 @@ TEST_F(Capabilities, EveryClaimedCapabilityWorks) {
   EXPECT_EQ(fmihost::liveBlocks(), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -64,7 +64,8 @@ Table parseCsv(const std::string &text) {
   while (std::getline(in, line)) {
     std::vector<double> row;
     std::stringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, ',');) row.push_back(std::strtod(cell.c_str(), nullptr));
+    for (std::string cell; std::getline(cells, cell, ',');)
+      row.push_back(std::strtod(cell.c_str(), nullptr));
     EXPECT_EQ(row.size(), t.columns.size()) << line;
     t.rows.push_back(row);
   }
@@ -181,8 +182,8 @@ TEST(Fmuhost, ModelExchangeHandlesTimeStateAndStepEvents) {
   EXPECT_EQ(r.err.find("state violation"), std::string::npos) << r.err;
   EXPECT_THAT(r.err, HasSubstr("the model ended the simulation at t = 1.25"));
   Table t = parseCsv(r.out);
-  ASSERT_EQ(t.columns, (std::vector<std::string>{"time", "resets", "ticks", "stepEvents",
-                                                 "passes", "x"}));
+  ASSERT_EQ(t.columns,
+            (std::vector<std::string>{"time", "resets", "ticks", "stepEvents", "passes", "x"}));
   // Rows every 0.1 s (the default experiment's step) up to 1.2, then the end.
   ASSERT_EQ(t.rows.size(), 14u) << r.out;
   for (std::size_t i = 0; i < t.rows.size(); ++i) {
@@ -209,4 +210,4 @@ TEST(Fmuhost, ReportsAnArchiveItCannotRead) {
   EXPECT_TRUE(r.out.empty());
 }
 
-}  // namespace
+} // namespace

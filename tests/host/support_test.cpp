@@ -16,8 +16,7 @@ TEST(HostLogger, FormatsTheMessageWithItsArgumentsAndKeepsTheEnvironment) {
   HostCallbacks host;
   host.functions().logger(host.functions().componentEnvironment, "inst", fmi2Warning, "cat",
                           "%s=%d (%.2f) 100%%", "n", 42, 1.5);
-  host.functions().logger(host.functions().componentEnvironment, nullptr, fmi2OK, nullptr,
-                          "plain");
+  host.functions().logger(host.functions().componentEnvironment, nullptr, fmi2OK, nullptr, "plain");
   auto m = host.messages();
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0].componentEnvironment, &host);
@@ -56,9 +55,9 @@ TEST(HostAllocator, ZeroFillsCountsLiveBlocksAndRejectsForeignFrees) {
   EXPECT_EQ(fmihost::allocationCalls(), 3u);
 
   fmihost::freeMemory(p);
-  fmihost::freeMemory(p);  // twice
+  fmihost::freeMemory(p); // twice
   int local = 0;
-  fmihost::freeMemory(&local);  // never handed out
+  fmihost::freeMemory(&local); // never handed out
   fmihost::freeMemory(nullptr);
   fmihost::freeMemory(empty);
   EXPECT_EQ(fmihost::badFrees(), 2u);
@@ -88,7 +87,7 @@ TEST(HostLibrary, FailsClearlyWhenTheLibraryOrAnExportIsMissing) {
     EXPECT_THAT(e.what(), testing::HasSubstr("/nonexistent/lib.so"));
   }
   try {
-    fmihost::Fmi2Library lib("libm.so.6");  // loads, but has no fmi2 function
+    fmihost::Fmi2Library lib("libm.so.6"); // loads, but has no fmi2 function
     FAIL() << "no exception";
   } catch (const std::runtime_error &e) {
     EXPECT_THAT(e.what(), testing::HasSubstr("does not export: fmi2GetTypesPlatform, "));
@@ -97,4 +96,4 @@ TEST(HostLibrary, FailsClearlyWhenTheLibraryOrAnExportIsMissing) {
   EXPECT_EQ(fmihost::fmi2FunctionNames().size(), 44u);
 }
 
-}  // namespace
+} // namespace

@@ -14,8 +14,7 @@ namespace {
 void oneRun() {
   fmihost::Fmi2Library lib(UNIT_SO_PATH);
   fmihost::HostCallbacks host;
-  fmi2Component c = lib.fmi.fmi2Instantiate("sweep", fmi2CoSimulation,
-                                            FMI_MODEL_GUID, nullptr,
+  fmi2Component c = lib.fmi.fmi2Instantiate("sweep", fmi2CoSimulation, FMI_MODEL_GUID, nullptr,
                                             &host.functions(), fmi2False, fmi2False);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(lib.fmi.fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
@@ -30,7 +29,7 @@ void oneRun() {
 size_t heapInUse() { return mallinfo2().uordblks; }
 
 TEST(UnitUnload, ThousandLoadUnloadCyclesLoseNothing) {
-  for (int i = 0; i < 3; ++i) oneRun();  // the host's own first-use allocations
+  for (int i = 0; i < 3; ++i) oneRun(); // the host's own first-use allocations
   const size_t before = heapInUse();
   for (int i = 0; i < 1000; ++i) {
     oneRun();
@@ -43,4 +42,4 @@ TEST(UnitUnload, ThousandLoadUnloadCyclesLoseNothing) {
   EXPECT_LT(after, before + 64 * 1024) << "before " << before << ", after " << after;
 }
 
-}  // namespace
+} // namespace

@@ -194,8 +194,8 @@ TEST_F(OdeDenseSolver, SetupReusesTheSavedJacobianUntilItIsStale) {
     SCOPED_TRACE(c.numSteps);
     mem->numSteps = c.numSteps;
     int before = dls->numJacEvals;
-    ASSERT_EQ(mem->lsSetup(mem, c.convfail, mem->history[0], fy, &jcur, mem->correction,
-                           mem->yout, mem->scratch),
+    ASSERT_EQ(mem->lsSetup(mem, c.convfail, mem->history[0], fy, &jcur, mem->correction, mem->yout,
+                           mem->scratch),
               0);
     EXPECT_EQ(jcur, c.newJacobian);
     EXPECT_EQ(dls->numJacEvals - before, c.newJacobian);

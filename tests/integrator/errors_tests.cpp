@@ -66,13 +66,10 @@ TEST(OdeErrors, FirstCallSetUpFailures) {
   };
   const Case cases[] = {
       {"no tolerances",
-       [](Integrator &o, Problem &) {
-         ASSERT_EQ(OdeWFtolerances(o.mem, nullptr), ODE_SUCCESS);
-       },
+       [](Integrator &o, Problem &) { ASSERT_EQ(OdeWFtolerances(o.mem, nullptr), ODE_SUCCESS); },
        ODE_ILL_INPUT, "odeInitialSetup", "No integration tolerances have been specified."},
-      {"weights fail",
-       [](Integrator &, Problem &p) { p.atol = {-1.0}; }, ODE_ILL_INPUT, "odeInitialSetup",
-       "The user-provide EwtSet function failed."},
+      {"weights fail", [](Integrator &, Problem &p) { p.atol = {-1.0}; }, ODE_ILL_INPUT,
+       "odeInitialSetup", "The user-provide EwtSet function failed."},
       {"no linear solver",
        [](Integrator &o, Problem &) {
          o.mem->lsFree(o.mem);
@@ -83,7 +80,9 @@ TEST(OdeErrors, FirstCallSetUpFailures) {
        },
        ODE_ILL_INPUT, "odeInitialSetup", "The linear solver's solve routine is NULL."},
       {"unrecoverable f",
-       [](Integrator &, Problem &p) { p.rhs = [](double, const double *, double *) { return -1; }; },
+       [](Integrator &, Problem &p) {
+         p.rhs = [](double, const double *, double *) { return -1; };
+       },
        ODE_RHSFUNC_FAIL, "OdeSolve",
        "At t = 0, the right-hand side routine failed in an unrecoverable manner."},
       {"recoverable f",
@@ -131,8 +130,7 @@ TEST(OdeErrors, TooMuchAccuracyDoublesTheScaleFactor) {
   Integrator ode(p, ODE_BDF, ODE_NEWTON, 0.0, {1.0});
   double tret = 0.0;
   EXPECT_EQ(ode.solve(1.0, &tret), ODE_TOO_MUCH_ACC);
-  expectOneReport(ode, ODE_TOO_MUCH_ACC, "OdeSolve",
-                  "At t = 0, too much accuracy requested.");
+  expectOneReport(ode, ODE_TOO_MUCH_ACC, "OdeSolve", "At t = 0, too much accuracy requested.");
   double factor = 0.0;
   ASSERT_EQ(OdeGetTolScaleFactor(ode.mem, &factor), ODE_SUCCESS);
   EXPECT_DOUBLE_EQ(factor, 2.0 * ode.mem->unitRoundoff * 1e20);

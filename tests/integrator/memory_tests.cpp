@@ -27,8 +27,9 @@ TEST(OdeMemory, CreateRefusesBadMethodsOnStandardError) {
     const char *message;
   };
   for (Case c : {Case{3, 2, "Illegal value for lmm. The legal values are ODE_ADAMS and ODE_BDF."},
-                 Case{2, 0, "Illegal value for iter. The legal values are ODE_FUNCTIONAL and "
-                            "ODE_NEWTON."}}) {
+                 Case{2, 0,
+                      "Illegal value for iter. The legal values are ODE_FUNCTIONAL and "
+                      "ODE_NEWTON."}}) {
     SCOPED_TRACE(c.message);
     testing::internal::CaptureStderr();
     EXPECT_EQ(OdeCreate(c.lmm, c.iter), nullptr);
@@ -99,9 +100,12 @@ TEST(OdeMemory, InitialisationChecks) {
   EXPECT_EQ(OdeInit(mem, problemRhs, 0.0, y), ODE_ILL_INPUT);
   y->ops->minElement = savedMin;
   ASSERT_EQ(reports.size(), 6u);
-  const char *expected[] = {"Attempt to call before OdeInit.", "Attempt to call before OdeInit.",
-                            "Attempt to call before OdeInit.", "y0 = NULL illegal.",
-                            "f = NULL illegal.", "A required vector operation is not implemented."};
+  const char *expected[] = {"Attempt to call before OdeInit.",
+                            "Attempt to call before OdeInit.",
+                            "Attempt to call before OdeInit.",
+                            "y0 = NULL illegal.",
+                            "f = NULL illegal.",
+                            "A required vector operation is not implemented."};
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(reports[i].message, expected[i]);
   EXPECT_EQ(reports[0].function, "OdeWFtolerances");
   EXPECT_EQ(reports[3].function, "OdeInit");

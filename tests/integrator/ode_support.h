@@ -22,15 +22,13 @@ struct Report {
   std::string message;
 };
 
-inline void recordReport(int code, const char *module, const char *function,
-                         const char *message, void *data) {
+inline void recordReport(int code, const char *module, const char *function, const char *message,
+                         void *data) {
   static_cast<std::vector<Report> *>(data)->push_back({code, module, function, message});
 }
 
 inline double *data(OdeVector v) { return OdeVecGetData(v); }
-inline int length(OdeVector v) {
-  return static_cast<OdeVectorSerialContent *>(v->content)->length;
-}
+inline int length(OdeVector v) { return static_cast<OdeVectorSerialContent *>(v->content)->length; }
 
 // A problem: right-hand side, optional roots and Jacobian, tolerances.
 struct Problem {

@@ -81,8 +81,8 @@ TEST(OdeVector, LinearCombinationCases) {
     double expected0; // for x = (3, ...), y = (5, ...)
   };
   const Case cases[] = {
-      {1, 1, 8},     {1, -1, -2},  {-1, 1, 2},    {1, 2, 13}, {2, 1, 11},
-      {-1, 2, 7},    {2, -1, 1},   {2, 2, 16},    {2, -2, -4}, {3, 4, 29},
+      {1, 1, 8},  {1, -1, -2}, {-1, 1, 2}, {1, 2, 13},  {2, 1, 11},
+      {-1, 2, 7}, {2, -1, 1},  {2, 2, 16}, {2, -2, -4}, {3, 4, 29},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << "a=" << c.a << " b=" << c.b);

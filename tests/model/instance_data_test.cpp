@@ -56,7 +56,7 @@ TEST_F(InstanceDataTest, InitClearsTheThreadsBindingAndCallState) {
   initInstanceData(&data);
   EXPECT_EQ(context->currentInstance, nullptr);
   EXPECT_EQ(context->externalCallState, 0);
-  initInstanceData(nullptr);  // nothing for null
+  initInstanceData(nullptr); // nothing for null
 }
 
 TEST_F(InstanceDataTest, SizesAreThoseOfTheRecord) {
@@ -67,8 +67,7 @@ TEST_F(InstanceDataTest, SizesAreThoseOfTheRecord) {
   EXPECT_EQ(size, static_cast<int32_t>(sizeof(ModelInstanceData)));
   EXPECT_EQ(getInstanceDataSize(), static_cast<int32_t>(sizeof(ModelInstanceData)));
   getDefaultInstanceData(nullptr, nullptr);
-  EXPECT_EQ(getExternalObjectSlotSize(),
-            static_cast<int32_t>(sizeof(ExternalObjectSlot)));
+  EXPECT_EQ(getExternalObjectSlotSize(), static_cast<int32_t>(sizeof(ExternalObjectSlot)));
   EXPECT_EQ(getExternalObjectCount(), 0);
 }
 
@@ -173,16 +172,15 @@ TEST_F(InstanceDataTest, StringChangesAreNoticedOnlyForNewValues) {
     int32_t changedAfter;
   };
   const Step steps[] = {
-      {"abc", 0, 1},  // "" -> "abc"
-      {"abc", 0, 0},  // same value
+      {"abc", 0, 1}, // "" -> "abc"
+      {"abc", 0, 0}, // same value
       {"abd", 0, 1},
-      {"abd", 1, 1},  // stays set once set
+      {"abd", 1, 1}, // stays set once set
   };
   for (const Step &s : steps) {
     SCOPED_TRACE(s.value);
     data.stringsChanged = s.changedBefore;
-    EXPECT_EQ(setStringVariable(&data, s.value, 0),
-              static_cast<int32_t>(std::strlen(s.value)));
+    EXPECT_EQ(setStringVariable(&data, s.value, 0), static_cast<int32_t>(std::strlen(s.value)));
     EXPECT_EQ(data.stringsChanged, s.changedAfter);
     EXPECT_STREQ(getStringVariable(&data, 0), s.value);
   }
@@ -224,7 +222,7 @@ TEST_F(InstanceDataTest, CopiedRecordUsesItsOwnStringStorage) {
   EXPECT_EQ(copy->stringPointers[0], copy->stringStorage[0]);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -267,4 +265,4 @@ TEST_F(InstanceDataTest, StringArrayFillsTheSlotsFromItsStartOrIsRefused) {
   }
 }
 
-}  // namespace
+} // namespace

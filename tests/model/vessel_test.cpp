@@ -21,9 +21,7 @@ struct Message {
 };
 std::vector<Message> messages;
 
-void captureMessage(const char *text, int, int level) {
-  messages.push_back({text, level});
-}
+void captureMessage(const char *text, int, int level) { messages.push_back({text, level}); }
 
 bool sawError(const std::string &text) {
   for (const Message &m : messages)
@@ -52,8 +50,8 @@ protected:
   int32_t call(int32_t request) {
     int32_t req = request;
     QiErr = 0;
-    dsblockInstance_(&req, &computedLevel, &time, X, nullptr, U, DP, nullptr,
-                     nullptr, F, Y, W, Z, DUSER, IUSER, nullptr, &data, &QiErr);
+    dsblockInstance_(&req, &computedLevel, &time, X, nullptr, U, DP, nullptr, nullptr, F, Y, W, Z,
+                     DUSER, IUSER, nullptr, &data, &QiErr);
     return QiErr;
   }
   // A setter of the FMI layer: the value changed, so must the change count.
@@ -90,7 +88,7 @@ TEST_F(VesselTest, InitialCallWithDefaultParameters) {
   EXPECT_NEAR(F[0], -kOutflow / 2.0, 1e-14);
   EXPECT_EQ(W[1], F[0]);
   EXPECT_EQ(computedLevel, 0);
-  EXPECT_EQ(data.initial, 1);  // the pending initial flag is restored
+  EXPECT_EQ(data.initial, 1); // the pending initial flag is restored
   EXPECT_TRUE(messages.empty());
 }
 
@@ -102,8 +100,7 @@ TEST_F(VesselTest, DerivativeFollowsStateAndInput) {
   };
   const Case cases[] = {{0.0, 0.0}, {0.0, 1.0}, {1.0, 0.5}, {4.0, 0.2}};
   for (const Case &c : cases) {
-    SCOPED_TRACE("level " + std::to_string(c.level) + ", inputRate " +
-                 std::to_string(c.inputRate));
+    SCOPED_TRACE("level " + std::to_string(c.level) + ", inputRate " + std::to_string(c.inputRate));
     X[0] = c.level;
     U[0] = c.inputRate;
     computedLevel = 0;
@@ -126,9 +123,8 @@ TEST_F(VesselTest, NegativeLevelRaisesTheSqrtError) {
   EXPECT_EQ(call(1), 1);
   EXPECT_EQ(data.status, 1);
   EXPECT_TRUE(sawError("Error: The following error was detected at time: 0.5"));
-  EXPECT_TRUE(sawError(
-      "\nModel error - sqrt (19.62*_StatesForOutputs.level) = sqrt "
-      "(-1.962e-11)\n"));
+  EXPECT_TRUE(sawError("\nModel error - sqrt (19.62*_StatesForOutputs.level) = sqrt "
+                       "(-1.962e-11)\n"));
   // A later evaluation at a valid level succeeds again.
   X[0] = 1.0;
   EXPECT_EQ(call(1), 0);
@@ -137,8 +133,7 @@ TEST_F(VesselTest, NegativeLevelRaisesTheSqrtError) {
 TEST_F(VesselTest, NegativeInitialLevelRaisesTheSqrtErrorOfTheInitialValues) {
   DP[2] = -1.0;
   EXPECT_EQ(call(0), 1);
-  EXPECT_TRUE(
-      sawError("\nModel error - sqrt (19.62*initialLevel) = sqrt (-19.62)\n"));
+  EXPECT_TRUE(sawError("\nModel error - sqrt (19.62*initialLevel) = sqrt (-19.62)\n"));
 }
 
 TEST_F(VesselTest, ZeroVornSurfaceRaisesTheReciprocalError) {
@@ -147,22 +142,20 @@ TEST_F(VesselTest, ZeroVornSurfaceRaisesTheReciprocalError) {
   DP[0] = 0.0;
   parameterChanged();
   EXPECT_EQ(call(2), 1);
-  EXPECT_TRUE(sawError(
-      "\nModel error - division by zero: (1.0) / (vornSurface) = (1) / (0)\n"));
+  EXPECT_TRUE(sawError("\nModel error - division by zero: (1.0) / (vornSurface) = (1) / (0)\n"));
 }
 
 TEST_F(VesselTest, ZeroVornSurfaceAtTheInitialCallRaisesTheDivisionError) {
   DP[0] = 0.0;
   EXPECT_EQ(call(0), 1);
-  EXPECT_TRUE(sawError(
-      "\nModel error - division by zero: "
-      "(inputRate-holeSurface*sqrt(19.62*_StatesForOutputs.level)) / "
-      "(vornSurface) = (-0.767203) / (0)\n"));
+  EXPECT_TRUE(sawError("\nModel error - division by zero: "
+                       "(inputRate-holeSurface*sqrt(19.62*_StatesForOutputs.level)) / "
+                       "(vornSurface) = (-0.767203) / (0)\n"));
 }
 
 TEST_F(VesselTest, ReciprocalIsRecomputedOnlyAfterAParameterChange) {
   ASSERT_EQ(call(0), 0);
-  DP[0] = 4.0;  // changed without the change count: the cache still holds 1/2
+  DP[0] = 4.0; // changed without the change count: the cache still holds 1/2
   computedLevel = 0;
   ASSERT_EQ(call(2), 0);
   EXPECT_NEAR(F[0], -kOutflow / 2.0, 1e-14);
@@ -209,36 +202,34 @@ TEST_F(VesselTest, HomotopyIsNotTriedForAModelWithoutIt) {
 TEST(VesselModel, SizeFunctionsReportTheModelDimensions) {
   ModelDimensions d;
   std::memset(&d, 0x55, sizeof d);
-  dsinstancesizes_(&d.nx, &d.dim2, &d.nu, &d.ny, &d.nw, &d.np, &d.nstr,
-                   &d.nzpairs, &d.nrel, &d.dim10, &d.dim11, &d.numExtra1,
-                   &d.numExtra2);
+  dsinstancesizes_(&d.nx, &d.dim2, &d.nu, &d.ny, &d.nw, &d.np, &d.nstr, &d.nzpairs, &d.nrel,
+                   &d.dim10, &d.dim11, &d.numExtra1, &d.numExtra2);
   const int32_t expected[13] = {1, 0, 1, 2, 2, 3, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(&d, expected, sizeof expected), 0);
 
   ModelDimensions k;
   std::memset(&k, 0x55, sizeof k);
-  dskernelsizes_(&k.nx, &k.dim2, &k.nu, &k.ny, &k.nw, &k.np, &k.nstr,
-                 &k.nzpairs, &k.nrel, &k.dim10, &k.dim11);
+  dskernelsizes_(&k.nx, &k.dim2, &k.nu, &k.ny, &k.nw, &k.np, &k.nstr, &k.nzpairs, &k.nrel, &k.dim10,
+                 &k.dim11);
   EXPECT_EQ(std::memcmp(&k, expected, 11 * sizeof(int32_t)), 0);
-  EXPECT_EQ(k.numExtra1, 0x55555555);  // only eleven written
+  EXPECT_EQ(k.numExtra1, 0x55555555); // only eleven written
 
   ModelDimensions v;
   std::memset(&v, 0x55, sizeof v);
-  dsvarsizes_(&v.nx, &v.dim2, &v.nu, &v.ny, &v.nw, &v.np, &v.nstr,
-              &v.nzpairs, &v.nrel);
+  dsvarsizes_(&v.nx, &v.dim2, &v.nu, &v.ny, &v.nw, &v.np, &v.nstr, &v.nzpairs, &v.nrel);
   EXPECT_EQ(std::memcmp(&v, expected, 9 * sizeof(int32_t)), 0);
   EXPECT_EQ(v.dim10, 0x55555555);
 
   int32_t extra[10];
-  dsextrasizes_(&extra[0], &extra[1], &extra[2], &extra[3], &extra[4],
-                &extra[5], &extra[6], &extra[7], &extra[8], &extra[9]);
+  dsextrasizes_(&extra[0], &extra[1], &extra[2], &extra[3], &extra[4], &extra[5], &extra[6],
+                &extra[7], &extra[8], &extra[9]);
   const int32_t expectedExtra[10] = {0, 0, 0, 0, 0, 2, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(extra, expectedExtra, sizeof extra), 0);
 }
 
 TEST(VesselModel, StructCountByKind) {
-  const std::pair<int32_t, int32_t> cases[] = {
-      {0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 0}, {5, 0}, {6, 15}, {7, 0}, {-1, 0}};
+  const std::pair<int32_t, int32_t> cases[] = {{0, 0}, {1, 0},  {2, 1}, {3, 1}, {4, 0},
+                                               {5, 0}, {6, 15}, {7, 0}, {-1, 0}};
   for (auto [kind, count] : cases) {
     SCOPED_TRACE(kind);
     EXPECT_EQ(dsstructcount_(kind), count);
@@ -272,8 +263,7 @@ TEST(VesselModel, SettingsWriteTheWorkArrays) {
   dssettings_(DUSER, IUSER);
   const double expectedD[kDuserSize] = {0.0, 1.0, 5, 0.0, 0.0, 5};
   for (int k = 0; k < kDuserSize; ++k) EXPECT_EQ(DUSER[k], expectedD[k]) << k;
-  for (int k = 0; k < kIuserSize; ++k)
-    EXPECT_EQ(IUSER[k], k == kIuserInlineSetting ? 0 : 5) << k;
+  for (int k = 0; k < kIuserSize; ++k) EXPECT_EQ(IUSER[k], k == kIuserInlineSetting ? 0 : 5) << k;
 }
 
 TEST(VesselModel, ConstantsAndStubs) {
@@ -303,9 +293,8 @@ TEST(VesselModel, DefaultSectionHookMakesTheCallWordNonNegative) {
     SCOPED_TRACE(c.before);
     int32_t IUSER[kIuserSize] = {};
     IUSER[kIuserCallWord] = c.before;
-    dsdefaultsectionhook_(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          IUSER, nullptr, 0, 1, 1, 0);
+    dsdefaultsectionhook_(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, IUSER, nullptr, 0, 1, 1, 0);
     EXPECT_EQ(IUSER[kIuserCallWord], c.after);
     EXPECT_EQ(defaultInstanceData.initial, 1);
     EXPECT_EQ(defaultInstanceData.eventFlag, 1);
@@ -314,4 +303,4 @@ TEST(VesselModel, DefaultSectionHookMakesTheCallWordNonNegative) {
   defaultInstanceData.eventFlag = savedEventFlag;
 }
 
-}  // namespace
+} // namespace

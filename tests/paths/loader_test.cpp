@@ -183,4 +183,4 @@ TEST(ExternalLibraries, NoNamesLoadNothingAndAllocateNoArray) {
   EXPECT_EQ(handles, nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -143,4 +143,4 @@ TEST(Utf8ToWide, ConvertsOneTwoAndThreeByteSequences) {
   }
 }
 
-}  // namespace
+} // namespace

@@ -35,7 +35,7 @@ TEST_F(ThreadSlotTest, EachThreadSeesOnlyItsOwnValue) {
   }).join();
   EXPECT_EQ(other, nullptr) << "a new thread starts without a value";
   EXPECT_EQ(platform::threadSlotGet(), mine);
-  ASSERT_TRUE(platform::threadSlotSet(nullptr));  // clearing hands the value back
+  ASSERT_TRUE(platform::threadSlotSet(nullptr)); // clearing hands the value back
   EXPECT_EQ(platform::threadSlotGet(), nullptr);
   delete mine;
 }
@@ -50,7 +50,7 @@ TEST_F(ThreadSlotTest, EndingThreadReleasesItsValueOnceAndIdleThreadsNothing) {
   auto worker = [&] {
     ASSERT_TRUE(platform::threadSlotSet(new int(3)));
     sync.arrive_and_wait();
-    sync.arrive_and_wait();  // held until the count was checked
+    sync.arrive_and_wait(); // held until the count was checked
   };
   std::thread a(worker), b(worker);
   sync.arrive_and_wait();
@@ -77,7 +77,7 @@ TEST_F(ThreadSlotTest, EndingThreadReleasesItsValueOnceAndIdleThreadsNothing) {
   platform::threadSlotClose();
   const int afterClose = released.load() - before;
   stop = true;
-  alive.join();  // its end must not release the value again
+  alive.join(); // its end must not release the value again
   int *late = new int(6);
   const bool closed = platform::threadSlotGet() == nullptr && !platform::threadSlotSet(late) &&
                       platform::threadSlotCount() == 0;

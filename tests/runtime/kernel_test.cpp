@@ -47,8 +47,12 @@ TEST_F(KernelTest, CallbackReceivesEveryWriteSeparately) {
   kernelMessage(0, "note");
   const std::vector<std::pair<int, std::string>> expected = {
       {0, "direct"},
-      {1, "\n... Warning message from ?????\n"}, {1, "watch out"}, {1, "\n"},
-      {2, "\n... Error message from ?????\n"}, {2, "broken"}, {2, "\n"},
+      {1, "\n... Warning message from ?????\n"},
+      {1, "watch out"},
+      {1, "\n"},
+      {2, "\n... Error message from ?????\n"},
+      {2, "broken"},
+      {2, "\n"},
       {0, "note"}};
   EXPECT_EQ(seen, expected);
   calls = nullptr;
@@ -91,7 +95,7 @@ TEST_F(KernelTest, FixedMessagesCopyTheirLengthAndAddALineFeed) {
   const int zero = 0;
   kernelMessageFixed(&zero, long2000.c_str(), 2000);
   kernelMessageFixed(&zero, "abcdef", 3);
-  kernelMessageFixed(&zero, "ab", 10);  // ends earlier: no line feed in the text
+  kernelMessageFixed(&zero, "ab", 10); // ends earlier: no line feed in the text
   kernelMessageFixed(&zero, "abc", -5);
   EXPECT_EQ(kernelInfoFixed("info", 4), 0);
   const std::vector<std::pair<int, std::string>> expected = {
@@ -107,9 +111,8 @@ TEST_F(KernelTest, CopyFixedStringTrimsBlanksAndBoundsTheCopy) {
     int dstSize;
     const char *expected;
   } cases[] = {
-      {"   ", 3, 200, " "},          {"ab  ", 4, 200, "ab"},
-      {"abcdefgh", 8, 5, "abc"},    {"abc\0def", 7, 200, "abc"},
-      {"word", 0, 200, ""},         {"word", -3, 200, ""},
+      {"   ", 3, 200, " "},        {"ab  ", 4, 200, "ab"}, {"abcdefgh", 8, 5, "abc"},
+      {"abc\0def", 7, 200, "abc"}, {"word", 0, 200, ""},   {"word", -3, 200, ""},
       {"a b   ", 6, 200, "a b"},
   };
   for (const Case &c : cases) {

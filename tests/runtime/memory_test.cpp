@@ -8,8 +8,8 @@
 #include "source/runtime_messages.h"
 #include "tests/runtime/support.h"
 
-#include <cstring>
 #include <barrier>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -61,8 +61,7 @@ const BufferCase kThreadBuffers[] = {
      "currentMark.place.Integerbuffer<EndIntegerbuffer", kIntegerMessage},
     {"Sizebuffer", SizebufferSize, [](int n) -> const void * { return allocSizebuffer(n); },
      "currentMark.place.Sizebuffer<EndSizebuffer", kSizeMessage},
-    {"Stringbuffer", StringbufferSize,
-     [](int n) -> const void * { return allocStringbuffer(n); },
+    {"Stringbuffer", StringbufferSize, [](int n) -> const void * { return allocStringbuffer(n); },
      "currentMark.place.Stringbuffer<EndStringbuffer", kStringMessage},
 };
 
@@ -196,7 +195,8 @@ TEST_F(MemoryTest, CharacterAreaHandsOutAllButItsLastCharacter) {
     EXPECT_EQ(getStringMark(), start) << "a failed request does not move the mark";
     const auto texts = capturedTexts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[1], assertionText("Room to allocate string", "stringmark+len+1<Endsimplestring"));
+    EXPECT_EQ(texts[1],
+              assertionText("Room to allocate string", "stringmark+len+1<Endsimplestring"));
   }
 
   setStringMark(start + 5);
@@ -229,7 +229,7 @@ TEST_F(MemoryTest, ReleaseStringsKeepingMovesAKeptStringDownToTheMark) {
 
   // A string that reaches beyond the allocated part is left alone.
   char *half = allocSimplestring(2);
-  std::memcpy(half, "abcdef", 7);  // writes past the two allocated characters
+  std::memcpy(half, "abcdef", 7); // writes past the two allocated characters
   char *const markBefore = getStringMark();
   EXPECT_EQ(releaseStringsKeeping(half, newMark), half);
   EXPECT_EQ(getStringMark(), markBefore);
@@ -342,7 +342,7 @@ TEST_F(MemoryTest, TwoThreadsEvaluatingAtOnceUseSeparateBuffers) {
     double *r = allocRealbuffer(1000);
     for (int i = 0; i < 1000; ++i) r[i] = k + i;
     seen[k] = r;
-    sync.arrive_and_wait();  // both threads hold their temporaries now
+    sync.arrive_and_wait(); // both threads hold their temporaries now
     double *more = allocRealbuffer(1000);
     for (int i = 0; i < 1000; ++i) more[i] = -k;
     sync.arrive_and_wait();

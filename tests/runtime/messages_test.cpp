@@ -35,9 +35,14 @@ TEST_F(MessagesTest, LogLinesFormatTheirValues) {
       {"logTextValueZero", [] { EXPECT_EQ(logTextValueZero("z", -2.5), 0); }, {"z -2.5", 1, 0}},
       {"logTextInt", [] { logTextInt("count", -12); }, {"count -12", 1, 0}},
       {"logMatrixElement", [] { logMatrixElement("A", 2, 3, 0.5); }, {"  A[2, 3] = 0.5", 1, 0}},
-      {"name cut at 160", [&] { logTextInt(longName.c_str(), 5); },
+      {"name cut at 160",
+       [&] { logTextInt(longName.c_str(), 5); },
        {std::string(160, 'n') + " 5", 1, 0}},
-      {"logVector", [] { const double v[] = {1, -2.5, 1e-7}; logVector("v", v, 3); },
+      {"logVector",
+       [] {
+         const double v[] = {1, -2.5, 1e-7};
+         logVector("v", v, 3);
+       },
        {"v = {1, -2.5, 1E-07}", 1, 0}},
       {"empty logVector", [] { logVector("w", nullptr, 0); }, {"w = {}", 1, 0}},
   };
@@ -88,7 +93,7 @@ TEST_F(MessagesTest, LogMatrixBreaksLongRowsAndBoundsLongNames) {
 }
 
 TEST_F(MessagesTest, AppendMatrixRowFillsTheNextRowAndPadsWithZeros) {
-  double m[6] = {9, 9, 9, 9, 9, 9};  // 2 rows, 3 columns, leading dimension 2
+  double m[6] = {9, 9, 9, 9, 9, 9}; // 2 rows, 3 columns, leading dimension 2
   int count = 0;
   const double first[] = {1, 2, 3};
   const double second[] = {7};
@@ -108,10 +113,9 @@ TEST_F(MessagesTest, ErrorWithEmptyStackPrintsHeaderAndTextThenUnwinds) {
   }));
   EXPECT_FALSE(returned);
   EXPECT_EQ(fakeInstance().status, 1);
-  EXPECT_EQ(capturedMessages(),
-            (std::vector<CapturedMessage>{
-                {"Error: The following error was detected at time: 1.5", 1, 2},
-                {"something broke", 1, 2}}));
+  EXPECT_EQ(capturedMessages(), (std::vector<CapturedMessage>{
+                                    {"Error: The following error was detected at time: 1.5", 1, 2},
+                                    {"something broke", 1, 2}}));
 }
 
 TEST_F(MessagesTest, ErrorPrintsAndEmptiesTheFunctionStackInnermostFirst) {
@@ -122,14 +126,13 @@ TEST_F(MessagesTest, ErrorPrintsAndEmptiesTheFunctionStackInnermostFirst) {
     t->functionStack = &inner;
     runtimeReport("failed", 5);
   }));
-  EXPECT_EQ(capturedMessages(),
-            (std::vector<CapturedMessage>{
-                {"Error: The following error was detected at time: 0", 1, 5},
-                {"failed", 1, 5},
-                {"The stack of functions is:", 1, 5},
-                {"innerFunction", 1, 5},
-                {"outerFunction", 1, 5},
-                {"", 1, 5}}));
+  EXPECT_EQ(capturedMessages(), (std::vector<CapturedMessage>{
+                                    {"Error: The following error was detected at time: 0", 1, 5},
+                                    {"failed", 1, 5},
+                                    {"The stack of functions is:", 1, 5},
+                                    {"innerFunction", 1, 5},
+                                    {"outerFunction", 1, 5},
+                                    {"", 1, 5}}));
 }
 
 TEST_F(MessagesTest, RecoveryPutsTheStackBackToItsValueAtArming) {
@@ -166,8 +169,8 @@ TEST_F(MessagesTest, WarningReportReturnsZeroAndKeepsTheStatus) {
   EXPECT_EQ(runtimeReport("careful", 1), 0.0);
   EXPECT_EQ(fakeInstance().status, 0);
   EXPECT_EQ(capturedMessages(),
-            (std::vector<CapturedMessage>{
-                {"Warning: The following was detected at time: 2", 1, 1}, {"careful", 1, 1}}));
+            (std::vector<CapturedMessage>{{"Warning: The following was detected at time: 2", 1, 1},
+                                          {"careful", 1, 1}}));
 }
 
 TEST_F(MessagesTest, SuppressionBitSilencesTheReportButStillFailsAndUnwinds) {
@@ -194,7 +197,7 @@ TEST_F(MessagesTest, SuppressionBitSilencesTheReportButStillFailsAndUnwinds) {
   EXPECT_TRUE(capturedMessages().empty());
 
   t->functionStack = nullptr;
-  iuser[1] = 0x3ff;  // other option bits do not silence it
+  iuser[1] = 0x3ff; // other option bits do not silence it
   EXPECT_TRUE(fails([] { raiseModelError("loud"); }));
   EXPECT_EQ(capturedMessages().size(), 2u);
 }
@@ -217,7 +220,8 @@ TEST_F(MessagesTest, AssertionsAndModelErrorsHaveTheirExactTexts) {
   const Case cases[] = {
       {"runtimeAssert", [] { runtimeAssert(0, "x>0", "x must be positive"); },
        "  x must be positive\n  Failed condition: x>0"},
-      {"runtimeAssert parts cut at 400", [&] { runtimeAssert(0, longText.c_str(), longText.c_str()); },
+      {"runtimeAssert parts cut at 400",
+       [&] { runtimeAssert(0, longText.c_str(), longText.c_str()); },
        "  " + std::string(400, 'q') + "\n  Failed condition: " + std::string(400, 'q')},
       {"runtimeAssertLevel 2", [] { runtimeAssertLevel(0, "c", "m", 2, nullptr); },
        "  m\n  Failed condition: c\n"},
@@ -247,9 +251,8 @@ TEST_F(MessagesTest, LevelOneAssertionWarnsOncePerFlag) {
   runtimeAssertLevel(0, "c", "m", 1, &once);
   EXPECT_EQ(once, 1);
   EXPECT_EQ(capturedMessages(),
-            (std::vector<CapturedMessage>{
-                {"Warning: The following was detected at time: 0", 1, 1},
-                {"  m\n  Failed condition: c\n", 1, 1}}));
+            (std::vector<CapturedMessage>{{"Warning: The following was detected at time: 0", 1, 1},
+                                          {"  m\n  Failed condition: c\n", 1, 1}}));
   runtimeAssertLevel(0, "c", "m", 1, &once);
   EXPECT_EQ(capturedMessages().size(), 2u) << "the second failure with the same flag is silent";
 

@@ -38,10 +38,10 @@ TEST_F(ModelicaTest, MessagesAndWarningsBecomePendingLevelZeroText) {
   ModelicaWarning("low level");
   ModelicaFormatWarning("value %g", 2.5);
   EXPECT_EQ(capturedMessages(), (std::vector<CapturedMessage>{{"plain 100%", 0, 0},
-                                                               {"3 items at 0.50", 0, 0},
-                                                               {"a-b", 0, 0},
-                                                               {"Warning: low level\n", 0, 0},
-                                                               {"Warning: value 2.5\n", 0, 0}}));
+                                                              {"3 items at 0.50", 0, 0},
+                                                              {"a-b", 0, 0},
+                                                              {"Warning: low level\n", 0, 0},
+                                                              {"Warning: value 2.5\n", 0, 0}}));
   EXPECT_EQ(fakeInstance().status, 0);
 }
 
@@ -93,11 +93,11 @@ TEST_F(ModelicaTest, AllocatedStringsAreTerminatedAndLiveInTheCharacterArea) {
 // The error-returning allocation gives null exactly where the plain one fails.
 TEST_F(ModelicaTest, ErrorReturnMatchesThePlainAllocationAtTheBoundary) {
   const std::size_t used = 100;
-  for (std::size_t len : {std::size_t(0), std::size_t(9898), std::size_t(9899),
-                          std::size_t(9900), std::size_t(1) << 40, ~std::size_t(0)}) {
+  for (std::size_t len : {std::size_t(0), std::size_t(9898), std::size_t(9899), std::size_t(9900),
+                          std::size_t(1) << 40, ~std::size_t(0)}) {
     SCOPED_TRACE(len);
     endEvaluation();
-    ModelicaAllocateString(used - 1);  // 100 characters used
+    ModelicaAllocateString(used - 1); // 100 characters used
     char *const mark = getStringMark();
     char *quiet = ModelicaAllocateStringWithErrorReturn(len);
     setStringMark(mark);

@@ -52,8 +52,8 @@ void RuntimeTest::SetUp() {
   setRuntimeMessageHook(captureHook);
   std::memset(static_cast<void *>(&fakeInstance()), 0, sizeof(ModelInstanceData));
   setCurrentInstance(&fakeInstance());
-  defaultKernelContext = KernelContext{nullptr, nullptr, "?????", "?????", 0, 0,
-                                       nullptr, nullptr, nullptr};
+  defaultKernelContext =
+      KernelContext{nullptr, nullptr, "?????", "?????", 0, 0, nullptr, nullptr, nullptr};
   currentKernelContext = nullptr;
   endEvaluation();
   clearMessages();

@@ -64,4 +64,4 @@ private:
   static inline std::optional<CommaLocale> locale_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -80,7 +80,7 @@ std::string vformat(const char *format, va_list args) {
   return out;
 }
 
-}  // namespace
+} // namespace
 
 HostCallbacks::HostCallbacks(bool withStepFinished)
     : functions_{&HostCallbacks::logger, &fmihost::allocateMemory, &fmihost::freeMemory,
@@ -94,8 +94,8 @@ HostCallbacks::~HostCallbacks() {
   registry().erase(this);
 }
 
-void HostCallbacks::logger(fmi2ComponentEnvironment env, fmi2String instanceName,
-                           fmi2Status status, fmi2String category, fmi2String message, ...) {
+void HostCallbacks::logger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
+                           fmi2String category, fmi2String message, ...) {
   LogRecord r;
   r.componentEnvironment = env;
   r.instanceName = instanceName ? instanceName : "";
@@ -186,15 +186,15 @@ struct AllocatorState {
   std::unordered_set<void *> live;
   std::size_t calls = 0;
   std::size_t badFrees = 0;
-  std::size_t failIn = 0;  // 0: never; else the calls left until the one that fails
+  std::size_t failIn = 0; // 0: never; else the calls left until the one that fails
 };
 
 AllocatorState &allocator() {
-  static AllocatorState *state = new AllocatorState;  // never destroyed: usable at exit
+  static AllocatorState *state = new AllocatorState; // never destroyed: usable at exit
   return *state;
 }
 
-}  // namespace
+} // namespace
 
 void *allocateMemory(std::size_t nobj, std::size_t size) {
   AllocatorState &a = allocator();
@@ -252,14 +252,20 @@ void failAllocation(std::size_t n) {
 
 std::string statusName(fmi2Status status) {
   switch (status) {
-    case fmi2OK: return "fmi2OK";
-    case fmi2Warning: return "fmi2Warning";
-    case fmi2Discard: return "fmi2Discard";
-    case fmi2Error: return "fmi2Error";
-    case fmi2Fatal: return "fmi2Fatal";
-    case fmi2Pending: return "fmi2Pending";
+  case fmi2OK:
+    return "fmi2OK";
+  case fmi2Warning:
+    return "fmi2Warning";
+  case fmi2Discard:
+    return "fmi2Discard";
+  case fmi2Error:
+    return "fmi2Error";
+  case fmi2Fatal:
+    return "fmi2Fatal";
+  case fmi2Pending:
+    return "fmi2Pending";
   }
   return "fmi2Status(" + std::to_string(static_cast<int>(status)) + ")";
 }
 
-}  // namespace fmihost
+} // namespace fmihost

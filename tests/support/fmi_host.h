@@ -27,20 +27,53 @@
 namespace fmihost {
 
 // X-list of the 44 fmi2 functions, in the order of the standard's header.
-#define FMIHOST_FMI2_FUNCTIONS(X)                                                              \
-  X(fmi2GetTypesPlatform) X(fmi2GetVersion) X(fmi2SetDebugLogging) X(fmi2Instantiate)          \
-  X(fmi2FreeInstance) X(fmi2SetupExperiment) X(fmi2EnterInitializationMode)                    \
-  X(fmi2ExitInitializationMode) X(fmi2Terminate) X(fmi2Reset) X(fmi2GetReal)                   \
-  X(fmi2GetInteger) X(fmi2GetBoolean) X(fmi2GetString) X(fmi2SetReal) X(fmi2SetInteger)        \
-  X(fmi2SetBoolean) X(fmi2SetString) X(fmi2GetFMUstate) X(fmi2SetFMUstate)                     \
-  X(fmi2FreeFMUstate) X(fmi2SerializedFMUstateSize) X(fmi2SerializeFMUstate)                   \
-  X(fmi2DeSerializeFMUstate) X(fmi2GetDirectionalDerivative) X(fmi2EnterEventMode)             \
-  X(fmi2NewDiscreteStates) X(fmi2EnterContinuousTimeMode) X(fmi2CompletedIntegratorStep)       \
-  X(fmi2SetTime) X(fmi2SetContinuousStates) X(fmi2GetDerivatives) X(fmi2GetEventIndicators)    \
-  X(fmi2GetContinuousStates) X(fmi2GetNominalsOfContinuousStates)                              \
-  X(fmi2SetRealInputDerivatives) X(fmi2GetRealOutputDerivatives) X(fmi2DoStep)                 \
-  X(fmi2CancelStep) X(fmi2GetStatus) X(fmi2GetRealStatus) X(fmi2GetIntegerStatus)              \
-  X(fmi2GetBooleanStatus) X(fmi2GetStringStatus)
+// clang-format off
+#define FMIHOST_FMI2_FUNCTIONS(X)                                                                  \
+  X(fmi2GetTypesPlatform)                                                                          \
+  X(fmi2GetVersion)                                                                                \
+  X(fmi2SetDebugLogging)                                                                           \
+  X(fmi2Instantiate)                                                                               \
+  X(fmi2FreeInstance)                                                                              \
+  X(fmi2SetupExperiment)                                                                           \
+  X(fmi2EnterInitializationMode)                                                                   \
+  X(fmi2ExitInitializationMode)                                                                    \
+  X(fmi2Terminate)                                                                                 \
+  X(fmi2Reset)                                                                                     \
+  X(fmi2GetReal)                                                                                   \
+  X(fmi2GetInteger)                                                                                \
+  X(fmi2GetBoolean)                                                                                \
+  X(fmi2GetString)                                                                                 \
+  X(fmi2SetReal)                                                                                   \
+  X(fmi2SetInteger)                                                                                \
+  X(fmi2SetBoolean)                                                                                \
+  X(fmi2SetString)                                                                                 \
+  X(fmi2GetFMUstate)                                                                               \
+  X(fmi2SetFMUstate)                                                                               \
+  X(fmi2FreeFMUstate)                                                                              \
+  X(fmi2SerializedFMUstateSize)                                                                    \
+  X(fmi2SerializeFMUstate)                                                                         \
+  X(fmi2DeSerializeFMUstate)                                                                       \
+  X(fmi2GetDirectionalDerivative)                                                                  \
+  X(fmi2EnterEventMode)                                                                            \
+  X(fmi2NewDiscreteStates)                                                                         \
+  X(fmi2EnterContinuousTimeMode)                                                                   \
+  X(fmi2CompletedIntegratorStep)                                                                   \
+  X(fmi2SetTime)                                                                                   \
+  X(fmi2SetContinuousStates)                                                                       \
+  X(fmi2GetDerivatives)                                                                            \
+  X(fmi2GetEventIndicators)                                                                        \
+  X(fmi2GetContinuousStates)                                                                       \
+  X(fmi2GetNominalsOfContinuousStates)                                                             \
+  X(fmi2SetRealInputDerivatives)                                                                   \
+  X(fmi2GetRealOutputDerivatives)                                                                  \
+  X(fmi2DoStep)                                                                                    \
+  X(fmi2CancelStep)                                                                                \
+  X(fmi2GetStatus)                                                                                 \
+  X(fmi2GetRealStatus)                                                                             \
+  X(fmi2GetIntegerStatus)                                                                          \
+  X(fmi2GetBooleanStatus)                                                                          \
+  X(fmi2GetStringStatus)
+// clang-format on
 
 // One pointer per fmi2 function, named as the function: lib.fmi.fmi2DoStep(...).
 struct Fmi2Functions {
@@ -58,7 +91,7 @@ const std::vector<std::string> &fmi2FunctionNames();
 // naming the library and every missing function when the library cannot be
 // opened or any of the 44 is absent; the destructor closes the library.
 class Fmi2Library {
- public:
+public:
   explicit Fmi2Library(const std::string &path);
   ~Fmi2Library();
   Fmi2Library(const Fmi2Library &) = delete;
@@ -69,18 +102,18 @@ class Fmi2Library {
   // The dlopen handle.
   void *handle() const { return handle_; }
 
- private:
+private:
   void *handle_ = nullptr;
 };
 
 // One call of the logger, with the message formatted as printf formats it
 // with the call's variadic arguments.
 struct LogRecord {
-  void *componentEnvironment = nullptr;  // as received
-  std::string instanceName;              // "" when the unit passed null
+  void *componentEnvironment = nullptr; // as received
+  std::string instanceName;             // "" when the unit passed null
   fmi2Status status = fmi2OK;
-  std::string category;                  // "" when the unit passed null
-  std::string message;                   // formatted
+  std::string category; // "" when the unit passed null
+  std::string message;  // formatted
 };
 
 // The callback record of one host: the recording logger, the counting
@@ -88,7 +121,7 @@ struct LogRecord {
 // is the record's componentEnvironment.  Not copyable or movable, since the
 // unit keeps the address.
 class HostCallbacks {
- public:
+public:
   // withStepFinished: put a stepFinished callback into the record (else null).
   explicit HostCallbacks(bool withStepFinished = false);
   ~HostCallbacks();
@@ -115,7 +148,7 @@ class HostCallbacks {
                      fmi2String category, fmi2String message, ...);
   static void stepFinished(fmi2ComponentEnvironment env, fmi2Status status);
 
- private:
+private:
   void record(LogRecord r);
 
   const fmi2CallbackFunctions functions_;
@@ -150,7 +183,7 @@ void failAllocation(std::size_t n);
 
 // Frees the component with fmi2FreeInstance at the end of a scope.
 class ScopedInstance {
- public:
+public:
   ScopedInstance(const Fmi2Functions &fmi, fmi2Component c) : fmi_(&fmi), c_(c) {}
   ~ScopedInstance() { reset(); }
   ScopedInstance(ScopedInstance &&other) noexcept : fmi_(other.fmi_), c_(other.release()) {}
@@ -170,7 +203,7 @@ class ScopedInstance {
     return c;
   }
 
- private:
+private:
   const Fmi2Functions *fmi_;
   fmi2Component c_;
 };
@@ -178,6 +211,6 @@ class ScopedInstance {
 // The name of a status as in the standard ("fmi2OK", ...), "fmi2Status(N)" otherwise.
 std::string statusName(fmi2Status status);
 
-}  // namespace fmihost
+} // namespace fmihost
 
-#endif  // TESTS_SUPPORT_FMI_HOST_H
+#endif // TESTS_SUPPORT_FMI_HOST_H

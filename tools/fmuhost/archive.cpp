@@ -76,7 +76,7 @@ void extractAll(const std::string &fmuPath, const fs::path &root) {
   }
 }
 
-}  // namespace
+} // namespace
 
 ExtractedArchive::ExtractedArchive(const std::string &fmuPath) {
   std::string pattern = (fs::temp_directory_path() / "fmuhost.XXXXXX").string();
@@ -117,4 +117,4 @@ std::string ExtractedArchive::resourceLocation() const {
   return uri;
 }
 
-}  // namespace fmuhost
+} // namespace fmuhost

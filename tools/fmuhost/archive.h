@@ -8,7 +8,7 @@
 namespace fmuhost {
 
 class ExtractedArchive {
- public:
+public:
   // Unpacks `fmuPath` into a new folder under the system's temporary folder.
   // Throws std::runtime_error naming the archive and the reason: not a zip
   // file, an entry whose name is absolute or climbs out of the folder
@@ -22,7 +22,7 @@ class ExtractedArchive {
   // "file:///.../resources" with every byte outside [A-Za-z0-9/._~-] as %XX.
   std::string resourceLocation() const;
 
- private:
+private:
   std::filesystem::path root_;
 };
 
@@ -30,4 +30,4 @@ class ExtractedArchive {
 // component is "..".
 bool isSafeEntryName(const std::string &name);
 
-}  // namespace fmuhost
+} // namespace fmuhost

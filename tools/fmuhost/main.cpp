@@ -33,7 +33,7 @@ bool splitAssignment(const std::string &text, std::string &name, std::string &va
   return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
   fmuhost::RunOptions options;

@@ -32,13 +32,13 @@ std::optional<double> optionalReal(const pugi::xml_node &node, const char *attri
   return parseReal(a.value(), origin + ": DefaultExperiment " + attribute);
 }
 
-}  // namespace
+} // namespace
 
 double parseReal(const std::string &text, const std::string &what) {
   double value = 0;
   const char *begin = text.data();
   const char *end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;  // from_chars takes no leading '+'
+  if (begin != end && *begin == '+') ++begin; // from_chars takes no leading '+'
   auto [p, ec] = std::from_chars(begin, end, value);
   if (ec != std::errc() || p != end || begin == end || !std::isfinite(value))
     throw std::runtime_error(what + ": not a number: \"" + text + "\"");
@@ -129,4 +129,4 @@ ModelDescription readModelDescription(const std::string &path) {
   return parseModelDescription(text, path);
 }
 
-}  // namespace fmuhost
+} // namespace fmuhost

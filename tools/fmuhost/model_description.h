@@ -15,9 +15,9 @@ namespace fmuhost {
 struct ScalarVariable {
   std::string name;
   fmi2ValueReference valueReference = 0;
-  std::string type;         // "Real", "Integer", "Boolean", "String" or "Enumeration"
-  std::string causality;    // "local" when not given
-  std::string variability;  // "continuous" when not given
+  std::string type;        // "Real", "Integer", "Boolean", "String" or "Enumeration"
+  std::string causality;   // "local" when not given
+  std::string variability; // "continuous" when not given
   std::optional<std::string> start;
 };
 
@@ -25,12 +25,12 @@ struct ModelDescription {
   std::string fmiVersion;
   std::string modelName;
   std::string guid;
-  std::optional<std::string> modelExchangeIdentifier;  // set when <ModelExchange> is present
-  std::optional<std::string> coSimulationIdentifier;   // set when <CoSimulation> is present
+  std::optional<std::string> modelExchangeIdentifier; // set when <ModelExchange> is present
+  std::optional<std::string> coSimulationIdentifier;  // set when <CoSimulation> is present
   std::size_t numberOfEventIndicators = 0;
-  std::size_t numberOfContinuousStates = 0;  // entries of ModelStructure/Derivatives
-  std::optional<double> startTime, stopTime, stepSize, tolerance;  // DefaultExperiment
-  std::vector<ScalarVariable> variables;  // in document order (index i+1 in ModelStructure)
+  std::size_t numberOfContinuousStates = 0; // entries of ModelStructure/Derivatives
+  std::optional<double> startTime, stopTime, stepSize, tolerance; // DefaultExperiment
+  std::vector<ScalarVariable> variables; // in document order (index i+1 in ModelStructure)
 
   // The variable of that name, or null.
   const ScalarVariable *find(const std::string &name) const;
@@ -46,4 +46,4 @@ ModelDescription parseModelDescription(const std::string &text, const std::strin
 // naming `what` when the text is not a complete, finite number.
 double parseReal(const std::string &text, const std::string &what);
 
-}  // namespace fmuhost
+} // namespace fmuhost

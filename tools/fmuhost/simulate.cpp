@@ -30,12 +30,18 @@ struct UsageError : std::runtime_error {
 
 const char *statusName(fmi2Status s) {
   switch (s) {
-    case fmi2OK: return "fmi2OK";
-    case fmi2Warning: return "fmi2Warning";
-    case fmi2Discard: return "fmi2Discard";
-    case fmi2Error: return "fmi2Error";
-    case fmi2Fatal: return "fmi2Fatal";
-    case fmi2Pending: return "fmi2Pending";
+  case fmi2OK:
+    return "fmi2OK";
+  case fmi2Warning:
+    return "fmi2Warning";
+  case fmi2Discard:
+    return "fmi2Discard";
+  case fmi2Error:
+    return "fmi2Error";
+  case fmi2Fatal:
+    return "fmi2Fatal";
+  case fmi2Pending:
+    return "fmi2Pending";
   }
   return "fmi2Status(?)";
 }
@@ -43,22 +49,44 @@ const char *statusName(fmi2Status s) {
 // ---- The loaded unit ------------------------------------------------------------
 // Common functions first, then those of each kind; a host looks up what the
 // kind it runs needs and fails when any of them is missing.
-#define FMUHOST_COMMON(X)                                                                       \
-  X(fmi2GetTypesPlatform) X(fmi2GetVersion) X(fmi2SetDebugLogging) X(fmi2Instantiate)          \
-  X(fmi2FreeInstance) X(fmi2SetupExperiment) X(fmi2EnterInitializationMode)                    \
-  X(fmi2ExitInitializationMode) X(fmi2Terminate) X(fmi2Reset) X(fmi2GetReal) X(fmi2GetInteger) \
-  X(fmi2GetBoolean) X(fmi2GetString) X(fmi2SetReal) X(fmi2SetInteger) X(fmi2SetBoolean)        \
+// clang-format off
+#define FMUHOST_COMMON(X)                                                                          \
+  X(fmi2GetTypesPlatform)                                                                          \
+  X(fmi2GetVersion)                                                                                \
+  X(fmi2SetDebugLogging)                                                                           \
+  X(fmi2Instantiate)                                                                               \
+  X(fmi2FreeInstance)                                                                              \
+  X(fmi2SetupExperiment)                                                                           \
+  X(fmi2EnterInitializationMode)                                                                   \
+  X(fmi2ExitInitializationMode)                                                                    \
+  X(fmi2Terminate)                                                                                 \
+  X(fmi2Reset)                                                                                     \
+  X(fmi2GetReal)                                                                                   \
+  X(fmi2GetInteger)                                                                                \
+  X(fmi2GetBoolean)                                                                                \
+  X(fmi2GetString)                                                                                 \
+  X(fmi2SetReal)                                                                                   \
+  X(fmi2SetInteger)                                                                                \
+  X(fmi2SetBoolean)                                                                                \
   X(fmi2SetString)
-#define FMUHOST_ME(X)                                                                 \
-  X(fmi2EnterEventMode) X(fmi2NewDiscreteStates) X(fmi2EnterContinuousTimeMode)      \
-  X(fmi2CompletedIntegratorStep) X(fmi2SetTime) X(fmi2SetContinuousStates)           \
-  X(fmi2GetDerivatives) X(fmi2GetEventIndicators) X(fmi2GetContinuousStates)         \
+// clang-format on
+// clang-format off
+#define FMUHOST_ME(X)                                                                              \
+  X(fmi2EnterEventMode)                                                                            \
+  X(fmi2NewDiscreteStates)                                                                         \
+  X(fmi2EnterContinuousTimeMode)                                                                   \
+  X(fmi2CompletedIntegratorStep)                                                                   \
+  X(fmi2SetTime)                                                                                   \
+  X(fmi2SetContinuousStates)                                                                       \
+  X(fmi2GetDerivatives)                                                                            \
+  X(fmi2GetEventIndicators)                                                                        \
+  X(fmi2GetContinuousStates)                                                                       \
   X(fmi2GetNominalsOfContinuousStates)
-#define FMUHOST_CS(X) \
-  X(fmi2DoStep) X(fmi2GetStatus) X(fmi2GetRealStatus) X(fmi2GetBooleanStatus)
+// clang-format on
+#define FMUHOST_CS(X) X(fmi2DoStep) X(fmi2GetStatus) X(fmi2GetRealStatus) X(fmi2GetBooleanStatus)
 
 class Unit {
- public:
+public:
   // RTLD_NODELETE: a unit that carries its own static C++ runtime allocates
   // memory at load time that only stays reachable while it is mapped.
   Unit(const std::string &path, Mode mode) {
@@ -96,7 +124,7 @@ class Unit {
   FMUHOST_CS(FMUHOST_MEMBER)
 #undef FMUHOST_MEMBER
 
- private:
+private:
   void *handle_ = nullptr;
 };
 
@@ -138,11 +166,11 @@ double optionReal(const std::string &text, const std::string &what) {
 bool isFailure(fmi2Status s) { return s != fmi2OK && s != fmi2Warning; }
 
 class Simulation {
- public:
-  Simulation(const ModelDescription &md, const ExtractedArchive &archive,
-             const RunOptions &options, FILE *out, FILE *err)
-      : md_(md), options_(options), out_(out), sink_{err},
-        callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &sink_} {
+public:
+  Simulation(const ModelDescription &md, const ExtractedArchive &archive, const RunOptions &options,
+             FILE *out, FILE *err)
+      : md_(md), options_(options),
+        out_(out), sink_{err}, callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &sink_} {
     const bool me = options.mode == Mode::ModelExchange;
     const std::optional<std::string> &id =
         me ? md.modelExchangeIdentifier : md.coSimulationIdentifier;
@@ -152,10 +180,9 @@ class Simulation {
     resolveVariables();
     unit_ = std::make_unique<Unit>(
         (archive.root() / "binaries" / "linux64" / (*id + ".so")).string(), options.mode);
-    c_ = unit_->fmi2Instantiate(id->c_str(),
-                                me ? fmi2ModelExchange : fmi2CoSimulation, md.guid.c_str(),
-                                archive.resourceLocation().c_str(), &callbacks_, fmi2False,
-                                options.loggingOn ? fmi2True : fmi2False);
+    c_ = unit_->fmi2Instantiate(id->c_str(), me ? fmi2ModelExchange : fmi2CoSimulation,
+                                md.guid.c_str(), archive.resourceLocation().c_str(), &callbacks_,
+                                fmi2False, options.loggingOn ? fmi2True : fmi2False);
     if (!c_) throw RunError("fmi2Instantiate failed");
   }
 
@@ -198,7 +225,7 @@ class Simulation {
     check(unit_->fmi2Terminate(c_), "fmi2Terminate");
   }
 
- private:
+private:
   struct Column {
     std::string name;
     const ScalarVariable *variable;
@@ -239,8 +266,8 @@ class Simulation {
   void check(fmi2Status s, const char *what) {
     if (!isFailure(s)) return;
     mayTerminate_ = false;
-    throw RunError(std::string(what) + " returned " + statusName(s) + " (host at t = " +
-                   formatNumber(time_) + ")");
+    throw RunError(std::string(what) + " returned " + statusName(s) +
+                   " (host at t = " + formatNumber(time_) + ")");
   }
 
   void setParameters() {
@@ -369,8 +396,7 @@ class Simulation {
         z_ = zNew;
       }
       fmi2Boolean enterEventMode = fmi2False, terminateSimulation = fmi2False;
-      check(unit_->fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode,
-                                               &terminateSimulation),
+      check(unit_->fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
             "fmi2CompletedIntegratorStep");
       if (terminateSimulation) return finishEarly();
       if (reached(time_, gridTime(k))) ++k;
@@ -454,7 +480,7 @@ class Simulation {
   fmi2EventInfo eventInfo_{};
 };
 
-}  // namespace
+} // namespace
 
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err) {
   try {
@@ -474,4 +500,4 @@ int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FIL
   }
 }
 
-}  // namespace fmuhost
+} // namespace fmuhost

@@ -16,13 +16,14 @@ enum class Mode { ModelExchange, CoSimulation };
 
 struct RunOptions {
   Mode mode = Mode::CoSimulation;
-  std::optional<double> stopTime;        // default: DefaultExperiment, else 10
-  std::optional<double> step;            // ME integration / CS communication step; default 0.01
-  std::optional<double> outputInterval;  // rows at multiples of this; default: every step
-  std::vector<std::pair<std::string, std::string>> parameters;  // name=value, set before initialization
-  std::vector<std::pair<std::string, std::string>> inputs;  // name=value; "" = every input
-  std::vector<std::string> extraVariables;  // printed after time and the outputs
-  bool loggingOn = false;  // loggingOn of the instance: the unit's fmi2OK messages too
+  std::optional<double> stopTime;       // default: DefaultExperiment, else 10
+  std::optional<double> step;           // ME integration / CS communication step; default 0.01
+  std::optional<double> outputInterval; // rows at multiples of this; default: every step
+  std::vector<std::pair<std::string, std::string>>
+      parameters;                                          // name=value, set before initialization
+  std::vector<std::pair<std::string, std::string>> inputs; // name=value; "" = every input
+  std::vector<std::string> extraVariables;                 // printed after time and the outputs
+  bool loggingOn = false; // loggingOn of the instance: the unit's fmi2OK messages too
 };
 
 // Unpacks the archive, loads the unit and runs it.  Returns the process exit
@@ -31,4 +32,4 @@ struct RunOptions {
 // 2 when the options do not fit the model (unknown variable, not a parameter).
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
 
-}  // namespace fmuhost
+} // namespace fmuhost

@@ -28,7 +28,7 @@ struct Fake {
   bool stepEventPending = false, stepEventDone = false;
   bool timeEventPending = false;
   int pendingPasses = 0;
-  int nextTimeEvent = 0;  // index into timeEvents
+  int nextTimeEvent = 0; // index into timeEvents
   double zAtLastEvent = -0.55;
 };
 
@@ -44,16 +44,22 @@ fmi2Status violation(Fake *f, const char *what) {
 
 double *variable(Fake *f, fmi2ValueReference vr) {
   switch (vr) {
-    case 0: return &f->x;
-    case 2: return &f->resets;
-    case 3: return &f->ticks;
-    case 4: return &f->stepEvents;
-    case 5: return &f->passes;
-    default: return nullptr;
+  case 0:
+    return &f->x;
+  case 2:
+    return &f->resets;
+  case 3:
+    return &f->ticks;
+  case 4:
+    return &f->stepEvents;
+  case 5:
+    return &f->passes;
+  default:
+    return nullptr;
   }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -79,8 +85,8 @@ void fmi2FreeInstance(fmi2Component c) {
   freeMemory(c);
 }
 
-fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean, fmi2Real, fmi2Real start,
-                               fmi2Boolean, fmi2Real) {
+fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean, fmi2Real, fmi2Real start, fmi2Boolean,
+                               fmi2Real) {
   if (fake(c)->mode != Mode::Instantiated) return violation(fake(c), "fmi2SetupExperiment");
   fake(c)->time = start;
   return fmi2OK;
@@ -93,7 +99,8 @@ fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
 }
 
 fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
-  if (fake(c)->mode != Mode::Initialization) return violation(fake(c), "fmi2ExitInitializationMode");
+  if (fake(c)->mode != Mode::Initialization)
+    return violation(fake(c), "fmi2ExitInitializationMode");
   fake(c)->mode = Mode::Event;
   return fmi2OK;
 }
@@ -248,4 +255,4 @@ fmi2Status fmi2GetNominalsOfContinuousStates(fmi2Component, fmi2Real x[], size_t
   return fmi2OK;
 }
 
-}  // extern "C"
+} // extern "C"
