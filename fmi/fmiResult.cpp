@@ -251,7 +251,7 @@ void writePoint(fmiInstance *c, fmiResultGeneration *r, const fmiResultPoint &po
 }
 
 // Writes the 64 oldest points.
-void flush64(fmiInstance *c, fmiResultGeneration *r) {
+void fmiResultFlush64(fmiInstance *c, fmiResultGeneration *r) {
   for (int32_t k = 0; k < kFmiResultBlock; ++k) writePoint(c, r, oldest(r, k));
   r->lastFlushedTime = oldest(r, kFmiResultBlock - 1).time;
   r->bufferedPoints -= kFmiResultBlock;
@@ -315,7 +315,7 @@ void makeRoom(fmiInstance *c, fmiResultGeneration *r, double t) {
     // The points allocated so far are the ring from now on.
     r->ringSize = r->allocatedPoints;
     r->writeIndex = slot(r, r->writeIndex);
-    flush64(c, r);
+    fmiResultFlush64(c, r);
     return;
   }
   if (c->fmuType == fmi2CoSimulation && r->bufferFullWarned == 0) {
@@ -326,7 +326,7 @@ void makeRoom(fmiInstance *c, fmiResultGeneration *r, double t) {
            kPrefix, t, oldest(r).time, oldest(r, kFmiResultBlock - 1).time);
     r->bufferFullWarned = 1;
   }
-  flush64(c, r);
+  fmiResultFlush64(c, r);
 }
 
 void storePoint(fmiInstance *c, fmiResultGeneration *r, int32_t kind) {

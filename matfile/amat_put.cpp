@@ -52,7 +52,7 @@ struct Output {
             static_cast<std::size_t>(count));
     }
   }
-  void text(const char *s) { check(std::fputs(s, fp) >= 0); }
+  void text(const char *s) { check(fprintfC(fp, "%s", s) >= 0); }
   template <class... Args> void print(const char *format, Args... args) {
     // The formats are the writers' own, put together from fixed widths.
 #pragma GCC diagnostic push
@@ -460,13 +460,19 @@ int32_t putMatrix(AmatPutFile *file, const AmatMatrix &m, const char *comment, c
 int amatPutEscaped(std::FILE *stream, const char *text, int lineEnd, int escape) {
   if (text == nullptr) text = "";
   if (escape != 0 && std::strpbrk(text, "\n\\") != nullptr) {
-    for (const char *c = text; *c != '\0'; ++c) {
-      int r = *c == '\n'   ? std::fputs("\\n", stream)
-              : *c == '\\' ? std::fputs("\\\\", stream)
-                           : std::fputc(*c, stream);
-      if (r == EOF) return -1;
+    // Runs of plain characters as they are, each line feed as "\n" and each
+    // backslash as "\\".
+    for (const char *c = text; *c != '\0';) {
+      const std::size_t plain = std::strcspn(c, "\n\\");
+      if (plain > 0) {
+        if (fprintfC(stream, "%.*s", static_cast<int>(plain), c) < 0) return -1;
+        c += plain;
+        continue;
+      }
+      if (fprintfC(stream, "%s", *c == '\n' ? "\\n" : "\\\\") < 0) return -1;
+      ++c;
     }
-    if (lineEnd != 0 && std::fputc('\n', stream) == EOF) return -1;
+    if (lineEnd != 0 && fprintfC(stream, "\n") < 0) return -1;
     return 0;
   }
   return lineEnd != 0 ? fprintfC(stream, "%s\n", text) : fprintfC(stream, "%s", text);
@@ -669,7 +675,7 @@ int32_t amatPutRend(AmatPutFile *file) {
   int32_t result = 0;
   if (file->format == 0) {
     // The empty line after the matrix, then its final dimensions.
-    if (std::fputs("\n", file->fp) < 0) {
+    if (fprintfC(file->fp, "\n") < 0) {
       result = amatFail(1, kRowWiseFailed, file->rowName, target(file), amatErrorText());
     } else {
       result = rewriteRowHeader(file);

@@ -6,8 +6,9 @@ targets are exempt):
        # May include: a/, b/c.h, ...
    allows the files of its folder (and of sub-folders without such a line of
    their own) to include project headers only from those folders and files.
-2. No number is printed or scanned outside the "C"-locale wrappers: the printf,
-   scanf and strtod families are used only in source/clocale/clocale_io.cpp.
+2. No number is printed or scanned, and no text written to a stream, outside
+   the "C"-locale wrappers: the printf, scanf, strtod and puts/putc families
+   are used only in source/clocale/clocale_io.cpp.
 
 Exits 1 with one line per finding."""
 import os
@@ -18,7 +19,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXEMPT = {"tests", "tools", "bench", "fuzz", "build", "scripts", "cmake"}
 WRAPPERS = "source/clocale/clocale_io.cpp"
 RAW = re.compile(
-    r"(?<![\w.>:])(?:std::)?(v?s?n?printf|v?f?printf|v?s?scanf|v?fscanf|strto(?:d|f|ld)|atof)\s*\(")
+    r"(?<![\w.>:])(?:std::)?(v?s?n?printf|v?f?printf|v?s?scanf|v?fscanf|strto(?:d|f|ld)|atof"
+    r"|f?puts|f?putc|putchar)\s*\(")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 ALLOW = re.compile(r"^#\s*May include:(.*)$", re.M)
 

@@ -44,20 +44,20 @@ int kernelWrite(int type, const char *text) {
   std::FILE *stream = (type == 1 || type == 2) ? context->errorStream : context->outputStream;
   if (stream == nullptr || text == nullptr) return 0;
   if (context->prefixLines != 0) {
+    // Every line, the first and each after a line feed that is not the last
+    // character, is preceded by the source and " | ".
     const char *source = context->messageSource != nullptr ? context->messageSource : "";
-    std::fputs(source, stream);
-    std::fputs(" | ", stream);
-    for (const char *p = text; *p != '\0'; ++p) {
-      std::fputc(*p, stream);
-      if (*p == '\n' && p[1] != '\0') {
-        std::fputs(source, stream);
-        std::fputs(" | ", stream);
-      }
-    }
+    const char *line = text;
+    do {
+      const char *end = std::strchr(line, '\n');
+      const char *next = end != nullptr ? end + 1 : line + std::strlen(line);
+      fprintfC(stream, "%s | %.*s", source, static_cast<int>(next - line), line);
+      line = next;
+    } while (*line != '\0');
     return 0;
   }
-  std::fputs(text, stream);
-  std::fputs(text, stdout);
+  fprintfC(stream, "%s", text);
+  fprintfC(stdout, "%s", text);
   return 0;
 }
 

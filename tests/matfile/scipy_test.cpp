@@ -3,6 +3,7 @@
 // scipy_check.py: files of this library load in SciPy with the right types,
 // shapes and values, also while a matrix grows row by row, and files that
 // SciPy writes are read here.
+#include "tests/matfile/scipy_load.h"
 #include "tests/matfile/support.h"
 
 #include <cstdlib>
@@ -13,57 +14,12 @@ namespace {
 
 using namespace amattest;
 
-struct SciMatrix {
-  std::string kind;
-  int rows = -1, cols = -1;
-  std::vector<std::string> cells;
-  double number(std::size_t k) const { return std::strtod(cells.at(k).c_str(), nullptr); }
-  // Text row k as SciPy gives it, up to its first NUL.
-  std::string text(std::size_t k) const {
-    const std::string &hex = cells.at(k);
-    std::string out;
-    for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2) {
-      char c = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-      if (c == '\0') break;
-      out += c;
-    }
-    return out;
-  }
-};
-
-// Runs the script; its output and exit status.
-std::string runScript(const std::string &mode, const std::string &file, int *status) {
-  const std::string command = std::string("'") + MATFILE_PYTHON + "' '" + MATFILE_SCIPY_SCRIPT +
-                              "' " + mode + " '" + file + "' 2>&1";
-  std::FILE *pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  if (pipe == nullptr) {
-    *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  *status = ::pclose(pipe);
-  return out;
-}
+using scipyload::runScript;
+using scipyload::SciMatrix;
 
 // The matrices of file as SciPy loads them, by name.
 std::map<std::string, SciMatrix> scipyLoad(const std::string &file) {
-  int status = 0;
-  std::string out = runScript("dump", file, &status);
-  EXPECT_EQ(status, 0) << out;
-  std::map<std::string, SciMatrix> result;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream cells(line);
-    std::string name;
-    SciMatrix m;
-    cells >> name >> m.kind >> m.rows >> m.cols;
-    for (std::string c; cells >> c;) m.cells.push_back(c);
-    result[name] = m;
-  }
-  return result;
+  return scipyload::scipyLoad(file).matrices;
 }
 
 class SciPy : public MatfileTest {};
