@@ -65,6 +65,15 @@ fmi2Status fmiDoStep(fmiInstance *instance, int forceReinit) {
   return fmi2OK;
 }
 
+// The event handling and restart of a step that takes up the changes made
+// since the last step: afterwards none is pending any more.
+fmi2Status restartAtPoint(fmiInstance *instance) {
+  const fmi2Status status = fmiDoStep(instance, 1);
+  instance->valuesChanged = 0;
+  instance->inputsChanged = 0;
+  return status;
+}
+
 // The end of a step whose loop stopped advancing the time.
 fmi2Status stalled(fmiInstance *instance) {
   fmiLog(instance, instance->instanceName, fmi2Error, "",
@@ -113,9 +122,11 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   if (solver->restartPending && fmiReinitSolver(instance, 0) != 0) {
     return fmiTerminateOnError(instance);
   }
-  if (instance->valuesChanged) {
-    const fmi2Status status = fmiDoStep(instance, 1);
-    instance->valuesChanged = 0;
+  // A value set since the last step restarts the integrator here, also when
+  // a read in between has evaluated the model with it (inputsChanged):
+  // the integrator has run ahead with the old values.
+  if (instance->valuesChanged || instance->inputsChanged) {
+    const fmi2Status status = restartAtPoint(instance);
     if (status != fmi2OK) return status;
   } else if (instance->computedLevel < 2) {
     const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
@@ -188,6 +199,18 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   }
   instance->time = tEnd;
   if (instance->solver != nullptr) instance->solver->inputDerivativesValid = 0;
+  // The integrator's answer at tEnd lies between its own points, where the
+  // model was evaluated; a state there that the model cannot evaluate (a
+  // level interpolated below zero) is no result of the step.
+  if (instance->computedLevel < 2) {
+    const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
+    if (qiErr == kQiErrTerminated) {
+      logTo(instance, fmi2Discard, "%s: simulation terminated by model", kDoStep);
+      instance->terminatedByModel = 1;
+      return fmi2Discard;
+    }
+    if (qiErr != 0) return fmiTerminateOnError(instance);
+  }
   return fmi2OK;
 }
 
@@ -196,58 +219,73 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
     logTo(instance, fmi2Error, "%s: not a Co-Simulation instance, ignoring call", kDoStep);
     return fmi2Error;
   }
+  // Every step that computes nothing is refused with fmi2Error ("the
+  // communication step could not be carried through") and changes nothing:
+  // a master that took it for success would lose step with the unit.
   if (instance->state == fmiStateInstantiated || instance->state == fmiStateInitializationMode) {
-    logTo(instance, fmi2Warning, "%s: Initialization must be finished before calling fmiDoStep",
+    logTo(instance, fmi2Error, "%s: Initialization must be finished before calling fmiDoStep",
           kDoStep);
-    return fmi2Warning;
+    return fmi2Error;
   }
   if (instance->state == fmiStateTerminated || instance->terminatedByModel == 1) {
-    logTo(instance, fmi2Warning, "%s: model is terminated", kDoStep);
-    return fmi2Warning;
+    logTo(instance, fmi2Error, "%s: model is terminated", kDoStep);
+    return fmi2Error;
   }
-  // A step or point that is negative or not a finite number changes nothing.
   if (!std::isfinite(point)) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid currentCommunicationPoint = %g, ignoring call", kDoStep, point);
-    return fmi2Warning;
+    return fmi2Error;
   }
   if (!std::isfinite(step) || step < 0.0) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid communicationStepSize = %g, ignoring call", kDoStep, step);
-    return fmi2Warning;
+    return fmi2Error;
   }
   const double time = instance->time;
   const double d = std::fabs(time - point);
   const bool off =
       inlineIntegration(instance) ? d > 1.5 * instance->duser[kDuserFixedStep] : d > 0.0;
   if (off && d >= (std::fabs(time) + 1.0) * kTwoPowMinus50) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: currentCommunicationPoint = %.16f, expected %.16f", kDoStep, point, time);
-    return fmi2Warning;
+    return fmi2Error;
   }
-  if (step == 0.0) return fmiDoStep(instance, 1);
+  if (step == 0.0) return restartAtPoint(instance);
 
   double tEnd = point + step;
-  // Both finite, the sum may still overflow.
+  // Both finite, the sum may still overflow: an end the time cannot hold.
   if (!std::isfinite(tEnd)) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid end of communication step = %g, ignoring call", kDoStep, tEnd);
-    return fmi2Warning;
+    return fmi2Error;
   }
+  double reduction = 0.0;
   if (instance->stopTimeDefined) {
     const double overshoot = tEnd - instance->stopTime;
     if (overshoot > 0.0) {
       if (overshoot > (std::fabs(instance->stopTime) + 1.0) * kTwoPowMinus49) {
-        fmiLog(instance, instance->instanceName, fmi2Warning, "",
+        fmiLog(instance, instance->instanceName, fmi2Error, "",
                "%s: trying to compute past tStop = %f, to %.16f,  at t = %f", kDoStep,
                instance->stopTime, tEnd, time);
-        return fmi2Warning;
+        return fmi2Error;
       }
-      fmiLog(instance, instance->instanceName, fmi2OK, "",
-             "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", time,
-             overshoot);
+      reduction = overshoot;
       tEnd = instance->stopTime;
     }
+  }
+  // A step too short for the time to move (t + h == t, or an end cut back to
+  // a stop time the instance has reached).
+  if (!(tEnd > time)) {
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
+           "%s: communicationStepSize = %g does not advance the time beyond t = %.16e, "
+           "ignoring call",
+           kDoStep, step, time);
+    return fmi2Error;
+  }
+  if (reduction > 0.0) {
+    fmiLog(instance, instance->instanceName, fmi2OK, "",
+           "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", time,
+           reduction);
   }
 
   const fmi2Status status =

@@ -301,6 +301,13 @@ int integration_step(fmiInstance *instance, double tout) {
   int budget = kFirstStepBudget;
   int total = kFirstStepBudget;
   if (flagFails(OdeSetMaxNumSteps(memory, budget), "OdeSetMaxNumSteps", instance)) return 1;
+  // With a stop time no step of the integrator passes it, so that the model
+  // is never evaluated beyond it (targets never lie beyond it either).
+  if (instance->stopTimeDefined) {
+    if (flagFails(OdeSetStopTime(memory, instance->stopTime), "OdeSetStopTime", instance)) return 1;
+  } else if (flagFails(OdeClearStopTime(memory), "OdeClearStopTime", instance)) {
+    return 1;
+  }
   const double startTime = instance->time;
 
   for (;;) {
