@@ -27,6 +27,9 @@ constexpr double kTwoPowMinus50 = 8.881784197001252e-16;
 constexpr double kTwoPowMinus51 = 4.440892098500626e-16;
 constexpr double kDefaultRelativeTolerance = 1e-5;
 
+// maxOutputDerivativeOrder of the model description.
+constexpr int kMaxOutputDerivativeOrder = 1;
+
 // DUSER[2] at or above this value announces no time event (event calls
 // write 1e100 there); the bound fmi2NewDiscreteStates reports events by.
 constexpr double kNoTimeEvent = 1e37;
@@ -296,8 +299,9 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
 }
 
 // Refusals shared by the two derivative functions; fmi2OK when accepted.
+// nvr is refused when 0 and, with limited set, when beyond count.
 fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr, uint32_t count,
-                             const char *nvrFormat) {
+                             const char *nvrFormat, bool limited) {
   if (inlineIntegration(instance)) {
     logTo(instance, fmi2Warning, "%s is not suported with inline integration", name);
     return fmi2Warning;
@@ -312,7 +316,7 @@ fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr
     logTo(instance, fmi2Warning, "%s: model is terminated, ignoring call", name);
     return fmi2Warning;
   }
-  if (nvr == 0 || nvr > count) {
+  if (nvr == 0 || (limited && nvr > count)) {
     fmiLog(instance, instance->instanceName, fmi2Warning, "", nvrFormat, name,
            static_cast<int>(nvr), static_cast<int>(count));
     return fmi2Warning;
@@ -323,61 +327,78 @@ fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr
 fmi2Status setInputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                                const fmi2Integer order[], const fmi2Real value[]) {
   const char *name = "fmi2SetRealInputDerivatives";
+  // Each (reference, order) pair counts on its own, as in a call of its
+  // own: one input may come with several orders, of which the unsupported
+  // ones are refused and the first order is applied.
   const fmi2Status refusal =
       derivativeRefusal(instance, name, nvr, instance->nu,
-                        "%s: invalid nvr = %d (number of inputs = %d), ignoring call");
+                        "%s: invalid nvr = %d (number of inputs = %d), ignoring call", false);
   if (refusal != fmi2OK) return refusal;
   fmiSolverData *solver = instance->solver;
+  fmi2Status result = fmi2OK;
+  bool applied = false;
   for (size_t i = 0; i < nvr; ++i) {
     if (order[i] != 1) {
       fmiLog(instance, instance->instanceName, fmi2Warning, "",
              "%s: derivative order %d is not supported", name, order[i]);
-      return fmi2Warning;
+      result = fmi2Warning;
+      continue;
     }
     const uint32_t index = fmiReferenceIndex(vr[i]);
     if (fmiReferenceCategory(vr[i]) != fmiCategory::Input || index >= instance->nu) {
       logTo(instance, fmi2Warning, "%s: variable is not input", name);
-      return fmi2Warning;
+      result = fmi2Warning;
+      continue;
     }
     solver->inputDerivatives[index] = value[i];
+    applied = true;
   }
-  std::memcpy(solver->inputBase, instance->u, instance->nu * sizeof(double));
-  solver->inputDerivativeTime = instance->time;
-  solver->inputDerivativesValid = 1;
-  logTo(instance, fmi2OK, "%s", name);
-  return fmi2OK;
+  if (applied) {
+    std::memcpy(solver->inputBase, instance->u, instance->nu * sizeof(double));
+    solver->inputDerivativeTime = instance->time;
+    solver->inputDerivativesValid = 1;
+  }
+  if (result == fmi2OK) logTo(instance, fmi2OK, "%s", name);
+  return result;
 }
 
 fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                                 const fmi2Integer order[], fmi2Real value[]) {
   const char *name = "fmi2GetRealOutputDerivatives";
-  const fmi2Status refusal = derivativeRefusal(instance, name, nvr, instance->ny,
-                                               "%s: invalid nvr = %d (number of outputs = %d)");
+  const fmi2Status refusal = derivativeRefusal(
+      instance, name, nvr, instance->ny, "%s: invalid nvr = %d (number of outputs = %d)", true);
   if (refusal != fmi2OK) return refusal;
-  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  // The unit provides the first derivative only, and that as the secant of
+  // the last step: other orders, and the first before any step, are refused
+  // before anything is evaluated or written.
   const fmiSolverData *solver = instance->solver;
   const double dt = instance->time - solver->previousOutputTime;
   for (size_t i = 0; i < nvr; ++i) {
-    if (order[i] <= 0) {
-      logTo(instance, fmi2Warning, "%s: derivative order 0 is not allowed", name);
-      return fmi2Warning;
+    if (order[i] < 1) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d is not allowed", name, order[i]);
+      return fmi2Error;
     }
-    if (order[i] >= 2) {
-      value[i] = 0.0;
-      continue;
+    if (order[i] > kMaxOutputDerivativeOrder) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d is not supported", name, order[i]);
+      return fmi2Error;
     }
+    if (!(dt > 0.0)) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d needs a completed step, time interval for estimate is %f",
+             name, order[i], dt);
+      return fmi2Error;
+    }
+  }
+  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  for (size_t i = 0; i < nvr; ++i) {
     const uint32_t index = fmiReferenceIndex(vr[i]);
     if (fmiReferenceCategory(vr[i]) != fmiCategory::Output || index >= instance->ny) {
       logTo(instance, fmi2Warning, "%s: variable is not output", name);
       return fmi2Warning;
     }
-    if (dt <= 0.0) {
-      fmiLog(instance, instance->instanceName, fmi2Warning, "",
-             "%s: time interval for estimate is %f, returning 0", name, dt);
-      value[i] = 0.0;
-    } else {
-      value[i] = (instance->y[index] - solver->previousOutputs[index]) / dt;
-    }
+    value[i] = (instance->y[index] - solver->previousOutputs[index]) / dt;
   }
   logTo(instance, fmi2OK, "%s", name);
   return fmi2OK;

@@ -288,6 +288,8 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
     return fail();
   }
   solver->inputDerivativesValid = 0;
+  // No output history yet: no interval for a slope until the first step.
+  solver->previousOutputTime = instance->time;
   solver->statistics = fmiSolverStatistics{};
   solver->statistics.cpuSeconds = static_cast<float>(std::clock());
   return 0;

@@ -32,9 +32,8 @@ protected:
     instantiate(fmi2CoSimulation);
     ASSERT_NE(c_, nullptr);
     const fmi2Boolean toleranceDefined = tolerance > 0.0 ? fmi2True : fmi2False;
-    ASSERT_EQ(
-        fmi().fmi2SetupExperiment(c_, toleranceDefined, tolerance, start, stopDefined, stop),
-        fmi2OK);
+    ASSERT_EQ(fmi().fmi2SetupExperiment(c_, toleranceDefined, tolerance, start, stopDefined, stop),
+              fmi2OK);
     ASSERT_EQ(fmi().fmi2EnterInitializationMode(c_), fmi2OK) << host_.dump();
     ASSERT_EQ(fmi().fmi2ExitInitializationMode(c_), fmi2OK) << host_.dump();
   }
@@ -167,6 +166,91 @@ TEST_F(StepFaults, StepsThatComputeNothingAreErrors) {
   }
 }
 
+// ---- Output derivatives ----------------------------------------------------------------------
+
+struct OrderCase {
+  const char *name;
+  double start;
+  bool stepped;
+  fmi2Integer orders[2];
+  size_t nvr;
+  std::string message;
+};
+
+// Only the first derivative exists (maxOutputDerivativeOrder = 1), and only
+// once a step has given an interval: everything else is refused, and no
+// value is written, also not for a valid order before the refused one.
+TEST_F(StepFaults, OutputDerivativesOfOrdersNotProvidedAreRefused) {
+  const OrderCase cases[] = {
+      {"order 2",
+       0.0,
+       true,
+       {2, 1},
+       1,
+       "fmi2GetRealOutputDerivatives: derivative order 2 is not supported"},
+      {"order 3",
+       0.0,
+       true,
+       {3, 1},
+       1,
+       "fmi2GetRealOutputDerivatives: derivative order 3 is not supported"},
+      {"order 7 after order 1",
+       0.0,
+       true,
+       {1, 7},
+       2,
+       "fmi2GetRealOutputDerivatives: derivative order 7 is not supported"},
+      {"order 0",
+       0.0,
+       true,
+       {0, 1},
+       1,
+       "fmi2GetRealOutputDerivatives: derivative order 0 is not allowed"},
+      {"order -1",
+       0.0,
+       true,
+       {-1, 1},
+       1,
+       "fmi2GetRealOutputDerivatives: derivative order -1 is not allowed"},
+      {"order 1 before the first step",
+       0.0,
+       false,
+       {1, 1},
+       2,
+       "fmi2GetRealOutputDerivatives: derivative order 1 needs a completed step, time interval "
+       "for estimate is 0.000000"},
+      {"order 1 before the first step from t = 5",
+       5.0,
+       false,
+       {1, 1},
+       1,
+       "fmi2GetRealOutputDerivatives: derivative order 1 needs a completed step, time interval "
+       "for estimate is 0.000000"},
+  };
+  const fmi2ValueReference refs[] = {e2e::vrLevel, e2e::vrOutflow};
+  for (const OrderCase &k : cases) {
+    SCOPED_TRACE(k.name);
+    free();
+    readyAt(k.start);
+    if (k.stepped) {
+      ASSERT_EQ(fmi().fmi2DoStep(c_, k.start, 0.5, fmi2True), fmi2OK);
+    }
+    host_.clearMessages();
+    double values[2] = {-7.0, -7.0};
+    EXPECT_EQ(fmi().fmi2GetRealOutputDerivatives(c_, refs, k.nvr, k.orders, values), fmi2Error);
+    EXPECT_TRUE(hasExactly(k.message, fmi2Error)) << host_.dump();
+    EXPECT_EQ(values[0], -7.0);
+    EXPECT_EQ(values[1], -7.0);
+    // The order-1 value after a step is the secant of the step.
+    ASSERT_EQ(fmi().fmi2DoStep(c_, lastSuccessfulTime(), 0.5, fmi2True), fmi2OK);
+    const fmi2Integer one = 1;
+    ASSERT_EQ(fmi().fmi2GetRealOutputDerivatives(c_, refs, 1, &one, values), fmi2OK);
+    const double t = lastSuccessfulTime() - k.start;
+    const double slope = (cs::exactLevel(t) - cs::exactLevel(t - 0.5)) / 0.5;
+    EXPECT_NEAR(values[0], slope, 1e-3 * std::fabs(slope));
+  }
+}
+
 // ---- Reads between a set and the next step ---------------------------------------------------
 
 // A set of holeSurface at t = 1, then one step: the level follows the closed
@@ -256,6 +340,42 @@ TEST_F(StepFaults, StopTimeKeepsTheIntegratorBeforeIt) {
   EXPECT_FALSE(anyMessageAt(fmi2Error)) << host_.dump();
   EXPECT_FALSE(host_.hasMessage("Model error")) << host_.dump();
   terminate();
+}
+
+// ---- Several orders of one input ------------------------------------------------------------
+
+// Orders 1 and 2 of the input in one call act as two calls: the first order
+// is applied, the second refused with its warning.
+TEST_F(StepFaults, EachInputDerivativePairCountsOnItsOwn) {
+  std::vector<double> levels;
+  for (const int variant : {0, 1, 2}) {
+    SCOPED_TRACE(variant);
+    free();
+    readyAt(0.0, fmi2False, 0.0, 1e-8);
+    host_.clearMessages();
+    const fmi2ValueReference refs[] = {e2e::vrInputRate, e2e::vrInputRate};
+    const double values[] = {0.2, 0.5};
+    if (variant == 0) { // two calls
+      const fmi2Integer one = 1;
+      const fmi2Integer two = 2;
+      EXPECT_EQ(fmi().fmi2SetRealInputDerivatives(c_, refs, 1, &one, values), fmi2OK);
+      EXPECT_EQ(fmi().fmi2SetRealInputDerivatives(c_, refs, 1, &two, values + 1), fmi2Warning);
+    } else { // one call, orders {1, 2} or {2, 1}
+      const fmi2Integer orders[] = {variant == 1 ? 1 : 2, variant == 1 ? 2 : 1};
+      const double given[] = {variant == 1 ? 0.2 : 0.5, variant == 1 ? 0.5 : 0.2};
+      EXPECT_EQ(fmi().fmi2SetRealInputDerivatives(c_, refs, 2, orders, given), fmi2Warning);
+    }
+    EXPECT_TRUE(
+        hasExactly("fmi2SetRealInputDerivatives: derivative order 2 is not supported", fmi2Warning))
+        << host_.dump();
+    ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, 1.0, fmi2True), fmi2OK) << host_.dump();
+    EXPECT_NEAR(real(e2e::vrInputRate), 0.2, 1e-12);
+    const double reference = cs::referenceLevel(1.0, [](double s) { return 0.2 * s; });
+    EXPECT_NEAR(real(e2e::vrLevel), reference, 1e-6 * reference);
+    levels.push_back(real(e2e::vrLevel));
+  }
+  EXPECT_EQ(levels[1], levels[0]);
+  EXPECT_EQ(levels[2], levels[0]);
 }
 
 } // namespace
