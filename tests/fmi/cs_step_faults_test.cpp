@@ -64,7 +64,7 @@ protected:
 // end with the level unchanged; with the defaults the vessel runs empty on
 // the way and the step fails.  An end the time cannot hold is refused.
 TEST_F(StepFaults, StepsToHugeEndsReturn) {
-  const double starts[] = {0.0, 1e307, -1e308, -DBL_MAX};
+  const double starts[] = {0.0, 1e307, 8.98e307, 1e308, DBL_MAX, -1e308, -DBL_MAX};
   const double steps[] = {1e307, 8.98e307, 1e308, DBL_MAX};
   for (const double hole : {0.0, 0.1}) {
     for (const double start : starts) {
