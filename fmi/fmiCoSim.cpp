@@ -27,6 +27,9 @@ constexpr double kTwoPowMinus50 = 8.881784197001252e-16;
 constexpr double kTwoPowMinus51 = 4.440892098500626e-16;
 constexpr double kDefaultRelativeTolerance = 1e-5;
 
+// maxOutputDerivativeOrder of the model description.
+constexpr int kMaxOutputDerivativeOrder = 1;
+
 // DUSER[2] at or above this value announces no time event (event calls
 // write 1e100 there); the bound fmi2NewDiscreteStates reports events by.
 constexpr double kNoTimeEvent = 1e37;
@@ -63,6 +66,15 @@ fmi2Status fmiDoStep(fmiInstance *instance, int forceReinit) {
   if (instance->noSolverReinit && !forceReinit) return fmi2OK;
   if (fmiReinitSolver(instance, 1) != 0) return fmiTerminateOnError(instance);
   return fmi2OK;
+}
+
+// The event handling and restart of a step that takes up the changes made
+// since the last step: afterwards none is pending any more.
+fmi2Status restartAtPoint(fmiInstance *instance) {
+  const fmi2Status status = fmiDoStep(instance, 1);
+  instance->valuesChanged = 0;
+  instance->inputsChanged = 0;
+  return status;
 }
 
 // The end of a step whose loop stopped advancing the time.
@@ -113,9 +125,11 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   if (solver->restartPending && fmiReinitSolver(instance, 0) != 0) {
     return fmiTerminateOnError(instance);
   }
-  if (instance->valuesChanged) {
-    const fmi2Status status = fmiDoStep(instance, 1);
-    instance->valuesChanged = 0;
+  // A value set since the last step restarts the integrator here, also when
+  // a read in between has evaluated the model with it (inputsChanged):
+  // the integrator has run ahead with the old values.
+  if (instance->valuesChanged || instance->inputsChanged) {
+    const fmi2Status status = restartAtPoint(instance);
     if (status != fmi2OK) return status;
   } else if (instance->computedLevel < 2) {
     const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
@@ -188,6 +202,18 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   }
   instance->time = tEnd;
   if (instance->solver != nullptr) instance->solver->inputDerivativesValid = 0;
+  // The integrator's answer at tEnd lies between its own points, where the
+  // model was evaluated; a state there that the model cannot evaluate (a
+  // level interpolated below zero) is no result of the step.
+  if (instance->computedLevel < 2) {
+    const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
+    if (qiErr == kQiErrTerminated) {
+      logTo(instance, fmi2Discard, "%s: simulation terminated by model", kDoStep);
+      instance->terminatedByModel = 1;
+      return fmi2Discard;
+    }
+    if (qiErr != 0) return fmiTerminateOnError(instance);
+  }
   return fmi2OK;
 }
 
@@ -196,58 +222,73 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
     logTo(instance, fmi2Error, "%s: not a Co-Simulation instance, ignoring call", kDoStep);
     return fmi2Error;
   }
+  // Every step that computes nothing is refused with fmi2Error ("the
+  // communication step could not be carried through") and changes nothing:
+  // a master that took it for success would lose step with the unit.
   if (instance->state == fmiStateInstantiated || instance->state == fmiStateInitializationMode) {
-    logTo(instance, fmi2Warning, "%s: Initialization must be finished before calling fmiDoStep",
+    logTo(instance, fmi2Error, "%s: Initialization must be finished before calling fmiDoStep",
           kDoStep);
-    return fmi2Warning;
+    return fmi2Error;
   }
   if (instance->state == fmiStateTerminated || instance->terminatedByModel == 1) {
-    logTo(instance, fmi2Warning, "%s: model is terminated", kDoStep);
-    return fmi2Warning;
+    logTo(instance, fmi2Error, "%s: model is terminated", kDoStep);
+    return fmi2Error;
   }
-  // A step or point that is negative or not a finite number changes nothing.
   if (!std::isfinite(point)) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid currentCommunicationPoint = %g, ignoring call", kDoStep, point);
-    return fmi2Warning;
+    return fmi2Error;
   }
   if (!std::isfinite(step) || step < 0.0) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid communicationStepSize = %g, ignoring call", kDoStep, step);
-    return fmi2Warning;
+    return fmi2Error;
   }
   const double time = instance->time;
   const double d = std::fabs(time - point);
   const bool off =
       inlineIntegration(instance) ? d > 1.5 * instance->duser[kDuserFixedStep] : d > 0.0;
   if (off && d >= (std::fabs(time) + 1.0) * kTwoPowMinus50) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: currentCommunicationPoint = %.16f, expected %.16f", kDoStep, point, time);
-    return fmi2Warning;
+    return fmi2Error;
   }
-  if (step == 0.0) return fmiDoStep(instance, 1);
+  if (step == 0.0) return restartAtPoint(instance);
 
   double tEnd = point + step;
-  // Both finite, the sum may still overflow.
+  // Both finite, the sum may still overflow: an end the time cannot hold.
   if (!std::isfinite(tEnd)) {
-    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
            "%s: invalid end of communication step = %g, ignoring call", kDoStep, tEnd);
-    return fmi2Warning;
+    return fmi2Error;
   }
+  double reduction = 0.0;
   if (instance->stopTimeDefined) {
     const double overshoot = tEnd - instance->stopTime;
     if (overshoot > 0.0) {
       if (overshoot > (std::fabs(instance->stopTime) + 1.0) * kTwoPowMinus49) {
-        fmiLog(instance, instance->instanceName, fmi2Warning, "",
+        fmiLog(instance, instance->instanceName, fmi2Error, "",
                "%s: trying to compute past tStop = %f, to %.16f,  at t = %f", kDoStep,
                instance->stopTime, tEnd, time);
-        return fmi2Warning;
+        return fmi2Error;
       }
-      fmiLog(instance, instance->instanceName, fmi2OK, "",
-             "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", time,
-             overshoot);
+      reduction = overshoot;
       tEnd = instance->stopTime;
     }
+  }
+  // A step too short for the time to move (t + h == t, or an end cut back to
+  // a stop time the instance has reached).
+  if (!(tEnd > time)) {
+    fmiLog(instance, instance->instanceName, fmi2Error, "",
+           "%s: communicationStepSize = %g does not advance the time beyond t = %.16e, "
+           "ignoring call",
+           kDoStep, step, time);
+    return fmi2Error;
+  }
+  if (reduction > 0.0) {
+    fmiLog(instance, instance->instanceName, fmi2OK, "",
+           "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", time,
+           reduction);
   }
 
   const fmi2Status status =
@@ -258,8 +299,9 @@ fmi2Status doStep(fmiInstance *instance, double point, double step) {
 }
 
 // Refusals shared by the two derivative functions; fmi2OK when accepted.
+// nvr is refused when 0 and, with limited set, when beyond count.
 fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr, uint32_t count,
-                             const char *nvrFormat) {
+                             const char *nvrFormat, bool limited) {
   if (inlineIntegration(instance)) {
     logTo(instance, fmi2Warning, "%s is not suported with inline integration", name);
     return fmi2Warning;
@@ -274,7 +316,7 @@ fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr
     logTo(instance, fmi2Warning, "%s: model is terminated, ignoring call", name);
     return fmi2Warning;
   }
-  if (nvr == 0 || nvr > count) {
+  if (nvr == 0 || (limited && nvr > count)) {
     fmiLog(instance, instance->instanceName, fmi2Warning, "", nvrFormat, name,
            static_cast<int>(nvr), static_cast<int>(count));
     return fmi2Warning;
@@ -285,61 +327,78 @@ fmi2Status derivativeRefusal(fmiInstance *instance, const char *name, size_t nvr
 fmi2Status setInputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                                const fmi2Integer order[], const fmi2Real value[]) {
   const char *name = "fmi2SetRealInputDerivatives";
+  // Each (reference, order) pair counts on its own, as in a call of its
+  // own: one input may come with several orders, of which the unsupported
+  // ones are refused and the first order is applied.
   const fmi2Status refusal =
       derivativeRefusal(instance, name, nvr, instance->nu,
-                        "%s: invalid nvr = %d (number of inputs = %d), ignoring call");
+                        "%s: invalid nvr = %d (number of inputs = %d), ignoring call", false);
   if (refusal != fmi2OK) return refusal;
   fmiSolverData *solver = instance->solver;
+  fmi2Status result = fmi2OK;
+  bool applied = false;
   for (size_t i = 0; i < nvr; ++i) {
     if (order[i] != 1) {
       fmiLog(instance, instance->instanceName, fmi2Warning, "",
              "%s: derivative order %d is not supported", name, order[i]);
-      return fmi2Warning;
+      result = fmi2Warning;
+      continue;
     }
     const uint32_t index = fmiReferenceIndex(vr[i]);
     if (fmiReferenceCategory(vr[i]) != fmiCategory::Input || index >= instance->nu) {
       logTo(instance, fmi2Warning, "%s: variable is not input", name);
-      return fmi2Warning;
+      result = fmi2Warning;
+      continue;
     }
     solver->inputDerivatives[index] = value[i];
+    applied = true;
   }
-  std::memcpy(solver->inputBase, instance->u, instance->nu * sizeof(double));
-  solver->inputDerivativeTime = instance->time;
-  solver->inputDerivativesValid = 1;
-  logTo(instance, fmi2OK, "%s", name);
-  return fmi2OK;
+  if (applied) {
+    std::memcpy(solver->inputBase, instance->u, instance->nu * sizeof(double));
+    solver->inputDerivativeTime = instance->time;
+    solver->inputDerivativesValid = 1;
+  }
+  if (result == fmi2OK) logTo(instance, fmi2OK, "%s", name);
+  return result;
 }
 
 fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                                 const fmi2Integer order[], fmi2Real value[]) {
   const char *name = "fmi2GetRealOutputDerivatives";
-  const fmi2Status refusal = derivativeRefusal(instance, name, nvr, instance->ny,
-                                               "%s: invalid nvr = %d (number of outputs = %d)");
+  const fmi2Status refusal = derivativeRefusal(
+      instance, name, nvr, instance->ny, "%s: invalid nvr = %d (number of outputs = %d)", true);
   if (refusal != fmi2OK) return refusal;
-  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  // The unit provides the first derivative only, and that as the secant of
+  // the last step: other orders, and the first before any step, are refused
+  // before anything is evaluated or written.
   const fmiSolverData *solver = instance->solver;
   const double dt = instance->time - solver->previousOutputTime;
   for (size_t i = 0; i < nvr; ++i) {
-    if (order[i] <= 0) {
-      logTo(instance, fmi2Warning, "%s: derivative order 0 is not allowed", name);
-      return fmi2Warning;
+    if (order[i] < 1) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d is not allowed", name, order[i]);
+      return fmi2Error;
     }
-    if (order[i] >= 2) {
-      value[i] = 0.0;
-      continue;
+    if (order[i] > kMaxOutputDerivativeOrder) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d is not supported", name, order[i]);
+      return fmi2Error;
     }
+    if (!(dt > 0.0)) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: derivative order %d needs a completed step, time interval for estimate is %f",
+             name, order[i], dt);
+      return fmi2Error;
+    }
+  }
+  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  for (size_t i = 0; i < nvr; ++i) {
     const uint32_t index = fmiReferenceIndex(vr[i]);
     if (fmiReferenceCategory(vr[i]) != fmiCategory::Output || index >= instance->ny) {
       logTo(instance, fmi2Warning, "%s: variable is not output", name);
       return fmi2Warning;
     }
-    if (dt <= 0.0) {
-      fmiLog(instance, instance->instanceName, fmi2Warning, "",
-             "%s: time interval for estimate is %f, returning 0", name, dt);
-      value[i] = 0.0;
-    } else {
-      value[i] = (instance->y[index] - solver->previousOutputs[index]) / dt;
-    }
+    value[i] = (instance->y[index] - solver->previousOutputs[index]) / dt;
   }
   logTo(instance, fmi2OK, "%s", name);
   return fmi2OK;

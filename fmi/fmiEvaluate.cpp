@@ -75,6 +75,13 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
   callDriver(c, &request);
   if (converged != nullptr) *converged = getEventPhase(data) == 0 ? 1 : 0;
   setEventPhase(data, 0);
+  // A value set on a stepping Co-Simulation instance stays pending for its
+  // next fmi2DoStep, which restarts the integrator with it, whatever was
+  // evaluated in between.
+  if (c->valuesChanged != 0 && c->fmuType == fmi2CoSimulation &&
+      c->state == fmiStateContinuousTimeMode) {
+    c->inputsChanged = 1;
+  }
   c->valuesChanged = 0;
   c->noSolverReinit =
       request == kRequestEvent && (c->lastQiErr == -995 || c->lastQiErr == -993) ? 1 : 0;

@@ -86,7 +86,7 @@ struct fmiInstance {
   int32_t lastNewDiscreteStatesNeeded;    // last event iteration needed new discrete states
   int32_t jacobianOutdated;               // values changed since the Jacobian was evaluated
   int32_t forceEvaluation;                // getters evaluate even when computedLevel suffices
-  int32_t inputsChanged;                  // a Co-Simulation input changed (read by nothing)
+  int32_t inputsChanged;                  // Co-Simulation: a value changed since the last step
   int32_t jacobianACapacity;              // allocated length of jacobianA
   int32_t jacobianBCapacity;              // allocated length of jacobianB
   int32_t jacobianCCapacity;              // allocated length of jacobianC

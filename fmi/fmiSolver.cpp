@@ -288,6 +288,8 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
     return fail();
   }
   solver->inputDerivativesValid = 0;
+  // No output history yet: no interval for a slope until the first step.
+  solver->previousOutputTime = instance->time;
   solver->statistics = fmiSolverStatistics{};
   solver->statistics.cpuSeconds = static_cast<float>(std::clock());
   return 0;
@@ -301,6 +303,13 @@ int integration_step(fmiInstance *instance, double tout) {
   int budget = kFirstStepBudget;
   int total = kFirstStepBudget;
   if (flagFails(OdeSetMaxNumSteps(memory, budget), "OdeSetMaxNumSteps", instance)) return 1;
+  // With a stop time no step of the integrator passes it, so that the model
+  // is never evaluated beyond it (targets never lie beyond it either).
+  if (instance->stopTimeDefined) {
+    if (flagFails(OdeSetStopTime(memory, instance->stopTime), "OdeSetStopTime", instance)) return 1;
+  } else if (flagFails(OdeClearStopTime(memory), "OdeClearStopTime", instance)) {
+    return 1;
+  }
   const double startTime = instance->time;
 
   for (;;) {

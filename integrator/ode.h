@@ -247,6 +247,11 @@ void OdeDestroy(OdeMemory **ode_mem);
 [[nodiscard]] int OdeSetMaxErrTestFails(OdeMemory *ode_mem, int maxnef);
 [[nodiscard]] int OdeSetNonlinConvCoef(OdeMemory *ode_mem, double nlscoef);
 [[nodiscard]] int OdeSetInitStep(OdeMemory *ode_mem, double hin); // 0: estimate
+// Stop time: no step of OdeSolve passes tstop; a call that reaches it before
+// tout returns ODE_TSTOP_RETURN there.  It stays in force, also across
+// OdeReInit, until OdeClearStopTime.
+[[nodiscard]] int OdeSetStopTime(OdeMemory *ode_mem, double tstop);
+[[nodiscard]] int OdeClearStopTime(OdeMemory *ode_mem);
 
 // Optional outputs.
 [[nodiscard]] int OdeGetCurrentStep(OdeMemory *ode_mem, double *hcur);

@@ -414,6 +414,19 @@ int OdeSetInitStep(OdeMemory *mem, double hin) {
   return ODE_SUCCESS;
 }
 
+int OdeSetStopTime(OdeMemory *mem, double tstop) {
+  if (mem == nullptr) return nullMemory("OdeSetStopTime");
+  mem->tstop = tstop;
+  mem->tstopSet = 1;
+  return ODE_SUCCESS;
+}
+
+int OdeClearStopTime(OdeMemory *mem) {
+  if (mem == nullptr) return nullMemory("OdeClearStopTime");
+  mem->tstopSet = 0;
+  return ODE_SUCCESS;
+}
+
 // ---------------------------------------------------------------------------
 // Optional outputs
 // ---------------------------------------------------------------------------

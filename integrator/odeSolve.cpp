@@ -5,7 +5,10 @@
 // weaves in the root checks and the step-stop test.  Whenever it gives up,
 // the caller's output vector holds the last accepted solution, so that a
 // caller that passes its own state array is never left at a trial point.
+// Every step it takes ends at a finite time and, with a stop time set, not
+// beyond the stop time, so that nothing is evaluated past it.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "integrator/ode_impl.h"
@@ -45,8 +48,39 @@ int odeInitialSetup(OdeMemory *mem) {
 }
 
 // ---------------------------------------------------------------------------
+// Bounds of a step
+// ---------------------------------------------------------------------------
+
+// The step h from tcur as the call may take it: never past the stop time,
+// and never so long that the time it reaches is no finite number.
+double odeBoundedStep(const OdeMemory *mem, double h, double tout, int itask) {
+  if (mem->tstopSet && (mem->tcur + h - mem->tstop) * h > 0.0) {
+    h = odeStepTo(mem->tcur, mem->tstop);
+  }
+  return odeFiniteStep(mem, h, tout, itask);
+}
+
+// Before a step in the direction of h: ODE_SUCCESS while the stop time (if
+// any) lies ahead; ODE_TSTOP_RETURN when tcur is at it; ODE_ILL_INPUT
+// (reported) when it lies behind.
+int odeCheckStopTime(OdeMemory *mem, double h) {
+  if (!mem->tstopSet || (mem->tstop - mem->tcur) * h > 0.0) return ODE_SUCCESS;
+  if (mem->tstop == mem->tcur) return ODE_TSTOP_RETURN;
+  odeReportError(mem, ODE_ILL_INPUT, "ODE", "OdeSolve",
+                 "The value tstop = %lg is behind current t = %lg in the direction of integration.",
+                 mem->tstop, mem->tcur);
+  return ODE_ILL_INPUT;
+}
+
+// ---------------------------------------------------------------------------
 // Initial step size
 // ---------------------------------------------------------------------------
+
+// The root of a*b (a, b >= 0), also where the product overflows.
+double odeRootOfProduct(double a, double b) {
+  const double p = a * b;
+  return std::isfinite(p) ? odeSafeSqrt(p) : odeSafeSqrt(a) * odeSafeSqrt(b);
+}
 
 double odeInitialStepBound(OdeMemory *mem, double tdist) {
   OdeVector *zn = mem->history;
@@ -90,7 +124,7 @@ int odeInitialStepSize(OdeMemory *mem, double tout) {
 
   double hlb = 100.0 * tround;
   double hub = odeInitialStepBound(mem, tdist);
-  double hg = odeSafeSqrt(hlb * hub);
+  double hg = odeRootOfProduct(hlb, hub);
   if (hub < hlb) {
     mem->h = sign * hg;
     return ODE_SUCCESS;
@@ -121,7 +155,8 @@ int odeInitialStepSize(OdeMemory *mem, double tout) {
       hnew = hg;
       break;
     }
-    hnew = (yddnrm * hub * hub > 2.0) ? odeSafeSqrt(2.0 / yddnrm) : odeSafeSqrt(hg * hub);
+    hnew = (yddnrm * hub * hub > 2.0) ? odeSafeSqrt(2.0 / yddnrm) : odeRootOfProduct(hg, hub);
+    if (!std::isfinite(hnew)) hnew = hub; // a second derivative too small to measure
     double hrat = hnew / hg;
     if (hrat > 0.5 && hrat < 2.0) hnewOk = true;
     if (pass > 1 && hrat > 2.0) {
@@ -199,7 +234,7 @@ void reportRootFailure(OdeMemory *mem, const char *function, double t) {
 
 // The first call after (re)initialisation: set-up, f at t0, initial step,
 // first root check.
-int odeFirstCall(OdeMemory *mem, double tout, double *tret) {
+int odeFirstCall(OdeMemory *mem, double tout, double *tret, int itask) {
   OdeVector *zn = mem->history;
   *tret = mem->tretLast = mem->tcur;
   int r = odeInitialSetup(mem);
@@ -234,6 +269,12 @@ int odeFirstCall(OdeMemory *mem, double tout, double *tret) {
   double rh = std::fabs(mem->h) * mem->invHmax;
   if (rh > 1.0) mem->h = mem->h / rh;
   if (std::fabs(mem->h) < mem->hmin) mem->h = mem->h * mem->hmin / std::fabs(mem->h);
+  r = odeCheckStopTime(mem, mem->h);
+  if (r != ODE_SUCCESS) {
+    restoreOutput(mem, tret);
+    return r;
+  }
+  mem->h = odeBoundedStep(mem, mem->h, tout, itask);
 
   mem->hScale = mem->firstH = mem->plannedH = mem->h;
   OdeVecMulScalar(mem->h, zn[1], zn[1]);
@@ -333,6 +374,19 @@ bool odeStepStop(OdeMemory *mem, double *tret, int itask) {
 
 } // namespace
 
+double odeStepTo(double t, double end) {
+  double d = end - t;
+  if (!std::isfinite(d)) d = std::copysign(DBL_MAX, d);
+  while (d != 0.0 && (t + d - end) * d > 0.0) d = std::nextafter(d, 0.0);
+  return d;
+}
+
+double odeFiniteStep(const OdeMemory *mem, double h, double tout, int itask) {
+  if (std::isfinite(mem->tcur + h)) return h;
+  const bool endAhead = itask == ODE_NORMAL && (tout - mem->tcur) * h > 0.0;
+  return odeStepTo(mem->tcur, endAhead ? tout : std::copysign(DBL_MAX, h));
+}
+
 // ---------------------------------------------------------------------------
 // OdeSolve
 // ---------------------------------------------------------------------------
@@ -365,7 +419,7 @@ int OdeSolve(OdeMemory *mem, double tout, OdeVector yout, double *tret, int itas
   mem->itaskCopy = itask;
 
   if (mem->numSteps == 0) {
-    int r = odeFirstCall(mem, tout, tret);
+    int r = odeFirstCall(mem, tout, tret, itask);
     if (r != ODE_SUCCESS) return r;
   } else {
     int r = odeLaterCall(mem, tout, tret, itask);
@@ -377,6 +431,13 @@ int OdeSolve(OdeMemory *mem, double tout, OdeVector yout, double *tret, int itas
   for (;;) {
     mem->plannedH = mem->h;
     mem->plannedOrder = mem->order;
+
+    int r = odeCheckStopTime(mem, mem->h);
+    if (r != ODE_SUCCESS) {
+      restoreOutput(mem, tret);
+      mem->tretLast = *tret;
+      return r;
+    }
 
     if (mem->numSteps > 0 && mem->ewtFn(zn[0], mem->ewt, mem->ewtData) != 0) {
       odeReportError(mem, ODE_ILL_INPUT, "ODE", "OdeSolve",
@@ -418,7 +479,16 @@ int OdeSolve(OdeMemory *mem, double tout, OdeVector yout, double *tret, int itas
       }
     }
 
-    int r = odeTakeStep(mem);
+    // The step odeTakeStep is about to apply, within its bounds.
+    if (mem->numSteps > 0) {
+      const double bounded = odeBoundedStep(mem, mem->nextH, tout, itask);
+      if (bounded != mem->nextH) {
+        mem->nextH = bounded;
+        mem->stepRatio = bounded / mem->hScale;
+      }
+    }
+
+    r = odeTakeStep(mem);
     if (r != ODE_SUCCESS) {
       *tret = mem->tretLast = mem->tcur;
       OdeVecMulScalar(1.0, zn[0], yout);
@@ -462,6 +532,13 @@ int OdeSolve(OdeMemory *mem, double tout, OdeVector yout, double *tret, int itas
       mem->plannedOrder = mem->nextOrder;
       mem->plannedH = mem->nextH;
       return ODE_SUCCESS;
+    }
+    if (mem->tstopSet && (mem->tcur - mem->tstop) * mem->h >= 0.0) {
+      *tret = mem->tretLast = mem->tcur;
+      OdeVecMulScalar(1.0, zn[0], yout);
+      mem->plannedOrder = mem->nextOrder;
+      mem->plannedH = mem->nextH;
+      return ODE_TSTOP_RETURN;
     }
     if (itask == ODE_ONE_STEP) {
       *tret = mem->tretLast = mem->tcur;

@@ -564,6 +564,12 @@ void odeLimitStepRatio(OdeMemory *mem) {
   eta = eta / std::max(1.0, std::fabs(mem->h) * mem->invHmax * eta);
   mem->stepRatio = eta;
   mem->nextH = mem->h * eta;
+  // A step the time cannot hold is planned as the step to the end instead.
+  const double finite = odeFiniteStep(mem, mem->nextH, mem->toutCopy, mem->itaskCopy);
+  if (finite != mem->nextH) {
+    mem->nextH = finite;
+    mem->stepRatio = finite / mem->h;
+  }
 }
 
 void odePlanNextStep(OdeMemory *mem, double dsm) {
@@ -598,6 +604,9 @@ int odeTakeStep(OdeMemory *mem) {
 
   if (mem->numSteps > 0 && mem->nextH != mem->h) {
     odeApplyStepAndOrder(mem);
+    // Exactly the planned step (the rescale forms it from the ratio, which
+    // gives the same value unless the call bounded the plan).
+    mem->h = mem->plannedH = mem->hScale = mem->nextH;
   }
   for (;;) {
     odePredictHistory(mem);

@@ -82,6 +82,8 @@ struct OdeMemory {
   double hmin;
   double invHmax;      // 1/hmax, 0 = no maximum
   double maxStepRatio; // largest eta allowed for the next step
+  double tstop;        // stop time, in use while tstopSet is 1
+  int tstopSet;        // 1: no step passes tstop
 
   // Counters
   int numSteps;
@@ -183,6 +185,14 @@ void odeDetachLinearSolver(OdeMemory *mem);
 // k-th derivative of the interpolating polynomial at t into dky, without a
 // report: ODE_SUCCESS, ODE_BAD_K or ODE_BAD_T (odeSolve.cpp).
 int odeInterpolate(OdeMemory *mem, double t, int k, OdeVector dky);
+
+// Bounds of a step (odeSolve.cpp).  odeStepTo: the longest step from t
+// toward end that does not pass it (end - t, finite, shortened where t plus
+// it rounds past end).  odeFiniteStep: h from tcur, or, when the time it
+// reaches is no finite number, the step to tout (normal mode, tout ahead)
+// or to the largest time there is.
+double odeStepTo(double t, double end);
+double odeFiniteStep(const OdeMemory *mem, double h, double tout, int itask);
 
 // The step (odeStep.cpp).
 int odeTakeStep(OdeMemory *mem);
