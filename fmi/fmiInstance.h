@@ -222,6 +222,15 @@ fmi2Status fmiGetContinuousStates(fmiInstance *instance, double x[], size_t nx);
 fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *instance, double nominals[], size_t nx);
 
 // ---- Variable access ------------------------------------------------------------
+// Evaluates the initialization again as fmi2EnterInitializationMode does
+// (computed level -1, event phase 2, request 0); returns QiErr (0 for the
+// success codes).
+[[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
+// In Initialization Mode after a value was set since the last evaluation:
+// fmiEvaluateInitialization, after which the values follow what was set;
+// a failure is logged as "<name>: dsblock_ failed, QiErr = %d" when name is
+// given.  Otherwise nothing; 0.
+[[nodiscard]] int32_t fmiRefreshInitialization(fmiInstance *instance, const char *name);
 // Arrays may be null only when their count is 0 (the exports check).
 fmi2Status fmiGetReal(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                       fmi2Real value[]);
