@@ -21,6 +21,7 @@
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"
@@ -314,12 +315,11 @@ void fmiFreeModelInstance(fmiInstance *c) {
 fmi2Status fmiReset(fmiInstance *c) {
   static constexpr const char *name = "fmi2Reset";
   fmiLog(c, c->instanceName, fmi2OK, "", "%s...", name);
-  if (c->state == fmiStateInstantiated) {
-    fmiLog(c, c->instanceName, fmi2OK, "", "%s: already reset, ignoring call", name);
-    return fmi2OK;
-  }
+  // An instance that is instantiated or terminated runs no simulation: it is
+  // not terminated (again), but its start values are declared anew, so that
+  // after every reset all variables have their default values.
   fmi2Status status = fmi2OK;
-  if (c->state != fmiStateTerminated) {
+  if (c->state != fmiStateInstantiated && c->state != fmiStateTerminated) {
     status = c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
     if (status != fmi2OK && status != fmi2Warning) return status;
   }
@@ -349,6 +349,9 @@ fmi2Status fmiReset(fmiInstance *c) {
 fmi2Status fmiSetupExperiment(fmiInstance *c, fmi2Boolean toleranceDefined, double tolerance,
                               double startTime, fmi2Boolean stopTimeDefined, double stopTime) {
   static constexpr const char *name = "fmi2SetupExperiment";
+  if (!fmiCheckState(c, fmiFunction::SetupExperiment)) {
+    return fmiRefusalStatus(fmiFunction::SetupExperiment);
+  }
   // Times that are not finite numbers would leave the instance unable to
   // step; the call is refused and changes nothing.  A stop time that is not
   // defined is not used and may be anything.
