@@ -173,7 +173,10 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
   auto *c = static_cast<fmiInstance *>(functions->allocateMemory(1, sizeof(fmiInstance)));
   if (c == nullptr) return nullptr;
-  c->functions = functions;
+  // The host's record is valid only during this call: from here on the
+  // instance uses its own copy.
+  ::new (&c->callbacks) fmi2CallbackFunctions(*functions);
+  c->functions = &c->callbacks;
   c->pendingEnd = c->pendingText;
 
   bool ok = false;
@@ -197,7 +200,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
     c->time = 0.0;
     c->fmuType = fmi2ModelExchange;
-    c->instanceName = fmiCopyInstanceName(functions, instanceName);
+    c->instanceName = fmiCopyInstanceName(c->functions, instanceName);
     if (c->instanceName == nullptr) break;
     c->loggingOn = loggingOn;
 
@@ -308,8 +311,9 @@ void fmiFreeModelInstance(fmiInstance *c) {
     release(c, c->runtime);
   }
   release(c, c->runtimeImage);
-  const fmi2CallbackFunctions *functions = c->functions;
-  functions->freeMemory(c);
+  // The record holds the callbacks it is released with.
+  const fmi2CallbackFreeMemory freeMemory = c->functions->freeMemory;
+  freeMemory(c);
 }
 
 fmi2Status fmiReset(fmiInstance *c) {
