@@ -3,7 +3,8 @@
 //
 // The four readers share one shape: a state check, a count check that
 // copies the smaller count and ends with fmi2Warning, an evaluation when the
-// computed level does not suffice, the copy and the trace.
+// computed level does not suffice (in Initialization Mode also after a value
+// was set there, as the variable getters do), the copy and the trace.
 #include <algorithm>
 #include <cmath>
 
@@ -102,6 +103,10 @@ fmi2Status fmiGetContinuousStates(fmiInstance *c, double x[], size_t nx) {
   if (!fmiCheckState(c, fmiFunction::GetContinuousStates)) return fmi2Warning;
   bool mismatch = false;
   const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
+  // In Initialization Mode the states follow the values set there.
+  if (const int32_t qiErr = fmiRefreshInitialization(c, name); qiErr != 0) {
+    return readerFailure(c, qiErr);
+  }
   std::copy_n(c->x, n, x);
   trace(c, name);
   return mismatch ? fmi2Warning : fmi2OK;
@@ -112,6 +117,9 @@ fmi2Status fmiGetDerivatives(fmiInstance *c, double derivatives[], size_t nx) {
   if (!fmiCheckState(c, fmiFunction::GetDerivatives)) return fmi2Warning;
   bool mismatch = false;
   const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
+  if (const int32_t qiErr = fmiRefreshInitialization(c, name); qiErr != 0) {
+    return readerFailure(c, qiErr);
+  }
   if (c->computedLevel < kRequestDerivatives) {
     const int32_t qiErr = fmiEvaluate(c, kRequestDerivatives, name, nullptr);
     if (qiErr != 0) return readerFailure(c, qiErr);

@@ -8,6 +8,9 @@
 // failure of a side is the call's result.  On every path after the first
 // perturbation the knowns are set back to their values from before the call,
 // and IUSER element 3 (derivative evaluation) is 1 only while the call runs.
+// Knowns that may not be set at all (the setter refuses the whole call with
+// fmi2Error and stores nothing) end the call with that refusal, and the
+// instance goes on unchanged.
 //
 // The six work arrays belong to the instance, come from its allocateMemory,
 // only grow, and are released by fmi2FreeInstance.
@@ -69,6 +72,7 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
   int32_t &derivativeFlag = c->iuser[kIuserDerivativeEvaluation];
   derivativeFlag = 1;
   fmi2Status result = fmi2OK;
+  bool refused = false;
   do {
     if (!reserveGroup(c, c->knownCapacity, c->knownBase, c->knownPlus, c->knownMinus, nKnown) ||
         !reserveGroup(c, c->unknownCapacity, c->unknownBase, c->unknownPlus, c->unknownMinus,
@@ -99,6 +103,14 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
     // From here on the knowns may differ from their base values: every exit
     // goes through the restore below.
     fmi2Status plus = fmiSetReal(c, vKnown, nKnown, c->knownPlus);
+    if (plus == fmi2Error) {
+      // A known that the model does not let be set now (a constant, a fixed
+      // parameter after initialization) refuses the whole set: nothing has
+      // changed, and the refusal is the call's result.
+      result = plus;
+      refused = true;
+      break;
+    }
     fmi2Status minus = fmi2OK;
     if (plus == fmi2OK) {
       c->forceEvaluation = 1;
@@ -145,7 +157,7 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
   } while (false);
 
   derivativeFlag = 0;
-  if (result == fmi2Error) return fmiTerminateOnError(c);
+  if (result == fmi2Error && !refused) return fmiTerminateOnError(c);
   return result;
 }
 

@@ -3,8 +3,10 @@
 //
 // One record per instance, obtained zero-filled from the host's
 // allocateMemory; every array it points to comes from the same allocator and
-// goes back through freeMemory, except `functions` (the host's record, kept,
-// not copied).  The same layout serves as the FMU state record.  Value arrays
+// goes back through freeMemory.  The host's callback record is valid only
+// during fmi2Instantiate: the instance keeps its own copy (`callbacks`), and
+// `functions` points to that copy, so every use reads it.  The same layout
+// serves as the FMU state record (whose `functions` stays null).  Value arrays
 // have one element more than their count, so that an empty category still
 // has a valid array; the extra element is never addressed by a value
 // reference.
@@ -67,7 +69,7 @@ struct fmiInstance {
   char **strings;                         // nstr own 501-byte buffers, then a null entry
   char **stringStarts;                    // nstr start texts from declare_; made by the first reset
   double *xPrev;                          // nx+1 states before the last fmi2NewDiscreteStates
-  const fmi2CallbackFunctions *functions; // the host's callback record
+  const fmi2CallbackFunctions *functions; // the instance's callbacks (points to callbacks)
   double time;                            // independent variable
   int32_t computedLevel;                  // highest evaluation level valid for time, states, values
   char pendingText[kFmiPendingSize];      // text kept for the next logger message
@@ -116,6 +118,7 @@ struct fmiInstance {
   bim_binary *runtimeImage;           // block descriptor of the ModelInstanceData in a state image
   double *delayImage;                 // FMU state records: scratch copy of the delay buffers
   int32_t noSolverReinit;             // last event iteration: integrator needs no re-initialisation
+  fmi2CallbackFunctions callbacks;    // own copy of the host's callback record
 };
 
 // ---- Messages to the host logger --------------------------------------------
@@ -222,6 +225,15 @@ fmi2Status fmiGetContinuousStates(fmiInstance *instance, double x[], size_t nx);
 fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *instance, double nominals[], size_t nx);
 
 // ---- Variable access ------------------------------------------------------------
+// Evaluates the initialization again as fmi2EnterInitializationMode does
+// (computed level -1, event phase 2, request 0); returns QiErr (0 for the
+// success codes).
+[[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
+// In Initialization Mode after a value was set since the last evaluation:
+// fmiEvaluateInitialization, after which the values follow what was set;
+// a failure is logged as "<name>: dsblock_ failed, QiErr = %d" when name is
+// given.  Otherwise nothing; 0.
+[[nodiscard]] int32_t fmiRefreshInitialization(fmiInstance *instance, const char *name);
 // Arrays may be null only when their count is 0 (the exports check).
 fmi2Status fmiGetReal(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
                       fmi2Real value[]);

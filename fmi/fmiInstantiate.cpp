@@ -21,6 +21,7 @@
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"
@@ -172,7 +173,10 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
   auto *c = static_cast<fmiInstance *>(functions->allocateMemory(1, sizeof(fmiInstance)));
   if (c == nullptr) return nullptr;
-  c->functions = functions;
+  // The host's record is valid only during this call: from here on the
+  // instance uses its own copy.
+  ::new (&c->callbacks) fmi2CallbackFunctions(*functions);
+  c->functions = &c->callbacks;
   c->pendingEnd = c->pendingText;
 
   bool ok = false;
@@ -196,7 +200,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
 
     c->time = 0.0;
     c->fmuType = fmi2ModelExchange;
-    c->instanceName = fmiCopyInstanceName(functions, instanceName);
+    c->instanceName = fmiCopyInstanceName(c->functions, instanceName);
     if (c->instanceName == nullptr) break;
     c->loggingOn = loggingOn;
 
@@ -307,19 +311,19 @@ void fmiFreeModelInstance(fmiInstance *c) {
     release(c, c->runtime);
   }
   release(c, c->runtimeImage);
-  const fmi2CallbackFunctions *functions = c->functions;
-  functions->freeMemory(c);
+  // The record holds the callbacks it is released with.
+  const fmi2CallbackFreeMemory freeMemory = c->functions->freeMemory;
+  freeMemory(c);
 }
 
 fmi2Status fmiReset(fmiInstance *c) {
   static constexpr const char *name = "fmi2Reset";
   fmiLog(c, c->instanceName, fmi2OK, "", "%s...", name);
-  if (c->state == fmiStateInstantiated) {
-    fmiLog(c, c->instanceName, fmi2OK, "", "%s: already reset, ignoring call", name);
-    return fmi2OK;
-  }
+  // An instance that is instantiated or terminated runs no simulation: it is
+  // not terminated (again), but its start values are declared anew, so that
+  // after every reset all variables have their default values.
   fmi2Status status = fmi2OK;
-  if (c->state != fmiStateTerminated) {
+  if (c->state != fmiStateInstantiated && c->state != fmiStateTerminated) {
     status = c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
     if (status != fmi2OK && status != fmi2Warning) return status;
   }
@@ -349,6 +353,9 @@ fmi2Status fmiReset(fmiInstance *c) {
 fmi2Status fmiSetupExperiment(fmiInstance *c, fmi2Boolean toleranceDefined, double tolerance,
                               double startTime, fmi2Boolean stopTimeDefined, double stopTime) {
   static constexpr const char *name = "fmi2SetupExperiment";
+  if (!fmiCheckState(c, fmiFunction::SetupExperiment)) {
+    return fmiRefusalStatus(fmiFunction::SetupExperiment);
+  }
   // Times that are not finite numbers would leave the instance unable to
   // step; the call is refused and changes nothing.  A stop time that is not
   // defined is not used and may be anything.

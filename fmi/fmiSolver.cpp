@@ -552,10 +552,11 @@ fmi2Status fmiGetSolverState(fmiInstance *instance, fmiInstance *state) {
     return fmi2OK;
   }
   fmiSolverStatistics s = instance->solver->statistics;
+  // The copy only reads the instance: a failed one leaves it as it was.
   if (fmiCopySolverData(state, instance) != 0) {
     fmiLog(instance, instance->instanceName, fmi2Error, "", "memory allocation failed");
     fmiFreeSolverData(instance, state);
-    return fmiTerminateOnError(instance);
+    return fmi2Error;
   }
   (void)fmiAccumulateStatistics(instance, &s);
   state->solver->statistics = s;

@@ -107,7 +107,9 @@ int fmiAccumulateStatistics(fmiInstance *instance, fmiSolverStatistics *s);
 // Copies the solver data of source into destination (creating its record when
 // missing).  0, or 1 on an allocation failure (destination left without one).
 [[nodiscard]] int fmiCopySolverData(fmiInstance *destination, fmiInstance *source);
-// fmi2GetFMUstate: the instance's solver data into the state record.
+// fmi2GetFMUstate: the instance's solver data into the state record.  A
+// failed copy ("memory allocation failed", fmi2Error) leaves the state
+// without solver data and the instance unchanged.
 fmi2Status fmiGetSolverState(fmiInstance *instance, fmiInstance *state);
 // fmi2SetFMUstate: the state's solver data into the instance, integrator restarted.
 fmi2Status fmiSetSolverState(fmiInstance *state, fmiInstance *instance);

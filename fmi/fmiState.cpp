@@ -149,7 +149,7 @@ fmi2Status fmiCreateStateRecord(fmiInstance **out, fmiInstance *instance) {
   if (!ok) {
     fmiLog(instance, instance->instanceName, fmi2Error, "", "memory allocation failed");
     fmiReleaseStateRecord(instance, r);
-    return fmiTerminateOnError(instance);
+    return fmi2Error;
   }
   r->delayImage = nullptr;
   *out = r;
@@ -275,6 +275,20 @@ int fmiCopyInstanceRecord(fmiInstance *source, fmiInstance *destination,
   }
   if ((source->runtime == nullptr) != (destination->runtime == nullptr)) return 2;
 
+  // The delay rings first: they are the one part of the copy that may need
+  // memory, and a copy that fails for want of it leaves the values of the
+  // destination as they were.
+  if (source->runtime != nullptr) {
+    DelayBuffer *from = nullptr;
+    DelayBuffer *to = nullptr;
+    int32_t fromCount = 0;
+    int32_t toCount = 0;
+    getDelayBuffers(source->runtime, &from, &fromCount);
+    getDelayBuffers(destination->runtime, &to, &toCount);
+    if (from == nullptr || to == nullptr || fromCount != toCount) return 2;
+    if (copyRings(to, from, toCount) != 0) return 1;
+  }
+
   destination->toleranceDefined = source->toleranceDefined;
   destination->tolerance = source->tolerance;
   destination->loggingOn = source->loggingOn;
@@ -312,14 +326,6 @@ int fmiCopyInstanceRecord(fmiInstance *source, fmiInstance *destination,
   std::copy_n(source->iuser, kFmiIuserSize, destination->iuser);
 
   if (source->runtime != nullptr) {
-    DelayBuffer *from = nullptr;
-    DelayBuffer *to = nullptr;
-    int32_t fromCount = 0;
-    int32_t toCount = 0;
-    getDelayBuffers(source->runtime, &from, &fromCount);
-    getDelayBuffers(destination->runtime, &to, &toCount);
-    if (from == nullptr || to == nullptr || fromCount != toCount) return 2;
-    if (copyRings(to, from, toCount) != 0) return 1;
     fmiAdoptInstanceData(destination->runtime, *source->runtime, destination->duser,
                          destination->iuser);
   }
@@ -344,7 +350,8 @@ fmi2Status getState(fmiInstance *c, fmi2FMUstate *state) {
     if (status != fmi2OK) return status;
   }
   // Releases what this call created; a record given by the host stays
-  // with it, marked invalid.
+  // with it, marked invalid.  A save only reads the instance, so a save
+  // that fails for want of memory leaves it running as it was.
   const auto fail = [&](fmi2Status status) {
     if (created) fmiReleaseStateRecord(c, record);
     return status;
@@ -355,15 +362,17 @@ fmi2Status getState(fmiInstance *c, fmi2FMUstate *state) {
   getDelayBuffers(c->runtime, &table, &count);
   if (count > 0 && table[0].size == 0 && allocDelayBuffers(table, count, Buffersize) != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s failed, out of memory", kGetName);
-    return fail(fmiTerminateOnError(c));
+    return fail(fmi2Error);
   }
 
   record->stateValid = 0;
   const int copied = fmiCopyInstanceRecord(c, record, c->functions);
+  if (copied == 1) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s failed, out of memory", kGetName);
+    return fail(fmi2Error);
+  }
   if (copied != 0) {
-    if (copied == 1) {
-      fmiLog(c, c->instanceName, fmi2Error, "", "%s failed, out of memory", kGetName);
-    } else if (copied == 2) {
+    if (copied == 2) {
       fmiLog(c, c->instanceName, fmi2Error, "",
              "%s failed, internal mismach when copying variables", kGetName);
     } else {
@@ -375,7 +384,7 @@ fmi2Status getState(fmiInstance *c, fmi2FMUstate *state) {
 
   if (usesIntegrator(c) && fmiGetSolverState(c, record) != fmi2OK) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s failed", kGetName);
-    return fail(fmiTerminateOnError(c));
+    return fail(fmi2Error);
   }
   record->stateValid = 1;
   *state = record;
@@ -383,21 +392,13 @@ fmi2Status getState(fmiInstance *c, fmi2FMUstate *state) {
 }
 
 // The integrator side of a Co-Simulation restore.  The instance ends with an
-// integrator exactly when the restored state belongs to one; a missing one
-// (after fmi2Reset, or before initialization) is built before its data are
-// restored.
+// integrator exactly when the restored state belongs to one (setState has
+// built a missing one before the copy).
 fmi2Status restoreIntegrator(fmiInstance *c, fmiInstance *record) {
   if (!integratorBelongsTo(c->state)) {
     fmiFreeSolverData(c, c);
     fmiLog(c, c->instanceName, fmi2OK, "", "%s", kSetName);
     return fmi2OK;
-  }
-  if (c->solver == nullptr) {
-    const double relTol = c->toleranceDefined != 0 ? c->tolerance : 0.0;
-    if (fmiSetupSolver(c, relTol) != 0) {
-      fmiLog(c, c->instanceName, fmi2Error, "", "%s failed", kSetName);
-      return fmiTerminateOnError(c);
-    }
   }
   const fmi2Status status = fmiSetSolverState(record, c);
   if (status == fmi2OK && c->solver == nullptr) {
@@ -419,6 +420,31 @@ fmi2Status setState(fmiInstance *c, fmi2FMUstate state) {
     return fmi2Error;
   }
 
+  // What a restore allocates it takes before anything of the instance
+  // changes, so that a failed allocation leaves the instance as it was: a
+  // Co-Simulation instance without an integrator (instantiated, reset or
+  // terminated) that takes over a state of a running simulation gets its
+  // integrator first.  (The instance takes the record's IUSER, which says
+  // whether it integrates inline.)
+  const bool integratorNeeded = c->fmuType == fmi2CoSimulation &&
+                                record->iuser[kIuserInlineSetting] == 0 &&
+                                integratorBelongsTo(record->state);
+  const bool built = integratorNeeded && c->solver == nullptr;
+  const int32_t integratorWord = c->iuser[kIuserIntegratorWord];
+  const auto releaseBuilt = [&] {
+    if (!built) return;
+    fmiFreeSolverData(c, c);
+    c->iuser[kIuserIntegratorWord] = integratorWord;
+  };
+  if (built) {
+    const double relTol = record->toleranceDefined != 0 ? record->tolerance : 0.0;
+    if (fmiSetupSolver(c, relTol) != 0) {
+      c->iuser[kIuserIntegratorWord] = integratorWord;
+      fmiLog(c, c->instanceName, fmi2Error, "", "%s failed", kSetName);
+      return fmi2Error;
+    }
+  }
+
   if (getExternalObjectCount() > 0) {
     if (record->state == fmiStateInstantiated && c->state != fmiStateInstantiated) {
       resetInstanceData(c->runtime);
@@ -430,10 +456,15 @@ fmi2Status setState(fmiInstance *c, fmi2FMUstate state) {
   }
 
   const int copied = fmiCopyInstanceRecord(record, c, c->functions);
+  if (copied == 1) {
+    // The copy stopped before it changed a value.
+    releaseBuilt();
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s failed, out of memory", kSetName);
+    return fmi2Error;
+  }
   if (copied != 0) {
-    if (copied == 1) {
-      fmiLog(c, c->instanceName, fmi2Error, "", "%s failed, out of memory", kSetName);
-    } else if (copied == 2) {
+    releaseBuilt();
+    if (copied == 2) {
       fmiLog(c, c->instanceName, fmi2Error, "",
              "%s failed, internal mismatch when copying variables", kSetName);
     } else {
@@ -442,6 +473,8 @@ fmi2Status setState(fmiInstance *c, fmi2FMUstate state) {
     }
     return fmiTerminateOnError(c);
   }
+  // A new integrator starts with its word cleared, as its set-up leaves it.
+  if (built) c->iuser[kIuserIntegratorWord] = 0;
   fmiResultRestored(c);
 
   if (usesIntegrator(c)) return restoreIntegrator(c, record);

@@ -41,7 +41,8 @@ extern std::atomic<uint32_t> fmiSerializedSizeCache;
 // Creates a zero-filled state record sized for the instance, with its own
 // arrays, model data record (from the template) and delay rings.  On failure
 // "memory allocation failed" is logged, everything is released, *out is
-// null and the instance is terminated (fmi2Error).
+// null and the result is fmi2Error; the instance is not touched, so that a
+// host may try again once memory is available.
 fmi2Status fmiCreateStateRecord(fmiInstance **out, fmiInstance *instance);
 
 // Releases a state record made for instance, with its solver copy; null does

@@ -11,19 +11,19 @@ bool fmiCheckState(fmiInstance *instance, fmiFunction f, const char *name) {
   case fmiRefusalArgs::None:
     return true;
   case fmiRefusalArgs::Name:
-    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n);
+    fmiLog(instance, who, rule.refusalStatus, "", rule.refusal, n);
     break;
   case fmiRefusalArgs::NameName:
-    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, n);
+    fmiLog(instance, who, rule.refusalStatus, "", rule.refusal, n, n);
     break;
   case fmiRefusalArgs::State:
-    fmiLog(instance, who, fmi2Warning, "", rule.refusal, static_cast<int>(instance->state));
+    fmiLog(instance, who, rule.refusalStatus, "", rule.refusal, static_cast<int>(instance->state));
     break;
   case fmiRefusalArgs::EnterInit:
-    fmiLog(instance, who, fmi2Warning, "", rule.refusal, enterInit);
+    fmiLog(instance, who, rule.refusalStatus, "", rule.refusal, enterInit);
     break;
   case fmiRefusalArgs::NameEnterInit:
-    fmiLog(instance, who, fmi2Warning, "", rule.refusal, n, enterInit);
+    fmiLog(instance, who, rule.refusalStatus, "", rule.refusal, n, enterInit);
     break;
   }
   return false;

@@ -52,11 +52,12 @@ enum class fmiRefusalArgs : uint8_t {
 };
 
 struct fmiStateRule {
-  fmiFunction function; // the function this row describes (checked below)
-  const char *name;     // standard name used in messages
-  uint8_t accepted;     // bit s set: accepted in state s
-  const char *refusal;  // warning format outside the accepted states
-  fmiRefusalArgs args;  // arguments of the refusal format
+  fmiFunction function;                   // the function this row describes (checked below)
+  const char *name;                       // standard name used in messages
+  uint8_t accepted;                       // bit s set: accepted in state s
+  const char *refusal;                    // format of the refusal outside the accepted states
+  fmiRefusalArgs args;                    // arguments of the refusal format
+  fmi2Status refusalStatus = fmi2Warning; // status of the refusal and of the refused call
 };
 
 constexpr uint8_t fmiStates(std::initializer_list<int> states) {
@@ -73,8 +74,10 @@ inline constexpr std::array<fmiStateRule, static_cast<size_t>(fmiFunction::Count
     {fmiFunction::SetDebugLogging, "fmi2SetDebugLogging", fmiAnyState, nullptr,
      fmiRefusalArgs::None},
     {fmiFunction::FreeInstance, "fmi2FreeInstance", fmiAnyState, nullptr, fmiRefusalArgs::None},
-    {fmiFunction::SetupExperiment, "fmi2SetupExperiment", fmiAnyState, nullptr,
-     fmiRefusalArgs::None},
+    // The experiment is set up before initialization: afterwards a new start
+    // time would move the time of a running simulation back.
+    {fmiFunction::SetupExperiment, "fmi2SetupExperiment", fmiStates({0}),
+     "%s: may only be called before %s, ignoring call", fmiRefusalArgs::NameEnterInit, fmi2Error},
     {fmiFunction::Reset, "fmi2Reset", fmiAnyState, nullptr, fmiRefusalArgs::None},
     {fmiFunction::EnterInitializationMode, "fmi2EnterInitializationMode", fmiStates({0}),
      "model cannot be initialized in current state(%d)", fmiRefusalArgs::State},
@@ -136,7 +139,11 @@ constexpr bool fmiStateAccepted(fmiFunction f, int32_t state) {
   return state >= 0 && state < 8 && (fmiRule(f).accepted & (1u << state)) != 0;
 }
 
+// The status a refused call of the function answers with.
+constexpr fmi2Status fmiRefusalStatus(fmiFunction f) { return fmiRule(f).refusalStatus; }
+
 // True when the instance's state accepts the function; otherwise logs the
-// function's refusal at fmi2Warning and returns false.  `name` replaces the
-// table's name in the message when given.
+// function's refusal at its refusal status (fmi2Warning unless the table
+// says otherwise) and returns false.  `name` replaces the table's name in
+// the message when given.
 [[nodiscard]] bool fmiCheckState(fmiInstance *instance, fmiFunction f, const char *name = nullptr);

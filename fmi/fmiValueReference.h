@@ -31,6 +31,9 @@ constexpr fmiCategory fmiReferenceCategory(fmi2ValueReference vr) {
   return static_cast<fmiCategory>((vr >> 24) & 0xFu);
 }
 constexpr uint32_t fmiReferenceLevel(fmi2ValueReference vr) { return vr >> 28; }
+// The reference without its level bits: the references of every level name
+// the same variable.
+constexpr uint32_t fmiReferenceVariable(fmi2ValueReference vr) { return vr & 0x0FFFFFFFu; }
 
 constexpr fmi2ValueReference fmiMakeReference(fmiCategory category, uint32_t index,
                                               uint32_t level) {

@@ -5,16 +5,25 @@
 // Boolean variables live in the same double arrays as Real ones.  Getters
 // evaluate on demand; setters only store and mark the instance as changed.
 // Every index is checked against its array: a reference outside it is
-// refused like one of an unknown category.
+// refused like one of an unknown category.  What the model declares about a
+// variable's variability limits its setting further: a constant is never
+// set, a fixed parameter only before the end of initialization.
+//
+// In Initialization Mode a value set since the last evaluation is a new
+// parameter, input or start value, and the values there are the ones the
+// initialization computes from it: a read after such a set evaluates the
+// initialization again, as fmi2EnterInitializationMode did.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
+#include "model/model_data.h"
 #include "source/runtime.h"
 
 namespace {
@@ -88,6 +97,24 @@ WriteCheck writable(fmiInstance *c, fmi2ValueReference vr, double **target) {
   }
 }
 
+bool listed(std::span<const uint32_t> variables, fmi2ValueReference vr) {
+  return std::find(variables.begin(), variables.end(), fmiReferenceVariable(vr)) != variables.end();
+}
+
+// Setting refusals of a whole call: a set of a constant in any state, or of
+// a fixed parameter once initialization is over.
+enum class VariabilityCheck { Settable, Constant, FixedAfterInitialization };
+
+VariabilityCheck variability(const fmiInstance *c, fmi2ValueReference vr) {
+  if (listed(constantReferences, vr)) return VariabilityCheck::Constant;
+  const bool initializing =
+      c->state == fmiStateInstantiated || c->state == fmiStateInitializationMode;
+  if (!initializing && listed(fixedParameterReferences, vr)) {
+    return VariabilityCheck::FixedAfterInitialization;
+  }
+  return VariabilityCheck::Settable;
+}
+
 void countChange(fmiInstance *c) {
   // The change count is only compared for equality: it wraps.
   int32_t &count = c->iuser[kIuserChangeCount];
@@ -121,6 +148,11 @@ struct RealKind {
       "fmiSetReal: may not change #r%u# at this stage, setting of variable ignored";
   static constexpr const char *cannotSet = "fmiSetReal: cannot set #r%u#  ";
   static constexpr const char *set = "fmiSetReal: #r%u# = %g";
+  static constexpr const char *constant =
+      "fmiSetReal: may not change constant #r%u#, setting of variable ignored";
+  static constexpr const char *fixedAfterInitialization =
+      "fmiSetReal: may not change fixed parameter #r%u# after initialization, setting of "
+      "variable ignored";
   static constexpr bool discardModelError = true;
   static Value fromStored(double v) { return v; }
 };
@@ -135,6 +167,11 @@ struct IntegerKind {
       "fmiSetInteger: may not change #i%u# at this stage, setting of variable ignored";
   static constexpr const char *cannotSet = "fmiSetInteger: cannot set #i%u#  ";
   static constexpr const char *set = "fmiSetInteger: #i%u# = %g";
+  static constexpr const char *constant =
+      "fmiSetInteger: may not change constant #i%u#, setting of variable ignored";
+  static constexpr const char *fixedAfterInitialization =
+      "fmiSetInteger: may not change fixed parameter #i%u# after initialization, setting of "
+      "variable ignored";
   static constexpr bool discardModelError = false;
   static Value fromStored(double v) { return toInteger(v); }
 };
@@ -149,22 +186,38 @@ struct BooleanKind {
       "fmiSetBoolean: may not change #b%u# at this stage, setting of variable ignored";
   static constexpr const char *cannotSet = "fmiSetBoolean: cannot set #b%u#  ";
   static constexpr const char *set = "fmiSetBoolean: #b%u# = %g";
+  static constexpr const char *constant =
+      "fmiSetBoolean: may not change constant #b%u#, setting of variable ignored";
+  static constexpr const char *fixedAfterInitialization =
+      "fmiSetBoolean: may not change fixed parameter #b%u# after initialization, setting of "
+      "variable ignored";
   static constexpr bool discardModelError = false;
   static Value fromStored(double v) { return toInteger(v); }
 };
+
+// True in Initialization Mode when a value was set since the last
+// evaluation: the initialization is to be evaluated again before a read.
+bool initializationDue(const fmiInstance *c) {
+  return c->state == fmiStateInitializationMode && c->valuesChanged != 0;
+}
 
 template <typename Kind>
 fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
                       typename Kind::Value value[]) {
   const uint32_t level = neededLevel(vr, nvr);
   if (!fmiCheckState(c, Kind::getter)) return fmi2Warning;
+  // (A forced evaluation there is an initialization too.)
+  const bool initializing =
+      initializationDue(c) || (c->state == fmiStateInitializationMode && c->forceEvaluation != 0);
   const bool due =
+      initializing ||
       (c->computedLevel < static_cast<int32_t>(level) && c->state != fmiStateInitializationMode) ||
-      (c->state == fmiStateInitializationMode && c->valuesChanged != 0) || c->forceEvaluation != 0;
+      c->forceEvaluation != 0;
   if (due && c->state != fmiStateTerminated) {
     const int32_t request =
         c->forceEvaluation != 0 && level < 1 ? kRequestAuxiliaries : static_cast<int32_t>(level);
-    const int32_t qiErr = fmiEvaluate(c, request, nullptr, nullptr);
+    const int32_t qiErr =
+        initializing ? fmiEvaluateInitialization(c) : fmiEvaluate(c, request, nullptr, nullptr);
     if (qiErr != 0) {
       const fmi2Status status =
           Kind::discardModelError && qiErr == kQiErrError ? fmi2Discard : fmi2Error;
@@ -196,6 +249,16 @@ void markChanged(fmiInstance *c) {
 template <typename Kind>
 fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
                       const typename Kind::Value value[]) {
+  // A variable whose variability forbids the set refuses the whole call
+  // before any value is stored.
+  for (size_t i = 0; i < nvr; ++i) {
+    const VariabilityCheck check = variability(c, vr[i]);
+    if (check == VariabilityCheck::Settable) continue;
+    fmiLog(c, c->instanceName, fmi2Error, "",
+           check == VariabilityCheck::Constant ? Kind::constant : Kind::fixedAfterInitialization,
+           vr[i]);
+    return fmi2Error;
+  }
   bool changed = false;
   for (size_t i = 0; i < nvr; ++i) {
     double *target = nullptr;
@@ -229,6 +292,22 @@ bool isStringCategory(fmiCategory category) {
 }
 
 } // namespace
+
+int32_t fmiEvaluateInitialization(fmiInstance *c) {
+  c->computedLevel = -1;
+  setEventPhase(c->runtime, 2);
+  return fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
+}
+
+int32_t fmiRefreshInitialization(fmiInstance *c, const char *name) {
+  if (!initializationDue(c)) return 0;
+  const int32_t qiErr = fmiEvaluateInitialization(c);
+  if (qiErr != 0 && name != nullptr) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
+           static_cast<int>(qiErr));
+  }
+  return qiErr;
+}
 
 fmi2Status fmiGetReal(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
   return getNumeric<RealKind>(c, vr, nvr, value);
@@ -264,9 +343,11 @@ fmi2Status fmiGetString(fmiInstance *c, const fmi2ValueReference vr[], size_t nv
   const char *name = fmiFunctionName(fmiFunction::GetString);
   const uint32_t level = neededLevel(vr, nvr);
   if (!fmiCheckState(c, fmiFunction::GetString)) return fmi2Warning;
-  if (c->computedLevel < static_cast<int32_t>(level) ||
-      (c->state == fmiStateInitializationMode && c->valuesChanged != 0)) {
-    const int32_t qiErr = fmiEvaluate(c, static_cast<int32_t>(level), nullptr, nullptr);
+  const bool initializing = initializationDue(c);
+  if (initializing || c->computedLevel < static_cast<int32_t>(level)) {
+    const int32_t qiErr = initializing
+                              ? fmiEvaluateInitialization(c)
+                              : fmiEvaluate(c, static_cast<int32_t>(level), nullptr, nullptr);
     if (qiErr != 0) {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
              static_cast<int>(qiErr));

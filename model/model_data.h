@@ -1,7 +1,8 @@
 #pragma once
 // Generated data of the model that the FMI layer reads: its GUID, the
-// Boolean variables reset after every event iteration, the column groups of
-// its Jacobian and the external function libraries it needs.
+// Boolean variables reset after every event iteration, the variables whose
+// variability limits their setting, the column groups of its Jacobian and
+// the external function libraries it needs.
 #include <cstdint>
 
 // The GUID of the compiled model; the model description carries the same text
@@ -12,6 +13,19 @@
 // iteration (value references): none in this model.
 inline constexpr uint32_t booleanResetCount = 0;
 inline constexpr const uint32_t *booleanResetReferences = nullptr;
+
+// Variables the model declares constant (value references without their
+// level bits): the equations carry their values, so no setter changes them.
+inline constexpr uint32_t constantReferences[] = {
+    0x06000000u, // g
+};
+
+// Parameters the model declares fixed (value references without their level
+// bits): they act only through initialization, so they are set before its
+// end and never after.
+inline constexpr uint32_t fixedParameterReferences[] = {
+    0x01000002u, // initialLevel
+};
 
 // One record of the model's Jacobian group-pattern table.  Kind 0: pattern has
 // nx entries, entry r the 1-based column of this group in row r (<= 0: none).

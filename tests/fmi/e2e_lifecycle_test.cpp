@@ -152,10 +152,12 @@ TEST_F(Lifecycle, LoggingOffKeepsOnlyWarningsAndErrors) {
   EXPECT_EQ(last().message, "fmi2ExitInitializationMode completed");
 }
 
-TEST_F(Lifecycle, ResetRightAfterInstantiationIsIgnored) {
+TEST_F(Lifecycle, ResetRightAfterInstantiationDeclaresTheStartValues) {
   ASSERT_NE(instantiate(), nullptr);
+  host_.clearMessages();
   EXPECT_EQ(fmi().fmi2Reset(c_), fmi2OK);
-  EXPECT_EQ(last().message, "fmi2Reset: already reset, ignoring call");
+  EXPECT_EQ(last().message, "fmi2Reset completed");
+  EXPECT_FALSE(host_.hasMessage("fmi2Terminate")) << host_.dump();
 }
 
 // Terminate twice, read after terminate, reset and initialize again.

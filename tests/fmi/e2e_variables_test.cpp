@@ -120,14 +120,18 @@ TEST_F(Variables, SettersKeepToTheCategoryLimits) {
     bool continuous; // false: initialization mode
     fmi2ValueReference vr;
     fmi2Status status;
-    const char *refusal; // "may" or "cannot"
+    const char *refusal; // "may", "cannot", "constant" or "fixed"
   };
   const std::vector<Case> cases = {
       {"parameter in 6", true, e2e::vrHoleSurface, fmi2OK, nullptr},
       {"state in 6", true, e2e::vrState, fmi2OK, nullptr},
       {"input in 6", true, e2e::vrInputRate, fmi2OK, nullptr},
-      {"auxiliary in 1", false, e2e::vrGravity, fmi2OK, nullptr},
-      {"auxiliary in 6", true, e2e::vrGravity, fmi2Warning, "may"},
+      {"auxiliary in 1", false, e2e::vrAuxDerivative, fmi2OK, nullptr},
+      {"auxiliary in 6", true, e2e::vrAuxDerivative, fmi2Warning, "may"},
+      {"constant in 1", false, e2e::vrGravity, fmi2Error, "constant"},
+      {"constant in 6", true, e2e::vrGravity, fmi2Error, "constant"},
+      {"fixed parameter in 1", false, e2e::vrInitialLevel, fmi2OK, nullptr},
+      {"fixed parameter in 6", true, e2e::vrInitialLevel, fmi2Error, "fixed"},
       {"output in 1", false, e2e::vrLevel, fmi2Warning, "may"},
       {"derivative in 6", true, e2e::vrDerivative, fmi2Warning, "may"},
       {"read-only input", false, 0x0A000000, fmi2Warning, "may"},
@@ -158,6 +162,14 @@ TEST_F(Variables, SettersKeepToTheCategoryLimits) {
     } else if (std::string(k.refusal) == "may") {
       EXPECT_EQ(last().message, "fmiSetReal: may not change " + ref +
                                     " at this stage, setting of variable ignored");
+    } else if (std::string(k.refusal) == "constant") {
+      EXPECT_EQ(last().message,
+                "fmiSetReal: may not change constant " + ref + ", setting of variable ignored");
+      EXPECT_EQ(last().status, fmi2Error);
+    } else if (std::string(k.refusal) == "fixed") {
+      EXPECT_EQ(last().message, "fmiSetReal: may not change fixed parameter " + ref +
+                                    " after initialization, setting of variable ignored");
+      EXPECT_EQ(last().status, fmi2Error);
     } else {
       EXPECT_EQ(last().message, "fmiSetReal: cannot set " + ref + "  ");
     }

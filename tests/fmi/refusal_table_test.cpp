@@ -40,6 +40,7 @@ const std::set<int> kAll = {0, 1, 3, 5, 6, 7};
 fmi2ValueReference vrLevel = e2e::vrLevel;
 fmi2ValueReference vrInput = e2e::vrInputRate;
 fmi2ValueReference vrOutput = e2e::vrOutflow;
+fmi2ValueReference vrGravity = e2e::vrGravity;
 
 // Deserializes the instance's own image with the next output time put
 // behind the state's time (an image that made the next step loop for ever).
@@ -231,6 +232,26 @@ std::vector<Row> rows() {
        kAll, kAll},
       {"fmi2SetTime to a time that is not a number",
        [&](fmi2Component c) { return f.fmi2SetTime(c, NAN); }, kAll, kAll},
+      {"fmi2SetupExperiment after fmi2EnterInitializationMode",
+       [&](fmi2Component c) {
+         return f.fmi2SetupExperiment(c, fmi2False, 0.0, 0.125, fmi2True, 0.75);
+       },
+       {1, 3, 5, 6, 7},
+       {1, 6, 7}},
+      {"fmi2SetReal of the constant g",
+       [&](fmi2Component c) {
+         const double value = 12.2625;
+         return f.fmi2SetReal(c, &vrGravity, 1, &value);
+       },
+       kAll, kAll},
+      {"fmi2SetReal of the fixed parameter initialLevel after initialization",
+       [&](fmi2Component c) {
+         const fmi2ValueReference vr[2] = {e2e::vrHoleSurface, e2e::vrInitialLevel};
+         const double values[2] = {0.25, 4.0};
+         return f.fmi2SetReal(c, vr, 2, values);
+       },
+       {3, 5, 6, 7},
+       {6, 7}},
   };
 }
 

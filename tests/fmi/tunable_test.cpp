@@ -1,7 +1,7 @@
 // The parameters the model description declares tunable take effect when the
 // host changes them after initialization: at the next Co-Simulation step, and
 // in Model Exchange after the event in which they were set.  initialLevel
-// only sets the start and stays fixed.
+// only sets the start and is fixed: after initialization it is not set.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,8 +31,11 @@ TEST_F(Tunable, ParametersActFromTheNextCoSimulationStep) {
   set(c_, e2e::vrVornSurface, 1.5);
   ASSERT_EQ(fmi().fmi2DoStep(c_, 1.0, 0.5, fmi2True), fmi2OK);
   EXPECT_NEAR(real(e2e::vrLevel), level + 0.1, 1e-9);
-  // The start level is fixed: setting it now changes nothing of the run.
-  set(c_, e2e::vrInitialLevel, 5.0);
+  // The start level is fixed: a set now is refused and changes nothing of
+  // the run.
+  const double five = 5.0;
+  EXPECT_EQ(fmi().fmi2SetReal(c_, &e2e::vrInitialLevel, 1, &five), fmi2Error);
+  EXPECT_DOUBLE_EQ(real(e2e::vrInitialLevel), 3.0);
   ASSERT_EQ(fmi().fmi2DoStep(c_, 1.5, 0.5, fmi2True), fmi2OK);
   EXPECT_NEAR(real(e2e::vrLevel), level + 0.2, 1e-9);
   terminate();
