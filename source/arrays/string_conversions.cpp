@@ -82,11 +82,11 @@ int digits(const char *format, int &at, int cap) {
   return value;
 }
 
-// A parsed Real format [flags][width][.precision]conversion: spec is "%",
+// A parsed Real format [flags][width][.precision]conversion: directive is "%",
 // each flag found once, "*.*" and the conversion; width and precision go
 // with it as arguments (precision -1 when none is given).
 struct RealFormat {
-  char spec[12];
+  char directive[12];
   int width = 0;
   int precision = -1;
 };
@@ -110,7 +110,7 @@ bool parseRealFormat(const char *format, RealFormat &parsed) {
   const char conversion = format[at];
   if (conversion == '\0' || std::strchr("eEfFgG", conversion) == nullptr) return false;
   if (format[at + 1] != '\0') return false;
-  char *out = parsed.spec;
+  char *out = parsed.directive;
   *out++ = '%';
   for (std::size_t k = 0; k < sizeof present; ++k) {
     if (present[k]) *out++ = kFlags[k];
@@ -175,7 +175,7 @@ char *realToStringFormat(double value, const char *format) {
           "-+ #0)");
   char buffer[kFormatBuffer];
   const int n =
-      snprintfC(buffer, sizeof buffer, parsed.spec, parsed.width, parsed.precision, value);
+      snprintfC(buffer, sizeof buffer, parsed.directive, parsed.width, parsed.precision, value);
   require(n >= 0 && n < kFormatLimit, "buf[99]=='\\0'", "");
   return simpleString(buffer, static_cast<std::size_t>(n));
 }
