@@ -141,7 +141,7 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
   }
   int32_t h[5];
   amatDecodeHeader(bytes, h);
-  const int32_t code = h[0], mrows = h[1], ncols = h[2], namlen = h[4];
+  const int32_t code = h[0], mrows = h[1], ncols = h[2], imagf = h[3], namlen = h[4];
   if (code / 1000 != 0) {
     return amatFail(4,
                     "Cannot read matrix from file \"%.400s\".\nThe file has incorrect format (note "
@@ -186,6 +186,17 @@ int32_t amatGetBinHeader(AmatGetFile *file, AmatMatrix *cur, char *nameBuffer, i
                       nameBuffer, file->fileName, cur->name);
     }
     name = cur->name;
+  }
+
+  // A complex matrix stores its imaginary block after the real one; it is
+  // refused here, before either block could be taken for something else.
+  if (imagf != 0) {
+    amatFail(4,
+             "Error when reading matrix \"%.400s\" from file \"%.400s\",\nbecause it is complex "
+             "(imagf = %d) and complex matrices are not supported.\n",
+             name, file->fileName, imagf);
+    amatRelease(allocated);
+    return 4;
   }
 
   const int p = code % 1000 % 100 / 10, t = code % 10;

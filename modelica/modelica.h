@@ -58,8 +58,9 @@ int countDirectoryEntries(const char *directory);
 // "." and ".." resolved by their text (name need not exist); a name that ends
 // in '/' gives a result that ends in '/'.  At most 1023 characters.
 const char *fullPathName(const char *name);
-// The name of a new, empty, private temporary file created for the caller
-// (in $TMPDIR, else /tmp).  The file exists when the name is returned.
+// A name for a new temporary file that does not exist yet, in a folder
+// private to the process (made once per process in $TMPDIR, else /tmp, and
+// removed at unload when it is empty).  No two calls give the same name.
 const char *temporaryFileName();
 
 // In place: every '\' becomes '/' (forward) or every '/' becomes '\'.

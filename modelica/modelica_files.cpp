@@ -8,16 +8,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "modelica/modelica_internal.h"
 #include "platform/sys.h"
+#include "source/clocale/clocale_io.h"
 
 using platform::sys;
 
@@ -43,6 +46,88 @@ int examineKind(const char *name) {
 
 [[noreturn]] void cannotCopy(const char *oldName, int err) {
   ModelicaFormatError("\"%s\" cannot be copied:\n%s", oldName, systemErrorText(err));
+}
+
+// ---- temporary names --------------------------------------------------------------
+//
+// Temporary names lie in a folder private to the process, made with mkdtemp
+// (mode 0700) under TMPDIR, else /tmp, by the first request: no other user
+// can create a file under a name handed out, and a process-wide counter
+// numbers the names, so no two requests get the same one.  The folder's
+// record is published with one compare-exchange, without a lock: of two
+// threads that make a folder at once, the loser removes its own and takes the
+// winner's, and a failed attempt leaves nothing behind, so a later request
+// tries again.  A process made by fork inherits its parent's record and makes
+// a folder of its own, so that it neither shares names with its parent nor
+// removes the parent's folder.
+
+// Room behind the folder's path for "/tmp" and a counter.
+constexpr std::size_t kNameRoom = 32;
+
+struct TemporaryFolder {
+  pid_t owner;                // the process that made the folder
+  TemporaryFolder *inherited; // the record inherited through fork, or null
+  char path[kPathBufferSize - kNameRoom];
+};
+
+std::atomic<TemporaryFolder *> temporaryFolder{nullptr};
+std::atomic<unsigned long> temporaryCount{0};
+
+[[noreturn]] void noTemporaryName(int err) {
+  ModelicaFormatError("Not possible to get temporary filename\n%s", systemErrorText(err));
+}
+
+// The calling process's folder of temporary names, made when it has none.
+const TemporaryFolder &processTemporaryFolder() {
+  const pid_t self = sys.getpid();
+  TemporaryFolder *current = temporaryFolder.load(std::memory_order_acquire);
+  if (current != nullptr && current->owner == self) return *current;
+
+  const char *base = sys.getenv("TMPDIR");
+  if (base == nullptr || base[0] == '\0') base = "/tmp";
+  static constexpr char kPattern[] = "modelica-XXXXXX";
+  const std::size_t baseLength = std::strlen(base);
+  const bool slash = base[baseLength - 1] == '/';
+  std::unique_ptr<TemporaryFolder> made(new (std::nothrow) TemporaryFolder);
+  if (made == nullptr) noTemporaryName(ENOMEM);
+  if (baseLength + (slash ? 0 : 1) + sizeof kPattern > sizeof made->path) {
+    noTemporaryName(ENAMETOOLONG);
+  }
+  std::memcpy(made->path, base, baseLength);
+  std::size_t at = baseLength;
+  if (!slash) made->path[at++] = '/';
+  std::memcpy(made->path + at, kPattern, sizeof kPattern);
+  if (sys.mkdtemp(made->path) == nullptr) noTemporaryName(errno);
+  made->owner = self;
+  made->inherited = current;
+  if (temporaryFolder.compare_exchange_strong(current, made.get(), std::memory_order_acq_rel,
+                                              std::memory_order_acquire)) {
+    return *made.release();
+  }
+  // Another thread of the process was first; current is its record.
+  sys.rmdir(made->path);
+  return *current;
+}
+
+} // namespace
+
+void modelica::releaseTemporaryFolder() {
+  TemporaryFolder *folder = temporaryFolder.exchange(nullptr, std::memory_order_acq_rel);
+  const pid_t self = sys.getpid();
+  while (folder != nullptr) {
+    // rmdir removes only an empty folder.
+    if (folder->owner == self) sys.rmdir(folder->path);
+    TemporaryFolder *inherited = folder->inherited;
+    delete folder;
+    folder = inherited;
+  }
+}
+
+namespace {
+
+// Runs when the library is unloaded (or the program ends).
+__attribute__((destructor)) void removeTemporaryFolderAtUnload() {
+  modelica::releaseTemporaryFolder();
 }
 
 } // namespace
@@ -284,31 +369,16 @@ const char *fullPathName(const char *name) {
 }
 
 const char *temporaryFileName() {
-  // A new file made by mkstemp: the name is the caller's alone, where a bare
-  // name could be taken by another process before the caller creates it.
-  const char *folder = sys.getenv("TMPDIR");
-  if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
-  static constexpr char kPattern[] = "modelica-XXXXXX";
-  const std::size_t folderLength = std::strlen(folder);
-  const bool slash = folder[folderLength - 1] == '/';
-  char pattern[kPathBufferSize];
-  if (folderLength + (slash ? 0 : 1) + sizeof kPattern > sizeof pattern) {
-    ModelicaFormatError("Not possible to get temporary filename\n%s",
-                        systemErrorText(ENAMETOOLONG));
-  }
-  std::memcpy(pattern, folder, folderLength);
-  std::size_t at = folderLength;
-  if (!slash) pattern[at++] = '/';
-  std::memcpy(pattern + at, kPattern, sizeof kPattern);
-  const int fd = sys.mkstemp(pattern);
-  if (fd < 0) {
-    const int err = errno;
-    ModelicaFormatError("Not possible to get temporary filename\n%s", systemErrorText(err));
-  }
-  sys.close(fd);
-  const std::size_t length = std::strlen(pattern);
-  char *result = ModelicaAllocateString(length);
-  std::memcpy(result, pattern, length);
+  const char *folder = processTemporaryFolder().path;
+  char name[kPathBufferSize];
+  struct stat info;
+  int length = 0;
+  do {
+    const unsigned long number = temporaryCount.fetch_add(1, std::memory_order_relaxed) + 1;
+    length = snprintfC(name, sizeof name, "%s/tmp%lu", folder, number);
+  } while (sys.stat(name, &info) == 0); // passes over names the process has used meanwhile
+  char *result = ModelicaAllocateString(static_cast<std::size_t>(length));
+  std::memcpy(result, name, static_cast<std::size_t>(length));
   return result;
 }
 

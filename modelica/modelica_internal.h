@@ -25,6 +25,12 @@ using OwnedStream = std::unique_ptr<std::FILE, StreamCloser>;
 // Null with errno set on failure.
 std::FILE *openStreamForReading(const char *fileName);
 
+// Removes the process's folder of temporary names when it is empty and
+// forgets it, so that the next temporaryFileName makes a new one.  Runs at
+// unload; a folder that another process made (inherited through fork) is
+// left alone.
+void releaseTemporaryFolder();
+
 // ---- open-file cache ------------------------------------------------------------
 // One entry per file name: its reading stream (null while a caller holds it)
 // and the number of lines read through that stream.  A lock guards the table;

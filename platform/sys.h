@@ -25,8 +25,7 @@ struct SystemCalls {
   int (*stat)(const char *path, struct stat *info);
   int (*renameNoReplace)(const char *oldName, const char *newName);
   int (*unlink)(const char *path);
-  int (*mkstemp)(char *pattern);
-  int (*close)(int fd);
+  char *(*mkdtemp)(char *pattern);
   DIR *(*opendir)(const char *path);
   struct dirent *(*readdir)(DIR *dir);
   void (*rewinddir)(DIR *dir);

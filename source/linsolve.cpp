@@ -276,10 +276,11 @@ void checkSolution(const SolveCall &call, int *result) {
   }
 }
 
-// Residual check of a rank-deficient solution y (in b).  Returns false when a
-// second pass with the rank forced to the number of independent columns is to
-// run (b then holds the right-hand side again and the state is 0).  A residual
-// that is not a number fails the check.
+// Residual check of a rank-deficient solution y (in b), or of any solution of
+// the second pass.  Returns false when a second pass with the rank forced to
+// the number of independent columns is to run (b then holds the right-hand
+// side again and the state is 0); the second pass never asks for a third.  A
+// residual that is not a number fails the check.
 bool checkResidual(SolveCall &call, lapack_int rank, int *result) {
   const lapack_int n = call.n;
   const double *saved = call.work.largest;
@@ -328,7 +329,10 @@ bool solveWithFactors(SolveCall &call, int *result) {
   const int state = *call.state;
   const bool qr = (state & kFactorBits) == kQrValid;
   const lapack_int rank = call.iwork[n];
-  const bool residualCheck = qr && rank < n;
+  // A rank-deficient solution must pass the residual check, and so must the
+  // one of the second pass: a rank forced up to n solves an inconsistent
+  // system as if it were regular.
+  const bool residualCheck = qr && (rank < n || call.rankForced);
   if (residualCheck) {
     std::copy_n(call.b, n, w.largest);
     if (call.x0 != nullptr) {

@@ -116,14 +116,17 @@ struct IntegerTraits {
 };
 
 // The array of ndims dimensions stored as the matrix matrixName: its
-// elements in file order taken in the array's own order.  For more than two
+// elements in file order taken in the array's own order.  A vector is read
+// from a 1 x n or an n x 1 matrix (the matrix's two sizes are kept for the
+// conversion to a vector, which refuses any other shape).  For more than two
 // dimensions the sizes come from the integer matrix "<matrixName>.size" of
 // ndims rows, which may stand before or after the matrix.
 template <class Traits>
 typename Traits::Array arrayFromFile(const char *fileName, const char *matrixName, int ndims) {
   runtimeAssert(ndims >= 1, "(ndims >= 1)", kTooFewDims);
-  int *dims = allocSizebuffer(ndims);
-  for (int k = 0; k < ndims; ++k) dims[k] = 0;
+  const int sizes = ndims < 2 ? 2 : ndims;
+  int *dims = allocSizebuffer(sizes);
+  for (int k = 0; k < sizes; ++k) dims[k] = 0;
   const std::string sizeName =
       ndims > 2 && matrixName != nullptr ? std::string(matrixName) + ".size" : std::string();
   typename Traits::Element *data = nullptr;
@@ -137,7 +140,7 @@ typename Traits::Array arrayFromFile(const char *fileName, const char *matrixNam
       data = Traits::allocate(count);
       if (!sizeFound) {
         dims[0] = m.nrow;
-        if (ndims >= 2) dims[1] = m.ncol;
+        dims[1] = m.ncol;
       }
       for (int k = 0; k < count; ++k) data[k] = Traits::element(m, k);
       found = true;
@@ -153,7 +156,7 @@ typename Traits::Array arrayFromFile(const char *fileName, const char *matrixNam
     return false;
   });
   runtimeAssert(found, "found", kNotFound);
-  if (ndims == 1) return Traits::toVector(typename Traits::Array{1, dims, data});
+  if (ndims == 1) return Traits::toVector(typename Traits::Array{2, dims, data});
   if (ndims > 2) {
     runtimeAssert(sizeFound, "sizeFound", "Read of size matrix failed");
     // The sizes must describe exactly the elements read, or the array would

@@ -4,12 +4,13 @@
 // Numbers are formatted into a local buffer of 100 characters: a minimum
 // length in 0..39 and at most 39 digits keep every such text far below that,
 // so the buffer bounds nothing that the checks allow.  A model-supplied Real
-// format is parsed before use, so that only one double conversion with small
-// flags, width and precision ever reaches the formatter (no other conversion
-// that would read a missing argument, no width that pads without bound);
-// its text is formatted bounded and must stay below 100 characters.  Padded
-// names and Boolean words are written straight into a string of their exact
-// length, so they have no length limit.
+// format is parsed before use, so that only one double conversion ever
+// reaches the formatter (no other conversion that would read a missing
+// argument), with its width and precision passed as arguments and capped
+// where a larger value could no longer change the verdict; its text is
+// formatted bounded and must stay below 100 characters.  Padded names and
+// Boolean words are written straight into a string of their exact length, so
+// they have no length limit.
 #include "source/arrays/string_conversions.h"
 
 #include "source/arrays/array_private.h"
@@ -61,34 +62,64 @@ char *realJustified(double value, int left, int width, int digits) {
   return simpleString(buffer);
 }
 
-// The characters of s[at ..] that belong to set, at most limit of them;
-// limit + 1 when there are more.
-int span(const char *s, int at, const char *set, int limit) {
-  int n = 0;
-  while (s[at + n] != '\0' && std::strchr(set, s[at + n]) != nullptr && n <= limit) ++n;
-  return n;
+// A width of kFormatLimit or more pads the text to at least kFormatLimit
+// characters, which fails the length check whatever the width.
+constexpr int kWidthCap = kFormatLimit;
+// No precision beyond kPrecisionCap changes a text that passes the length
+// check: e, E, f and F print at least that many digits, and so do g and G
+// with the flag '#'; plain g and G print no more significant digits than the
+// exact decimal value of a double has (at most 767) and choose the e style
+// for the same exponents (the largest is 308) at every such precision.
+constexpr int kPrecisionCap = 800;
+
+// The digits of format from at on as a number, capped at cap; at moves past
+// them.
+int digits(const char *format, int &at, int cap) {
+  int value = 0;
+  for (; format[at] >= '0' && format[at] <= '9'; ++at) {
+    value = std::min(value * 10 + (format[at] - '0'), cap);
+  }
+  return value;
 }
 
-// "%" and a Real format [flags][width][.precision]conversion in spec (room
-// for 16 characters); false for anything else.
-bool realFormat(const char *format, char *spec) {
+// A parsed Real format [flags][width][.precision]conversion: directive is "%",
+// each flag found once, "*.*" and the conversion; width and precision go
+// with it as arguments (precision -1 when none is given).
+struct RealFormat {
+  char directive[12];
+  int width = 0;
+  int precision = -1;
+};
+
+// Parses format; false for anything but one e, E, f, F, g or G conversion.
+bool parseRealFormat(const char *format, RealFormat &parsed) {
   if (format == nullptr) return false;
+  static constexpr char kFlags[] = "-+ #0";
+  bool present[sizeof kFlags - 1] = {};
   int at = 0;
-  const int flags = span(format, at, "-+ #0", 5);
-  if (flags > 5) return false;
-  at += flags;
-  const int width = span(format, at, "0123456789", 2);
-  if (width > 2) return false;
-  at += width;
-  if (format[at] == '.') {
-    const int precision = span(format, at + 1, "0123456789", 2);
-    if (precision > 2) return false;
-    at += 1 + precision;
+  for (; format[at] != '\0'; ++at) {
+    const char *flag = std::strchr(kFlags, format[at]);
+    if (flag == nullptr) break;
+    present[flag - kFlags] = true;
   }
-  if (format[at] == '\0' || std::strchr("eEfFgG", format[at]) == nullptr) return false;
+  parsed.width = digits(format, at, kWidthCap);
+  if (format[at] == '.') {
+    ++at;
+    parsed.precision = digits(format, at, kPrecisionCap);
+  }
+  const char conversion = format[at];
+  if (conversion == '\0' || std::strchr("eEfFgG", conversion) == nullptr) return false;
   if (format[at + 1] != '\0') return false;
-  spec[0] = '%';
-  std::memcpy(spec + 1, format, at + 2);
+  char *out = parsed.directive;
+  *out++ = '%';
+  for (std::size_t k = 0; k < sizeof present; ++k) {
+    if (present[k]) *out++ = kFlags[k];
+  }
+  *out++ = '*';
+  *out++ = '.';
+  *out++ = '*';
+  *out++ = conversion;
+  *out = '\0';
   return true;
 }
 
@@ -138,12 +169,13 @@ char *booleanToString(int value, int leftJustified, int minimumLength) {
 }
 
 char *realToStringFormat(double value, const char *format) {
-  char spec[16];
-  require(realFormat(format, spec), "validRealFormat(format)",
+  RealFormat parsed;
+  require(parseRealFormat(format, parsed), "validRealFormat(format)",
           "A Real format is [flags][width][.precision] and one of e, E, f, F, g, G (flags of "
-          "-+ #0, at most two digits of width and of precision)");
+          "-+ #0)");
   char buffer[kFormatBuffer];
-  const int n = snprintfC(buffer, sizeof buffer, spec, value);
+  const int n =
+      snprintfC(buffer, sizeof buffer, parsed.directive, parsed.width, parsed.precision, value);
   require(n >= 0 && n < kFormatLimit, "buf[99]=='\\0'", "");
   return simpleString(buffer, static_cast<std::size_t>(n));
 }

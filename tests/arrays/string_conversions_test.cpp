@@ -62,6 +62,16 @@ TEST_F(ArraysTest, ConversionsFormatWithTheirOptions) {
       {"realToStringFormat 12g", [] { return realToStringFormat(kInf, "12g"); }, "         inf"},
       {"realToStringFormat 99 characters", [] { return realToStringFormat(1.0, ".97f"); },
        "1." + std::string(97, '0')},
+      {"realToStringFormat .100g", [] { return realToStringFormat(0.5, ".100g"); }, "0.5"},
+      {"realToStringFormat .5g of 2^600", [] { return realToStringFormat(0x1p600, ".5g"); },
+       "4.1495e+180"},
+      {"realToStringFormat 0.1 to all its digits",
+       [] { return realToStringFormat(0.1, ".99999999999999999999G"); },
+       "0.1000000000000000055511151231257827021181583404541015625"},
+      {"realToStringFormat precision with leading zeros",
+       [] { return realToStringFormat(2.0, ".005f"); }, "2.00000"},
+      {"realToStringFormat repeated flags",
+       [] { return realToStringFormat(1.5, "------+#0+8.1e"); }, "+1.5e+00"},
   };
   for (const Text &c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,6 +123,22 @@ TEST_F(ArraysTest, WidthsAndDigitsOutsideTheirRangeFail) {
        assertionText("", "buf[99]=='\\0'")},
       {"realToStringFormat 1e99 with 99 decimals", [] { realToStringFormat(1e99, "99.99f"); },
        assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat width 100", [] { realToStringFormat(1.0, "100f"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat width 99999", [] { realToStringFormat(1.0, "-99999g"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat width beyond any int",
+       [] { realToStringFormat(1.0, "99999999999999999999999e"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat 100 decimals", [] { realToStringFormat(0.5, ".100f"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat 99999 digits kept by #", [] { realToStringFormat(0.5, "#.99999g"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat 2^600 in full", [] { realToStringFormat(0x1p600, ".181g"); },
+       assertionText("", "buf[99]=='\\0'")},
+      {"realToStringFormat 2^600 at a precision beyond any int",
+       [] { realToStringFormat(0x1p600, ".99999999999999999999g"); },
+       assertionText("", "buf[99]=='\\0'")},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,13 +150,13 @@ TEST_F(ArraysTest, WidthsAndDigitsOutsideTheirRangeFail) {
 
 TEST_F(ArraysTest, RealFormatsAreFlagsWidthPrecisionAndOneDoubleConversion) {
   const std::string refused = assertionText(
-      "A Real format is [flags][width][.precision] and one of e, E, f, F, g, G (flags of -+ #0, "
-      "at most two digits of width and of precision)",
+      "A Real format is [flags][width][.precision] and one of e, E, f, F, g, G (flags of -+ #0)",
       "validRealFormat(format)");
   const char *const formats[] = {
-      "",   "d",   "s",    "n",     "a",   "%f",  "lf",  ".3lf",    "Lf",
-      "*f", ".*f", "100f", ".100f", "f f", "ff",  "f\n", "------f", "5.3.2f",
-      "+",  ".",   "3",    "'f",    "I f", "5$f", "hhf", "12.",     "e%n",
+      "",   "d",   "s",      "n",      "a",       "%f",  "lf",  ".3lf",  "Lf",
+      "*f", ".*f", "100d",   ".100s",  "999n",    "f f", "ff",  "f\n",   "5.3.2f",
+      "+",  ".",   "3",      "'f",     "I f",     "5$f", "hhf", "12.",   "e%n",
+      "1%", "%%",  "100.5%", "100.*f", "100$.3f", "-0",  ".5",  "g%s%s", "1000000000000",
   };
   for (const char *format : formats) {
     SCOPED_TRACE(format);
@@ -138,6 +164,7 @@ TEST_F(ArraysTest, RealFormatsAreFlagsWidthPrecisionAndOneDoubleConversion) {
   }
   EXPECT_EQ(failureOf([] { realToStringFormat(1.5, nullptr); }), refused);
   EXPECT_EQ(std::string(realToStringFormat(1.5, "-----f")), "1.500000");
+  EXPECT_EQ(std::string(realToStringFormat(1.5, "------f")), "1.500000");
 }
 
 TEST_F(ArraysTest, ConcatenationFailsWhenTheCharacterAreaIsFull) {

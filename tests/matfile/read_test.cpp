@@ -339,6 +339,12 @@ TEST_F(Read, BinaryHeaderVariants) {
       {"empty text rows beyond the file", header(51, 0x7fffffff, 0, "s"), 4,
        "Error when reading text matrix \"s(2147483647,0)\" from file \"" + file +
            "\",\nsince it is not possible to allocate storage for\n2147483647 characters.\n"},
+      {"complex text", le32(51) + le32(1) + le32(2) + le32(1) + le32(2) + "s" + '\0' + "abcd", 4,
+       "Error when reading matrix \"s\" from file \"" + file +
+           "\",\nbecause it is complex (imagf = 1) and complex matrices are not supported.\n"},
+      {"imagf -1", le32(20) + le32(1) + le32(1) + le32(-1) + le32(2) + "i" + '\0' + le32(7), 4,
+       "Error when reading matrix \"i\" from file \"" + file +
+           "\",\nbecause it is complex (imagf = -1) and complex matrices are not supported.\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.label);

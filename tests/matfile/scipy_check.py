@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """SciPy's side of the matrix-file tests (MAT version 4 files).
 
-  scipy_check.py dump FILE    prints every matrix of FILE as SciPy loads it
-  scipy_check.py write FILE   writes the reference matrices with SciPy
+  scipy_check.py dump FILE            prints every matrix of FILE as SciPy loads it
+  scipy_check.py write FILE           writes the reference matrices with SciPy
+  scipy_check.py write-complex FILE   writes a complex matrix z, then a real one
+  scipy_check.py write-vectors FILE   writes vectors as SciPy stores them
 
 dump prints one line per matrix, in file order:
   NAME KIND ROWS COLS VALUE...
@@ -48,7 +50,37 @@ def write(path):
     scipy.io.savemat(path, matrices, format="4")
 
 
+def write_complex(path):
+    matrices = {
+        "z": np.array([[1.0 + 2.0j, 3.0 - 1.0j]]),
+        "after": np.array([[5.0, 6.0]]),
+    }
+    scipy.io.savemat(path, matrices, format="4")
+
+
+def write_vectors(path):
+    # One-dimensional arrays are stored as 1 x n matrices (oned_as='row').
+    matrices = {
+        "row": np.array([1.5, -2.0, 0.25, 8.0]),
+        "irow": np.array([3, -1, 2147483647], dtype=np.int32),
+        "column": np.array([[4.0], [5.0], [6.0]]),
+        "icolumn": np.array([[7], [-8]], dtype=np.int32),
+        "one": np.array([9.0]),
+        "empty": np.zeros(0),
+        "grid": np.array([[1.0, 2.0], [3.0, 4.0]]),
+        "igrid": np.array([[1, 2, 3], [4, 5, 6]], dtype=np.int32),
+    }
+    scipy.io.savemat(path, matrices, format="4")
+
+
+MODES = {
+    "dump": dump,
+    "write": write,
+    "write-complex": write_complex,
+    "write-vectors": write_vectors,
+}
+
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("dump", "write"):
+    if len(sys.argv) != 3 or sys.argv[1] not in MODES:
         sys.exit(__doc__)
-    {"dump": dump, "write": write}[sys.argv[1]](sys.argv[2])
+    MODES[sys.argv[1]](sys.argv[2])

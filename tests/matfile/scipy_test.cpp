@@ -169,4 +169,33 @@ TEST_F(SciPy, SciPyFilesAreReadHere) {
   EXPECT_EQ(amatGetMatrixDefault(r.get(), none.get()), 3);
 }
 
+TEST_F(SciPy, SciPysComplexMatrixIsRefusedWithItsName) {
+  const std::string file = path("complex.mat");
+  int status = 0;
+  const std::string out = runScript("write-complex", file, &status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string refused = "Error when reading matrix \"z\" from file \"" + file +
+                              "\",\nbecause it is complex (imagf = 1) and complex matrices are "
+                              "not supported.\n";
+  for (const char *required : {static_cast<const char *>(nullptr), "z"}) {
+    SCOPED_TRACE(required != nullptr ? "name z required" : "any name");
+    Reader r;
+    ASSERT_EQ(amatGetOpen(file.c_str(), "NoClass", nullptr, r.get()), 0) << message();
+    Matrix z;
+    z->name = const_cast<char *>(required);
+    EXPECT_EQ(amatGetMatrixDefault(r.get(), z.get()), 4);
+    EXPECT_EQ(message(), refused);
+    EXPECT_EQ(z->name, required);
+    EXPECT_EQ(z->data, nullptr);
+    EXPECT_EQ(z->nrow, 0);
+    EXPECT_EQ(z->ncol, 0);
+    EXPECT_EQ(z->type, voidMatrix);
+    z->name = nullptr;
+  }
+  // Nor is the file taken as a class matrix.
+  Reader r;
+  EXPECT_EQ(amatGetOpen(file.c_str(), "Test", nullptr, r.get()), 5);
+  EXPECT_EQ(message(), refused);
+}
+
 } // namespace

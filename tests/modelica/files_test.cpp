@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "tests/modelica/support.h"
@@ -390,25 +393,179 @@ TEST_F(FileSystemTest, FullPathNamesAreFormedByText) {
             "Not possible to construct full path name of \"" + tooLong + "\"\nFile name too long");
 }
 
-TEST_F(FileSystemTest, TemporaryFileNamesNameNewPrivateFiles) {
-  setenv("TMPDIR", (folder() + "/").c_str(), 1);
+// The entries of folder, without "." and "..".
+std::vector<std::string> entriesOf(const std::string &folder) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto &entry : fs::directory_iterator(folder, ignored))
+    names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The folder part of a name.
+std::string folderOf(const std::string &name) { return name.substr(0, name.rfind('/')); }
+
+// The process's folder of temporary names is made on the first request and
+// lives until unload (or releaseTemporaryFolder): each test makes its own
+// under a TMPDIR inside the test's folder.
+class TemporaryNameTest : public ModelicaTest {
+protected:
+  void SetUp() override {
+    ModelicaTest::SetUp();
+    setenv("TMPDIR", (folder() + "/").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TMPDIR");
+    ModelicaTest::TearDown();
+  }
+};
+
+TEST_F(TemporaryNameTest, NamesAreNewNamesInOnePrivateFolder) {
   const std::string first = temporaryFileName();
   const std::string second = temporaryFileName();
-  unsetenv("TMPDIR");
   EXPECT_NE(first, second);
-  for (const std::string &name : {first, second}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(name.rfind(folder() + "/modelica-", 0), 0u);
-    struct stat info;
-    ASSERT_EQ(::stat(name.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(info.st_size, 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-  }
+  EXPECT_EQ(fileStat(first.c_str()), FileKindNone);
+  EXPECT_EQ(fileStat(second.c_str()), FileKindNone);
+  const std::string privateFolder = folderOf(first);
+  EXPECT_EQ(folderOf(second), privateFolder);
+  EXPECT_EQ(privateFolder.rfind(folder() + "/modelica-", 0), 0U) << privateFolder;
+  EXPECT_EQ(entriesOf(folder()), std::vector<std::string>{privateFolder});
+  struct stat info;
+  ASSERT_EQ(::stat(privateFolder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700U);
+
+  // A name the process has taken meanwhile is passed over; the folder stays
+  // where it was made.
+  const std::string number = second.substr(second.rfind("/tmp") + 4);
+  const std::string taken = privateFolder + "/tmp" + std::to_string(std::stoul(number) + 1);
+  writeFile(taken, "x");
+  setenv("TMPDIR", path("elsewhere").c_str(), 1);
+  const std::string third = temporaryFileName();
+  EXPECT_EQ(folderOf(third), privateFolder);
+  EXPECT_NE(third, taken);
+  EXPECT_EQ(fileStat(third.c_str()), FileKindNone);
+  EXPECT_EQ(entriesOf(folder()), std::vector<std::string>{privateFolder});
+}
+
+TEST_F(TemporaryNameTest, CopyAndRenameToAFreshName) {
+  writeFile(path("source"), "some bytes");
+  std::string copied, renamed;
+  EXPECT_EQ(errorText([&] {
+              copied = temporaryFileName();
+              copyFile(path("source").c_str(), copied.c_str());
+            }),
+            "<completed>");
+  EXPECT_EQ(errorText([&] {
+              renamed = temporaryFileName();
+              renameFile(path("source").c_str(), renamed.c_str());
+            }),
+            "<completed>");
+  EXPECT_EQ(readWholeFile(copied), "some bytes");
+  EXPECT_EQ(readWholeFile(renamed), "some bytes");
+  EXPECT_FALSE(exists(path("source")));
+}
+
+TEST_F(TemporaryNameTest, AFailedAttemptLeavesNothingAndTheNextOneTriesAgain) {
   setenv("TMPDIR", path("missing").c_str(), 1);
-  const std::string text = errorText([] { temporaryFileName(); });
-  unsetenv("TMPDIR");
-  EXPECT_EQ(text, "Not possible to get temporary filename\nNo such file or directory");
+  EXPECT_EQ(errorText([] { temporaryFileName(); }),
+            "Not possible to get temporary filename\nNo such file or directory");
+  const std::string tooLong = "/" + std::string(1000, 'n');
+  setenv("TMPDIR", tooLong.c_str(), 1);
+  EXPECT_EQ(errorText([] { temporaryFileName(); }),
+            "Not possible to get temporary filename\nFile name too long");
+  setenv("TMPDIR", folder().c_str(), 1);
+  platform::sys.mkdtemp = [](char *) -> char * {
+    errno = EACCES;
+    return nullptr;
+  };
+  EXPECT_EQ(errorText([] { temporaryFileName(); }),
+            "Not possible to get temporary filename\nPermission denied");
+  platform::sys.mkdtemp = platform::defaultSystemCalls().mkdtemp;
+  EXPECT_EQ(entriesOf(folder()), std::vector<std::string>{});
+  std::string name;
+  EXPECT_EQ(errorText([&] { name = temporaryFileName(); }), "<completed>");
+  EXPECT_EQ(folderOf(folderOf(name)), folder());
+}
+
+TEST_F(TemporaryNameTest, TheFolderIsRemovedAtUnloadWhenEmpty) {
+  const std::string empty = folderOf(temporaryFileName());
+  modelica::releaseTemporaryFolder();
+  EXPECT_FALSE(exists(empty));
+
+  const std::string used = temporaryFileName();
+  EXPECT_NE(folderOf(used), empty) << "a new folder after the release";
+  writeFile(used, "kept");
+  modelica::releaseTemporaryFolder();
+  EXPECT_EQ(readWholeFile(used), "kept");
+
+  // A folder inherited from another process (as through fork) is not
+  // removed by this one; the process makes a folder of its own.
+  const std::string parents = folderOf(temporaryFileName());
+  platform::sys.getpid = [] { return static_cast<pid_t>(1); };
+  const std::string own = folderOf(temporaryFileName());
+  EXPECT_NE(own, parents);
+  modelica::releaseTemporaryFolder();
+  platform::sys.getpid = platform::defaultSystemCalls().getpid;
+  EXPECT_FALSE(exists(own));
+  EXPECT_TRUE(exists(parents));
+}
+
+// The unload itself: a child process that ends normally runs the library's
+// destructors (as an unload does).
+TEST_F(TemporaryNameTest, AProcessThatEndsRemovesItsEmptyFolder) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  modelica::releaseTemporaryFolder();
+  auto endAfter = [](bool createFile) {
+    ErrorRecoveryScope scope;
+    const bool done = scope.run([&] {
+      const char *name = temporaryFileName();
+      if (createFile) writeFile(name, "kept");
+    });
+    std::exit(done ? 0 : 1);
+  };
+  EXPECT_EXIT(endAfter(false), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(entriesOf(folder()), std::vector<std::string>{});
+  EXPECT_EXIT(endAfter(true), ::testing::ExitedWithCode(0), "");
+  const std::vector<std::string> left = entriesOf(folder());
+  ASSERT_EQ(left.size(), 1U);
+  EXPECT_EQ(entriesOf(left[0]).size(), 1U);
+}
+
+// Threads that ask at once share one folder and never get the same name.
+// Run under ThreadSanitizer too.
+TEST_F(TemporaryNameTest, ThreadsShareOneFolderAndGetDistinctNames) {
+  constexpr int kThreads = 4;
+  constexpr int kNames = 50;
+  std::vector<std::vector<std::string>> names(kThreads);
+  std::atomic<int> waiting{kThreads};
+  auto work = [&](int id) {
+    waiting.fetch_sub(1);
+    while (waiting.load() > 0) std::this_thread::yield();
+    ErrorRecoveryScope scope;
+    const bool done = scope.run([&] {
+      for (int k = 0; k < kNames; ++k) {
+        names[id].emplace_back(temporaryFileName());
+        endEvaluation();
+      }
+    });
+    if (!done) names[id].clear();
+  };
+  std::vector<std::thread> threads;
+  for (int id = 0; id < kThreads; ++id) threads.emplace_back(work, id);
+  for (std::thread &t : threads) t.join();
+  std::set<std::string> all, folders;
+  for (const auto &list : names) {
+    EXPECT_EQ(list.size(), static_cast<std::size_t>(kNames));
+    for (const std::string &name : list) {
+      all.insert(name);
+      folders.insert(folderOf(name));
+    }
+  }
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kNames));
+  ASSERT_EQ(folders.size(), 1U);
+  EXPECT_EQ(entriesOf(folder()), std::vector<std::string>{*folders.begin()});
 }
 
 TEST(Slashes, AreTurnedEitherWay) {

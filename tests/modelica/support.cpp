@@ -22,6 +22,8 @@ void ModelicaTest::SetUp() {
 
 void ModelicaTest::TearDown() {
   platform::sys = platform::defaultSystemCalls();
+  // The folder of temporary names goes with the test's folder.
+  modelica::releaseTemporaryFolder();
   EXPECT_EQ(modelica::cachedFileCount(), 0) << "the test left files in the open-file cache";
   std::error_code ignored;
   fs::remove_all(folder_, ignored);

@@ -505,4 +505,68 @@ TEST_F(ModelIo, SciPysMatricesAreReadByName) {
   EXPECT_EQ(s[1], "abcd");
 }
 
+TEST_F(ModelIo, SciPysVectorsAreReadWholeAsRowsOrColumns) {
+  const std::string file = path("vectors.mat");
+  int status = 0;
+  const std::string out = scipyload::runScript("write-vectors", file, &status);
+  ASSERT_EQ(status, 0) << out;
+  struct Back {
+    std::vector<double> row, column, one, empty;
+    std::vector<int> irow, icolumn;
+    std::vector<int> rowSizes, columnSizes, emptySizes, irowSizes;
+  } b;
+  EXPECT_EQ(failureOf([&] {
+              const RealArray row = RealArrayFromFile(file.c_str(), "row", 1);
+              b.row = elementsOf(row);
+              b.rowSizes = sizesOf(row);
+              const RealArray column = RealArrayFromFile(file.c_str(), "column", 1);
+              b.column = elementsOf(column);
+              b.columnSizes = sizesOf(column);
+              b.one = elementsOf(RealArrayFromFile(file.c_str(), "one", 1));
+              const RealArray empty = RealArrayFromFile(file.c_str(), "empty", 1);
+              b.empty = elementsOf(empty);
+              b.emptySizes = sizesOf(empty);
+              const IntegerArray irow = IntegerArrayFromFile(file.c_str(), "irow", 1);
+              b.irow = elementsOf(irow);
+              b.irowSizes = sizesOf(irow);
+              b.icolumn = elementsOf(IntegerArrayFromFile(file.c_str(), "icolumn", 1));
+            }),
+            "completed");
+  EXPECT_EQ(b.row, (std::vector<double>{1.5, -2.0, 0.25, 8.0}));
+  EXPECT_EQ(b.rowSizes, (std::vector<int>{4}));
+  EXPECT_EQ(b.column, (std::vector<double>{4.0, 5.0, 6.0}));
+  EXPECT_EQ(b.columnSizes, (std::vector<int>{3}));
+  EXPECT_EQ(b.one, (std::vector<double>{9.0}));
+  EXPECT_EQ(b.empty, (std::vector<double>{}));
+  EXPECT_EQ(b.emptySizes, (std::vector<int>{0}));
+  EXPECT_EQ(b.irow, (std::vector<int>{3, -1, 2147483647}));
+  EXPECT_EQ(b.irowSizes, (std::vector<int>{3}));
+  EXPECT_EQ(b.icolumn, (std::vector<int>{7, -8}));
+
+  // A matrix is no vector.
+  const std::string notVector =
+      assertionText("vector requires exactly one vector non-unit dimension", "!found_non_one");
+  EXPECT_EQ(failureOf([&] { RealArrayFromFile(file.c_str(), "grid", 1); }), notVector);
+  EXPECT_EQ(failureOf([&] { IntegerArrayFromFile(file.c_str(), "igrid", 1); }), notVector);
+}
+
+TEST_F(ModelIo, SciPysComplexMatrixStopsTheSearchWithItsMessage) {
+  const std::string file = path("complex.mat");
+  int status = 0;
+  const std::string out = scipyload::runScript("write-complex", file, &status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string refused = "Error when reading matrix \"z\" from file \"" + file +
+                              "\",\nbecause it is complex (imagf = 1) and complex matrices are "
+                              "not supported.\n";
+  EXPECT_EQ(failureOf([&] { RealArrayFromFile(file.c_str(), "after", 2); }),
+            assertionText(refused.c_str(), "ret<=1"));
+  EXPECT_EQ(failureOf([&] { RealMatrixFromFile(file.c_str(), "z", 1, 2); }),
+            assertionText(refused.c_str(), "ret<=1"));
+  EXPECT_EQ(failureOf([&] { IntegerArrayFromFile(file.c_str(), "after", 2); }),
+            assertionText(kNotFound, "found"));
+  std::vector<int> sizes;
+  EXPECT_EQ(failureOf([&] { sizes = sizesOf(MatrixListFromFile(file.c_str())); }), "completed");
+  EXPECT_EQ(sizes, (std::vector<int>{0, 2}));
+}
+
 } // namespace
