@@ -138,7 +138,17 @@ bool soundValues(const fmiInstance &s, const ModelInstanceData &block) {
   if (!flag(s.terminatedByModel) || !flag(s.valuesChanged) ||
       !flag(s.lastNewDiscreteStatesNeeded) || !flag(s.jacobianOutdated) ||
       !flag(s.forceEvaluation) || !flag(s.inputsChanged) || !flag(s.firstEvaluationInEventMode) ||
-      !flag(s.eventIterationUnderway) || !flag(block.inlineIntegration)) {
+      !flag(s.eventIterationUnderway) || !flag(block.inlineIntegration) ||
+      !flag(block.usesHomotopy) || !flag(block.inHomotopy)) {
+    return false;
+  }
+  // The homotopy method moves lambda from 0 to 1 in steps that start at 0.1,
+  // double only below 0.08 and halve only above 1e-4: a step outside
+  // [2^-15, 0.25], or a parameter outside [0, 1], would make its pass loop
+  // run for ever.
+  const auto unit = [](double v) { return v >= 0.0 && v <= 1.0; };
+  if (!unit(block.lambda) || !unit(block.lastGoodLambda) ||
+      !(block.lambdaStep >= 0x1p-15 && block.lambdaStep <= 0.25)) {
     return false;
   }
   if (s.computedLevel < -1 || s.computedLevel > 15) return false;

@@ -144,6 +144,21 @@ TEST_F(HostileInput, ImagesThatWouldSteerTheInstanceAstrayAreRefused) {
       {"more profiling entries in use than the table holds", patched([](Bytes &b) {
          patch<int32_t>(b, kBlockOffset + offsetof(ModelInstanceData, profileBlockCount), 1000);
        })},
+      {"homotopy under way with a parameter of minus infinity", patched([](Bytes &b) {
+         patch<int32_t>(b, kBlockOffset + offsetof(ModelInstanceData, inHomotopy), 1);
+         patch<double>(b, kBlockOffset + offsetof(ModelInstanceData, lambda), -kInf);
+       })},
+      {"homotopy under way with a negative step", patched([](Bytes &b) {
+         patch<int32_t>(b, kBlockOffset + offsetof(ModelInstanceData, inHomotopy), 1);
+         patch<double>(b, kBlockOffset + offsetof(ModelInstanceData, lambda), 0.0);
+         patch<double>(b, kBlockOffset + offsetof(ModelInstanceData, lambdaStep), -0.1);
+       })},
+      {"homotopy step too small to end", patched([](Bytes &b) {
+         patch<double>(b, kBlockOffset + offsetof(ModelInstanceData, lambdaStep), 1e-300);
+       })},
+      {"homotopy flag 63", patched([](Bytes &b) {
+         patch<int32_t>(b, kBlockOffset + offsetof(ModelInstanceData, inHomotopy), 63);
+       })},
   };
   fmi2FMUstate kept = nullptr;
   ASSERT_EQ(fmi().fmi2GetFMUstate(c_, &kept), fmi2OK);
