@@ -94,6 +94,13 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
   return c->lastQiErr;
 }
 
+bool fmiEvaluated(const fmiInstance *c, int32_t request) {
+  const ModelInstanceData *data = c->runtime;
+  return c->state == fmiStateContinuousTimeMode && c->computedLevel >= request &&
+         c->lastQiErr == 0 && c->forceEvaluation == 0 && data != nullptr && data->eventPhase == 0 &&
+         data->lastChangeCount == c->iuser[kIuserChangeCount];
+}
+
 fmi2Status fmiInitialize(fmiInstance *c) {
   if (!fmiCheckState(c, fmiFunction::EnterInitializationMode)) return fmi2Warning;
   c->terminatedByModel = 0;

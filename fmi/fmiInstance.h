@@ -187,6 +187,13 @@ fmi2Status fmiSetupExperiment(fmiInstance *instance, fmi2Boolean toleranceDefine
 // converged (optional): 1 when the event phase is 0 afterwards.
 [[nodiscard]] int32_t fmiEvaluate(fmiInstance *instance, int32_t request, const char *name,
                                   int32_t *converged);
+// True when the instance's values are what fmiEvaluate(request) would compute
+// now, so that the evaluation can be left out: in continuous-time mode, with
+// no event phase set, the computed level reaching request, the last
+// evaluation successful and no parameter or String change (the change count)
+// that the driver has not yet seen.  Everything that moves the time, the
+// states or the inputs, or sets a value, lowers the computed level.
+[[nodiscard]] bool fmiEvaluated(const fmiInstance *instance, int32_t request);
 fmi2Status fmiInitialize(fmiInstance *instance);
 fmi2Status fmiEnterInitializationModeME(fmiInstance *instance);
 fmi2Status fmiExitInitialization(fmiInstance *instance, const char *name, int32_t target);

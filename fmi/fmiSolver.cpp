@@ -314,7 +314,10 @@ int integration_step(fmiInstance *instance, double tout) {
 
   for (;;) {
     // The output history for fmi2GetRealOutputDerivatives, once per call.
-    if (fmiEvaluate(instance, 1, "fetching current output", nullptr) == 0) {
+    // The outputs at the start are mostly there already: the end of the last
+    // step evaluated them, and nothing has moved since.
+    if (fmiEvaluated(instance, kRequestOutputs) ||
+        fmiEvaluate(instance, kRequestOutputs, "fetching current output", nullptr) == 0) {
       std::memcpy(solver->previousOutputs, instance->y, instance->ny * sizeof(double));
       solver->previousOutputTime = instance->time;
     }
