@@ -54,7 +54,7 @@ void callDriver(fmiInstance *c, int32_t *request) {
 }
 
 void logName(fmiInstance *c, const char *format, const char *name) {
-  fmiLog(c, c->instanceName, fmi2OK, "", format, name);
+  if (fmiLogDelivers(c, fmi2OK)) fmiLog(c, c->instanceName, fmi2OK, "", format, name);
 }
 
 } // namespace

@@ -126,6 +126,13 @@ struct fmiInstance {
 // messages of status fmi2OK are dropped while loggingOn is 0.  The logger
 // receives the pending text followed by the formatted text (at most 1022
 // characters together) with every '%' doubled, and no further arguments.
+//
+// Whether a message of status reaches the host at all.  fmiLog asks first;
+// the traces of calls a host makes at every step ask before they call it, so
+// that a message the host did not ask for costs no call and no formatting.
+inline bool fmiLogDelivers(const fmiInstance *instance, fmi2Status status) {
+  return status != fmi2OK || instance->loggingOn != 0;
+}
 void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
             const char *format, ...) __attribute__((format(printf, 5, 6)));
 // Appends formatted text to the instance's pending text; text that does not

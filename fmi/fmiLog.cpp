@@ -31,7 +31,7 @@ thread_local fmiInstance *fmiEvaluatingInstance = nullptr;
 thread_local fmiCall fmiCurrentCall{nullptr, nullptr};
 
 bool dropped(const fmiInstance *instance, fmi2Status status) {
-  return instance->loggingOn == 0 && status == fmi2OK;
+  return !fmiLogDelivers(instance, status);
 }
 
 void emptyPending(fmiInstance *instance) {
