@@ -26,7 +26,7 @@ for step in 0.01 0.001; do
   total=$(awk '/^totals:/ { print $2 }' "$file")
   awk -v t="$total" -v n="$steps" -v s="$step" \
     'BEGIN { printf "  step %s s: %.0f instructions per fmi2DoStep (%d steps)\n", s, t / n, n }'
-  callgrind_annotate --threshold=95 "$file" 2>/dev/null |
+  callgrind_annotate --auto=no --threshold=95 "$file" 2>/dev/null |
     awk -v n="$steps" '
       /^-+$/ { rule++; next }
       rule >= 4 && $1 ~ /^[0-9,]+$/ && !/PROGRAM TOTALS/ {
