@@ -6,6 +6,18 @@
 //
 // One continuous integration is expected: a few dozen integrator steps for
 // the whole run, not a restart at every communication point.
+//
+// BM_CoSimDoStep/10 and /1 give the time per fmi2DoStep at communication
+// steps of 10 ms and 1 ms over the same 10 s, logging off.  Nearly all of
+// such a step is fixed cost (the integrator takes a few dozen steps in the
+// whole run), so they measure what the unit spends around the integrator.
+// The goal, on the project's machine with the benchmark pinned to one core
+// (taskset): at most 100 ns per fmi2DoStep of 10 ms.
+//
+// `cosim_bench --run-steps=<step>` runs one such 10 s run without the
+// benchmark library and exits: scripts/bench-callgrind.sh counts its
+// instructions inside fmi2DoStep under callgrind (goal: at most 1000 per
+// fmi2DoStep of 10 ms).
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
@@ -17,6 +29,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "fmi/fmi2.h"
 #include "model/model_data.h"
@@ -26,6 +39,7 @@ namespace {
 constexpr fmi2ValueReference kLevel = 0x14000000;
 constexpr int kSteps = 1000;
 constexpr double kStep = 0.01;
+constexpr double kRunEnd = 10.0;
 
 double exactLevel(double t) {
   const double r = std::sqrt(3.0) - 0.1 * std::sqrt(19.62) / 4.0 * t;
@@ -159,6 +173,80 @@ void BM_CoSimVesselAccuracy(benchmark::State &state) {
 }
 BENCHMARK(BM_CoSimVesselAccuracy)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// An initialized instance, logging off, ready for its first step at t = 0.
+fmi2Component readyInstance(const fmi2CallbackFunctions &callbacks) {
+  Unit &u = unit();
+  fmi2Component c = u.instantiate("bench", fmi2CoSimulation, FMI_MODEL_GUID, nullptr, &callbacks,
+                                  fmi2False, fmi2False);
+  if (c == nullptr) return nullptr;
+  u.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2True, kRunEnd);
+  u.enterInit(c);
+  u.exitInit(c);
+  return c;
+}
+
+// The DoSteps of one run from 0 to kRunEnd in steps of step; false when
+// one fails.  The communication points are k*step, as a master computes them.
+bool runSteps(fmi2Component c, double step, int steps) {
+  Unit &u = unit();
+  for (int k = 0; k < steps; ++k) {
+    if (u.doStep(c, k * step, step, fmi2True) != fmi2OK) return false;
+  }
+  return true;
+}
+
+// Time per fmi2DoStep of state.range(0) ms over 10 s.
+void BM_CoSimDoStep(benchmark::State &state) {
+  Unit &u = unit();
+  const fmi2CallbackFunctions callbacks{logger, allocateMemory, freeMemory, nullptr, nullptr};
+  const double step = static_cast<double>(state.range(0)) / 1000.0;
+  const int steps = static_cast<int>(std::lround(kRunEnd / step));
+  for (auto _ : state) {
+    state.PauseTiming();
+    fmi2Component c = readyInstance(callbacks);
+    state.ResumeTiming();
+    const bool ok = c != nullptr && runSteps(c, step, steps);
+    state.PauseTiming();
+    if (c != nullptr) {
+      u.terminate(c);
+      u.freeInstance(c);
+    }
+    state.ResumeTiming();
+    if (!ok) {
+      state.SkipWithError("fmi2DoStep failed");
+      break;
+    }
+  }
+  state.counters["doStep"] = benchmark::Counter(
+      steps, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  if (state.range(0) == 10) state.SetLabel("goal: <= 100 ns per fmi2DoStep of 10 ms, pinned");
+}
+BENCHMARK(BM_CoSimDoStep)->Arg(10)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// --run-steps=<step>: one run of 10 s in steps of <step> seconds, for an
+// instruction count under callgrind.  Exit status 1 when a call failed.
+int runOnce(const char *value) {
+  const double step = std::strtod(value, nullptr);
+  if (!(step > 0.0 && step <= kRunEnd)) return 2;
+  const fmi2CallbackFunctions callbacks{logger, allocateMemory, freeMemory, nullptr, nullptr};
+  fmi2Component c = readyInstance(callbacks);
+  if (c == nullptr) return 1;
+  const bool ok = runSteps(c, step, static_cast<int>(std::lround(kRunEnd / step)));
+  unit().terminate(c);
+  unit().freeInstance(c);
+  return ok ? 0 : 1;
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+  constexpr std::string_view kRunOption = "--run-steps=";
+  if (argc == 2 && std::string_view(argv[1]).starts_with(kRunOption)) {
+    return runOnce(argv[1] + kRunOption.size());
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

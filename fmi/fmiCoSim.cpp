@@ -46,7 +46,9 @@ bool inlineIntegration(const fmiInstance *instance) {
 }
 
 void logTo(fmiInstance *instance, fmi2Status status, const char *text, const char *name) {
-  fmiLog(instance, instance->instanceName, status, "", text, name);
+  if (fmiLogDelivers(instance, status)) {
+    fmiLog(instance, instance->instanceName, status, "", text, name);
+  }
 }
 
 // Event handling at a step: the event iteration, then (unless the iteration

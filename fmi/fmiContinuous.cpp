@@ -44,7 +44,9 @@ fmi2Status readerFailure(fmiInstance *c, int32_t qiErr) {
   return qiErr == kQiErrError ? fmi2Discard : fmiTerminateOnError(c);
 }
 
-void trace(fmiInstance *c, const char *name) { fmiLog(c, c->instanceName, fmi2OK, "", "%s", name); }
+void trace(fmiInstance *c, const char *name) {
+  if (fmiLogDelivers(c, fmi2OK)) fmiLog(c, c->instanceName, fmi2OK, "", "%s", name);
+}
 
 } // namespace
 
@@ -83,7 +85,9 @@ void fmiMoveTime(fmiInstance *c, double time) {
   c->time = time;
   c->computedLevel = 0;
   c->jacobianOutdated = 1;
-  fmiLog(c, c->instanceName, fmi2OK, "", "%s to %g", fmiFunctionName(fmiFunction::SetTime), time);
+  if (fmiLogDelivers(c, fmi2OK)) {
+    fmiLog(c, c->instanceName, fmi2OK, "", "%s to %g", fmiFunctionName(fmiFunction::SetTime), time);
+  }
 }
 
 fmi2Status fmiSetContinuousStates(fmiInstance *c, const double x[], size_t nx) {

@@ -25,17 +25,22 @@ constexpr bool inEventMode(int32_t state) {
          state == fmiStateEventModeDone;
 }
 
-// Sets the evaluating instance for the duration of one driver call.
+// Sets the evaluating instance of the calling thread for the duration of
+// one driver call.
 class EvaluatingScope {
 public:
-  explicit EvaluatingScope(fmiInstance *c) : previous_(fmiGetEvaluatingInstance()) {
-    fmiSetEvaluatingInstance(c);
+  explicit EvaluatingScope(fmiInstance *c)
+      : thread_(fmiThreadOf(c)), previous_(thread_->evaluating) {
+    thread_->evaluating = c;
   }
-  ~EvaluatingScope() { fmiSetEvaluatingInstance(previous_); }
+  ~EvaluatingScope() { thread_->evaluating = previous_; }
   EvaluatingScope(const EvaluatingScope &) = delete;
   EvaluatingScope &operator=(const EvaluatingScope &) = delete;
+  // The runtime's record of the thread, for the driver.
+  ThreadContext *runtime() const { return fmiRuntimeRecord(thread_); }
 
 private:
+  fmiThreadState *thread_;
   fmiInstance *previous_;
 };
 
@@ -46,15 +51,15 @@ void callDriver(fmiInstance *c, int32_t *request) {
   copyExtraArraysIn(c->runtime, c->extra1, c->extra2);
   {
     EvaluatingScope scope(c);
-    dsblockInstance_(request, &c->computedLevel, &c->time, c->x, nullptr, c->u, c->p, nullptr,
-                     nullptr, c->xdot, c->y, c->w, c->z, c->evaluationDuser, c->evaluationIuser,
-                     c->strings, c->runtime, &c->lastQiErr);
+    dsblockInstanceIn(scope.runtime(), request, &c->computedLevel, &c->time, c->x, nullptr, c->u,
+                      c->p, nullptr, nullptr, c->xdot, c->y, c->w, c->z, c->evaluationDuser,
+                      c->evaluationIuser, c->strings, c->runtime, &c->lastQiErr);
   }
   copyExtraArraysOut(c->runtime, c->extra1, c->extra2);
 }
 
 void logName(fmiInstance *c, const char *format, const char *name) {
-  fmiLog(c, c->instanceName, fmi2OK, "", format, name);
+  if (fmiLogDelivers(c, fmi2OK)) fmiLog(c, c->instanceName, fmi2OK, "", format, name);
 }
 
 } // namespace
@@ -92,6 +97,13 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
            static_cast<int>(c->lastQiErr));
   }
   return c->lastQiErr;
+}
+
+bool fmiEvaluated(const fmiInstance *c, int32_t request) {
+  const ModelInstanceData *data = c->runtime;
+  return c->state == fmiStateContinuousTimeMode && c->computedLevel >= request &&
+         c->lastQiErr == 0 && c->forceEvaluation == 0 && data != nullptr && data->eventPhase == 0 &&
+         data->lastChangeCount == c->iuser[kIuserChangeCount];
 }
 
 fmi2Status fmiInitialize(fmiInstance *c) {

@@ -5,19 +5,33 @@
 #include "fmi/fmiInstance.h"
 
 // While it lives, the export's instance and name are the calling thread's
-// current call (fmiGetCurrentCall), to which the reports of the serializer
-// and the integrator go; the previous call is put back at the end.
+// call (fmiThreadState), to which the reports of the serializer and the
+// integrator go, and the instance keeps the thread's record for the
+// evaluations of the call (not with keep false: fmi2FreeInstance releases
+// its instance).  Everything is put back at the end, the runtime's record
+// of the thread too, so that a later call looks it up afresh.
 class fmiCallScope {
 public:
-  fmiCallScope(fmiInstance *instance, const char *name) : saved_(fmiGetCurrentCall()) {
-    fmiSetCurrentCall({instance, name});
+  fmiCallScope(fmiInstance *instance, const char *name, bool keep = true)
+      : thread_(fmiThisThread()), instance_(keep ? instance : nullptr), call_(thread_->call),
+        runtime_(thread_->runtime), kept_(keep ? instance->thread : nullptr) {
+    thread_->call = {instance, name};
+    if (instance_ != nullptr) instance_->thread = thread_;
   }
-  ~fmiCallScope() { fmiSetCurrentCall(saved_); }
+  ~fmiCallScope() {
+    if (instance_ != nullptr) instance_->thread = kept_;
+    thread_->runtime = runtime_;
+    thread_->call = call_;
+  }
   fmiCallScope(const fmiCallScope &) = delete;
   fmiCallScope &operator=(const fmiCallScope &) = delete;
 
 private:
-  fmiCall saved_;
+  fmiThreadState *thread_;
+  fmiInstance *instance_;
+  fmiCall call_;
+  ThreadContext *runtime_;
+  fmiThreadState *kept_;
 };
 
 // A null component is answered with fmi2Error (it has no logger to report
@@ -47,7 +61,7 @@ template <typename Body>
 void fmiGuardedRelease(fmi2Component component, const char *name, Body &&body) {
   if (component == nullptr) return;
   auto *c = static_cast<fmiInstance *>(component);
-  fmiCallScope call(c, name);
+  fmiCallScope call(c, name, false);
   try {
     body(c);
   } catch (...) {

@@ -17,6 +17,8 @@
 #include "fmi/fmi2.h"
 
 struct ModelInstanceData;
+struct ThreadContext;
+struct fmiThreadState;
 struct fmiSolverData;
 struct fmiResultGeneration;
 struct bim_binary;
@@ -119,6 +121,7 @@ struct fmiInstance {
   double *delayImage;                 // FMU state records: scratch copy of the delay buffers
   int32_t noSolverReinit;             // last event iteration: integrator needs no re-initialisation
   fmi2CallbackFunctions callbacks;    // own copy of the host's callback record
+  fmiThreadState *thread;             // the calling thread's layer record while an export runs
 };
 
 // ---- Messages to the host logger --------------------------------------------
@@ -126,6 +129,13 @@ struct fmiInstance {
 // messages of status fmi2OK are dropped while loggingOn is 0.  The logger
 // receives the pending text followed by the formatted text (at most 1022
 // characters together) with every '%' doubled, and no further arguments.
+//
+// Whether a message of status reaches the host at all.  fmiLog asks first;
+// the traces of calls a host makes at every step ask before they call it, so
+// that a message the host did not ask for costs no call and no formatting.
+inline bool fmiLogDelivers(const fmiInstance *instance, fmi2Status status) {
+  return status != fmi2OK || instance->loggingOn != 0;
+}
 void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
             const char *format, ...) __attribute__((format(printf, 5, 6)));
 // Appends formatted text to the instance's pending text; text that does not
@@ -137,18 +147,40 @@ void fmiAppendPending(fmiInstance *instance, fmi2String instanceName, fmi2Status
 // delivered for the instance under evaluation on the calling thread, dropped
 // when there is none.
 void fmiRuntimeMessage(const char *text, int emit, int level);
-// The instance whose evaluation runs on the calling thread (null outside).
-fmiInstance *fmiGetEvaluatingInstance();
-void fmiSetEvaluatingInstance(fmiInstance *instance);
 
-// The export whose body runs on the calling thread (set by the guards of
-// fmi/fmiGuarded.h): its instance and its name; both null outside.
+// ---- The calling thread ---------------------------------------------------------
+// The export whose body runs on a thread: its instance and its name.
 struct fmiCall {
   fmiInstance *instance;
   const char *name;
 };
-fmiCall fmiGetCurrentCall();
-void fmiSetCurrentCall(fmiCall call);
+
+// The layer's record of the calling thread.  The guards of fmi/fmiGuarded.h
+// look it up once per export, set its call and leave it in the export's
+// instance (`thread`) while the body runs; the evaluations of the call reach
+// it there, and through it the runtime's record of the thread, which is
+// looked up at the first evaluation and kept until the export ends.  Each
+// export puts back what it found, so nothing of a call outlives it, and a
+// record is only ever reached from its own thread.
+struct fmiThreadState {
+  fmiCall call;            // the export under way; both null outside one
+  fmiInstance *evaluating; // the instance whose evaluation runs; null outside one
+  ThreadContext *runtime;  // the runtime's record during an export, once looked up; else null
+};
+
+// The calling thread's layer record (never null).
+fmiThreadState *fmiThisThread();
+// The record for work on instance: the one its export left in it, or else
+// the calling thread's looked up.
+inline fmiThreadState *fmiThreadOf(const fmiInstance *instance) {
+  return instance->thread != nullptr ? instance->thread : fmiThisThread();
+}
+// The runtime's record of the thread of state (null when it cannot be had):
+// looked up once per export, then kept in state until the export ends.
+ThreadContext *fmiRuntimeRecord(fmiThreadState *state);
+// The instance whose evaluation runs on the calling thread (null outside).
+fmiInstance *fmiGetEvaluatingInstance();
+void fmiSetEvaluatingInstance(fmiInstance *instance);
 
 // Text of a library inside the unit (the serializer, the integrator) that
 // has no instance of its own to report to: "<name>: <text>" to the logger of
@@ -187,6 +219,13 @@ fmi2Status fmiSetupExperiment(fmiInstance *instance, fmi2Boolean toleranceDefine
 // converged (optional): 1 when the event phase is 0 afterwards.
 [[nodiscard]] int32_t fmiEvaluate(fmiInstance *instance, int32_t request, const char *name,
                                   int32_t *converged);
+// True when the instance's values are what fmiEvaluate(request) would compute
+// now, so that the evaluation can be left out: in continuous-time mode, with
+// no event phase set, the computed level reaching request, the last
+// evaluation successful and no parameter or String change (the change count)
+// that the driver has not yet seen.  Everything that moves the time, the
+// states or the inputs, or sets a value, lowers the computed level.
+[[nodiscard]] bool fmiEvaluated(const fmiInstance *instance, int32_t request);
 fmi2Status fmiInitialize(fmiInstance *instance);
 fmi2Status fmiEnterInitializationModeME(fmiInstance *instance);
 fmi2Status fmiExitInitialization(fmiInstance *instance, const char *name, int32_t target);

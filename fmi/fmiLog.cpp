@@ -17,21 +17,19 @@
 #include "fmi/fmiInstance.h"
 #include "integrator/ode.h"
 #include "source/clocale/clocale_io.h"
+#include "source/runtime.h"
 
 namespace {
 
 constexpr size_t kComposeSize = 1023;     // composed text with its terminating zero
 constexpr size_t kRuntimeCopySize = 4096; // runtime text after doubling '#'
 
-// The instance whose evaluation runs on this thread: runtime messages of
-// evaluations on different threads reach their own instance.
-thread_local fmiInstance *fmiEvaluatingInstance = nullptr;
-
-// The export whose body runs on this thread.
-thread_local fmiCall fmiCurrentCall{nullptr, nullptr};
+// The layer's record of this thread: runtime messages of evaluations on
+// different threads reach their own instance, and reports their own call.
+thread_local fmiThreadState threadState{{nullptr, nullptr}, nullptr, nullptr};
 
 bool dropped(const fmiInstance *instance, fmi2Status status) {
-  return instance->loggingOn == 0 && status == fmi2OK;
+  return !fmiLogDelivers(instance, status);
 }
 
 void emptyPending(fmiInstance *instance) {
@@ -144,7 +142,7 @@ void fmiRuntimeMessage(const char *text, int emit, int level) {
   }
   copy[n] = '\0';
   const fmi2Status status = level == 0 ? fmi2OK : level == 1 ? fmi2Warning : fmi2Error;
-  fmiInstance *target = fmiEvaluatingInstance;
+  fmiInstance *target = threadState.evaluating;
   if (target == nullptr) return;
   if (emit != 0) {
     fmiLog(target, target->instanceName, status, "", "%s", copy);
@@ -153,16 +151,22 @@ void fmiRuntimeMessage(const char *text, int emit, int level) {
   }
 }
 
-fmiInstance *fmiGetEvaluatingInstance() { return fmiEvaluatingInstance; }
+fmiThreadState *fmiThisThread() { return &threadState; }
 
-void fmiSetEvaluatingInstance(fmiInstance *instance) { fmiEvaluatingInstance = instance; }
+ThreadContext *fmiRuntimeRecord(fmiThreadState *state) {
+  if (state->runtime != nullptr) return state->runtime;
+  ThreadContext *context = getThreadContext();
+  // Kept only while an export runs: its guard puts back what it found.
+  if (state->call.instance != nullptr) state->runtime = context;
+  return context;
+}
 
-fmiCall fmiGetCurrentCall() { return fmiCurrentCall; }
+fmiInstance *fmiGetEvaluatingInstance() { return threadState.evaluating; }
 
-void fmiSetCurrentCall(fmiCall call) { fmiCurrentCall = call; }
+void fmiSetEvaluatingInstance(fmiInstance *instance) { threadState.evaluating = instance; }
 
 void fmiReportToCaller(fmi2Status status, const char *text) {
-  const fmiCall call = fmiCurrentCall;
+  const fmiCall call = threadState.call;
   if (call.instance == nullptr || text == nullptr) return;
   size_t length = std::strlen(text);
   while (length > 0 && text[length - 1] == '\n') --length;

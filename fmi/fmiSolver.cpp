@@ -63,6 +63,39 @@ void copySerial(OdeVector from, OdeVector to) {
   if (from != nullptr && to != nullptr) OdeVecMulScalar(1.0, from, to);
 }
 
+// Gives the integrator the step budget unless it has it already.  True on
+// failure (reported).
+bool giveStepBudget(fmiInstance *instance, fmiSolverData *solver, int budget) {
+  if (solver->givenStepBudget == budget) return false;
+  if (flagFails(OdeSetMaxNumSteps(solver->odeMemory, budget), "OdeSetMaxNumSteps", instance)) {
+    return true;
+  }
+  solver->givenStepBudget = budget;
+  return false;
+}
+
+// Gives the integrator the instance's stop time, or clears it when the
+// instance defines none, unless the integrator has it so already.  With a
+// stop time no step of the integrator passes it, so that the model is never
+// evaluated beyond it (targets never lie beyond it either).  True on failure
+// (reported).
+bool giveStopTime(fmiInstance *instance, fmiSolverData *solver) {
+  if (instance->stopTimeDefined) {
+    if (solver->givenStopMode == 1 && solver->givenStopTime == instance->stopTime) return false;
+    if (flagFails(OdeSetStopTime(solver->odeMemory, instance->stopTime), "OdeSetStopTime",
+                  instance)) {
+      return true;
+    }
+    solver->givenStopMode = 1;
+    solver->givenStopTime = instance->stopTime;
+    return false;
+  }
+  if (solver->givenStopMode == 2) return false;
+  if (flagFails(OdeClearStopTime(solver->odeMemory), "OdeClearStopTime", instance)) return true;
+  solver->givenStopMode = 2;
+  return false;
+}
+
 // Restarts the integrator at the instance's time and states.  Returns the
 // OdeReInit check (the sparse hook is not part of the result).
 bool restartIntegrator(fmiInstance *instance, fmiSolverData *solver) {
@@ -302,19 +335,15 @@ int integration_step(fmiInstance *instance, double tout) {
   OdeMemory *memory = solver->odeMemory;
   int budget = kFirstStepBudget;
   int total = kFirstStepBudget;
-  if (flagFails(OdeSetMaxNumSteps(memory, budget), "OdeSetMaxNumSteps", instance)) return 1;
-  // With a stop time no step of the integrator passes it, so that the model
-  // is never evaluated beyond it (targets never lie beyond it either).
-  if (instance->stopTimeDefined) {
-    if (flagFails(OdeSetStopTime(memory, instance->stopTime), "OdeSetStopTime", instance)) return 1;
-  } else if (flagFails(OdeClearStopTime(memory), "OdeClearStopTime", instance)) {
-    return 1;
-  }
+  if (giveStepBudget(instance, solver, budget) || giveStopTime(instance, solver)) return 1;
   const double startTime = instance->time;
 
   for (;;) {
     // The output history for fmi2GetRealOutputDerivatives, once per call.
-    if (fmiEvaluate(instance, 1, "fetching current output", nullptr) == 0) {
+    // The outputs at the start are mostly there already: the end of the last
+    // step evaluated them, and nothing has moved since.
+    if (fmiEvaluated(instance, kRequestOutputs) ||
+        fmiEvaluate(instance, kRequestOutputs, "fetching current output", nullptr) == 0) {
       std::memcpy(solver->previousOutputs, instance->y, instance->ny * sizeof(double));
       solver->previousOutputTime = instance->time;
     }
@@ -383,7 +412,7 @@ int integration_step(fmiInstance *instance, double tout) {
       fmiMoveTime(instance, tret);
       (void)fmiAccumulateStatistics(instance, &solver->statistics);
       if (restartIntegrator(instance, solver)) return 1;
-      if (flagFails(OdeSetMaxNumSteps(memory, budget), "OdeSetMaxNumSteps", instance)) return 1;
+      if (giveStepBudget(instance, solver, budget)) return 1;
       continue;
     }
     // The states hold the integrator's answer at tret; the time follows them.

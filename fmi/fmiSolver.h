@@ -68,6 +68,12 @@ struct fmiSolverData {
   // 1 from set-up until the first step restarts the integrator from the
   // states that initialization produced.
   int32_t restartPending;
+  // What the integrator was last given, so that a setting it has already is
+  // not given again at every integration: its step budget (0 none yet), and
+  // its stop-time mode (0 none yet, 1 stop at givenStopTime, 2 no stop time).
+  int32_t givenStepBudget;
+  int32_t givenStopMode;
+  double givenStopTime;
 };
 
 // Process-wide column-group count of the model's Jacobian table, written at

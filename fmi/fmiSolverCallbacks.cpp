@@ -50,8 +50,10 @@ void rememberFailure(fmiInstance *instance, int32_t qiErr) {
 
 // Evaluates the model at (t, y) with the inputs extrapolated to t and copies
 // count values of source (xdot or z) into out.  The instance's time, state
-// pointer and inputs are restored afterwards; computedLevel is not.  Returns
-// the QiErr of the evaluation (0 for success).
+// pointer and inputs are restored afterwards; its value arrays keep what the
+// evaluation computed at (t, y), so its computed level is 0: nothing in them
+// belongs to the restored point.  Returns the QiErr of the evaluation (0 for
+// success).
 int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out, std::size_t count,
                    int32_t request, const char *name, bool indicators) {
   const double savedTime = instance->time;
@@ -71,6 +73,7 @@ int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out, st
   fmiExtrapolateInputs(instance, savedTime);
   instance->x = savedX;
   instance->time = savedTime;
+  instance->computedLevel = 0;
   return qiErr;
 }
 

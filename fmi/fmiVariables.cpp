@@ -232,7 +232,9 @@ fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
       return fmi2Warning;
     }
     value[i] = Kind::fromStored(*stored);
-    fmiLog(c, c->instanceName, fmi2OK, "", Kind::got, vr[i], static_cast<double>(value[i]));
+    if (fmiLogDelivers(c, fmi2OK)) {
+      fmiLog(c, c->instanceName, fmi2OK, "", Kind::got, vr[i], static_cast<double>(value[i]));
+    }
   }
   return fmi2OK;
 }
@@ -281,7 +283,7 @@ fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
         c->inputsChanged = 1;
       }
     }
-    fmiLog(c, c->instanceName, fmi2OK, "", Kind::set, vr[i], v);
+    if (fmiLogDelivers(c, fmi2OK)) fmiLog(c, c->instanceName, fmi2OK, "", Kind::set, vr[i], v);
   }
   if (changed) markChanged(c);
   return fmi2OK;

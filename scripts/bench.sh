@@ -9,7 +9,9 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF >/de
 cmake --build build-bench -j"$(nproc)" --target integrator_bench cosim_bench matfile_bench arrays_bench \
   arrays_matrix_bench instance_bench
 build-bench/bench/integrator_bench
-build-bench/bench/cosim_bench
+# The Co-Simulation goals hold pinned to one core (taskset), and as instructions.
+$(command -v taskset >/dev/null && echo taskset -c 1) build-bench/bench/cosim_bench
+bash scripts/bench-callgrind.sh build-bench/bench/cosim_bench
 build-bench/bench/matfile_bench
 build-bench/bench/arrays_bench
 build-bench/bench/arrays_matrix_bench

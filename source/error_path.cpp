@@ -4,8 +4,10 @@
 #include "source/dsblock5/runcontrol.h"
 #include "source/runtime_messages.h"
 
-ErrorRecoveryScope::ErrorRecoveryScope()
-    : context_(getThreadContext()), previous_(nullptr), stackAtEntry_(nullptr) {
+ErrorRecoveryScope::ErrorRecoveryScope() : ErrorRecoveryScope(getThreadContext()) {}
+
+ErrorRecoveryScope::ErrorRecoveryScope(ThreadContext *context)
+    : context_(context), previous_(nullptr), stackAtEntry_(nullptr) {
   if (context_ != nullptr) {
     previous_ = context_->errorJump;
     stackAtEntry_ = context_->functionStack;

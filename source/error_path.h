@@ -43,6 +43,9 @@ private:
 class ErrorRecoveryScope {
 public:
   ErrorRecoveryScope();
+  // The same for a caller that holds the calling thread's record already
+  // (null when the thread has none: the scope then arms nothing).
+  explicit ErrorRecoveryScope(ThreadContext *context);
   ~ErrorRecoveryScope();
   ErrorRecoveryScope(const ErrorRecoveryScope &) = delete;
   ErrorRecoveryScope &operator=(const ErrorRecoveryScope &) = delete;

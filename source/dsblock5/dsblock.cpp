@@ -406,10 +406,17 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time, dou
                      void *reserved, double *U, double *DP, int32_t *IP, int32_t *LP, double *F,
                      double *Y, double *W, double *Z, double *DUSER, int32_t *IUSER, char **strings,
                      ModelInstanceData *instance, int32_t *QiErr) {
+  return dsblockInstanceIn(getThreadContext(), request, computedLevel, time, X, reserved, U, DP, IP,
+                           LP, F, Y, W, Z, DUSER, IUSER, strings, instance, QiErr);
+}
+
+int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *computedLevel,
+                      double *time, double *X, void *reserved, double *U, double *DP, int32_t *IP,
+                      int32_t *LP, double *F, double *Y, double *W, double *Z, double *DUSER,
+                      int32_t *IUSER, char **strings, ModelInstanceData *instance, int32_t *QiErr) {
   if (instance == nullptr) instance = &defaultInstanceData;
-  ThreadContext *context = getThreadContext();
   BindingRestore restore(context, instance);
-  setCurrentInstance(instance);
+  if (context != nullptr) context->currentInstance = instance;
   ModelInstanceData *d = instance;
 
   // Re-entrance guard: a nested request 3 returns with QiErr untouched, any
@@ -419,7 +426,7 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time, dou
     return 0;
   }
   d->busy = 1;
-  ErrorRecoveryScope scope;
+  ErrorRecoveryScope scope(context);
   const Call c{{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER, strings, d},
                request,
                computedLevel,

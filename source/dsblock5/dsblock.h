@@ -40,6 +40,15 @@ int dsblockInstance_(int32_t *request, int32_t *computedLevel, double *time, dou
                      double *Y, double *W, double *Z, double *DUSER, int32_t *IUSER, char **strings,
                      ModelInstanceData *instance, int32_t *QiErr);
 
+// dsblockInstance_ for a caller that holds the calling thread's record
+// already (context: what getThreadContext gives the thread, null when it has
+// none): the same evaluation without looking the record up again.
+struct ThreadContext;
+int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *computedLevel,
+                      double *time, double *X, void *reserved, double *U, double *DP, int32_t *IP,
+                      int32_t *LP, double *F, double *Y, double *W, double *Z, double *DUSER,
+                      int32_t *IUSER, char **strings, ModelInstanceData *instance, int32_t *QiErr);
+
 // dsblockInstance_ on defaultInstanceData.
 int dsblock_(int32_t *request, int32_t *computedLevel, double *time, double *X, void *reserved,
              double *U, double *DP, int32_t *IP, int32_t *LP, double *F, double *Y, double *W,

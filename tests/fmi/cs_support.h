@@ -42,6 +42,17 @@ inline double referenceLevel(double tEnd, const std::function<double(double)> &r
   return level;
 }
 
+// text with the value of the statistics report's processor time replaced by
+// "*": the one part of the messages of a run that differs between runs.
+inline std::string withoutProcessorTime(std::string text) {
+  const std::string label = "    Simulation time                          : ";
+  const size_t at = text.find(label);
+  if (at == std::string::npos) return text;
+  const size_t end = text.find('\n', at);
+  text.replace(at + label.size(), end - at - label.size(), "*");
+  return text;
+}
+
 class CoSimTest : public e2e::UnitTest {
 protected:
   // Instantiated as Co-Simulation, experiment set up and initialization

@@ -6,11 +6,12 @@
 // threads share no variable that one of them writes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/fmi/fmi_e2e.h"
+#include "tests/fmi/cs_support.h"
 
 namespace {
 
@@ -113,6 +114,53 @@ TEST(SixteenThreads, EachThreadWithItsOwnInstanceGetsTheResultsOfARunAlone) {
     }
   }
   EXPECT_EQ(fmihost::liveBlocks(), liveBefore);
+}
+
+// A Co-Simulation run of 20 steps of 1 s, each step and read on a thread of
+// its own that ends afterwards (ownThreads) or all on the calling thread.
+// The vessel runs empty at about 15.6 s: the step across fails, with the
+// model's message.  The levels read, and the statuses of the steps.
+std::vector<double> handedOnRun(fmihost::HostCallbacks &host, bool ownThreads) {
+  const fmihost::Fmi2Functions &f = fmi();
+  fmihost::ScopedInstance c(f, f.fmi2Instantiate("handed", fmi2CoSimulation, FMI_MODEL_GUID,
+                                                 nullptr, &host.functions(), fmi2False, fmi2True));
+  std::vector<double> results;
+  if (!c) return results;
+  EXPECT_EQ(f.fmi2SetupExperiment(c.get(), fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  EXPECT_EQ(f.fmi2EnterInitializationMode(c.get()), fmi2OK);
+  EXPECT_EQ(f.fmi2ExitInitializationMode(c.get()), fmi2OK);
+  const fmi2ValueReference level = e2e::vrLevel;
+  for (int k = 0; k < 20; ++k) {
+    const auto step = [&] {
+      results.push_back(f.fmi2DoStep(c.get(), k, 1.0, fmi2True));
+      double value = NAN;
+      if (f.fmi2GetReal(c.get(), &level, 1, &value) == fmi2OK) results.push_back(value);
+    };
+    if (ownThreads) {
+      std::thread(step).join();
+    } else {
+      step();
+    }
+  }
+  return results;
+}
+
+TEST(ThreadHandOff, AnInstanceSteppedOnAnotherThreadEachTimeRunsAsOnOneThread) {
+  fmihost::HostCallbacks alone;
+  const std::vector<double> one = handedOnRun(alone, false);
+  fmihost::HostCallbacks handed;
+  const std::vector<double> many = handedOnRun(handed, true);
+  EXPECT_EQ(many, one);
+  ASSERT_TRUE(alone.hasMessage("sqrt", fmi2Error)) << alone.dump();
+  const auto a = alone.messages();
+  const auto b = handed.messages();
+  ASSERT_EQ(b.size(), a.size()) << handed.dump();
+  for (size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(b[i].instanceName, "handed");
+    EXPECT_EQ(b[i].status, a[i].status);
+    EXPECT_EQ(cs::withoutProcessorTime(b[i].message), cs::withoutProcessorTime(a[i].message));
+  }
 }
 
 } // namespace

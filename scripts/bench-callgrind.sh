@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Instructions per fmi2DoStep: callgrind counts what the unit executes inside
+# fmi2DoStep during the Co-Simulation benchmark's 10 s runs (communication
+# steps of 10 ms and 1 ms, logging off) and divides by the number of steps.
+# Below each total stand the functions that take 10 or more of them (their
+# own instructions per step).  Skipped when valgrind is not installed.
+#   scripts/bench-callgrind.sh [path of cosim_bench]   (default build-bench/bench/cosim_bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bench=${1:-build-bench/bench/cosim_bench}
+if ! command -v valgrind >/dev/null; then
+  echo "callgrind: valgrind is not installed, no instruction counts"
+  exit 0
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+echo "Instructions per fmi2DoStep (callgrind; goal: at most 1000 per step of 10 ms)"
+for step in 0.01 0.001; do
+  file="$out/cosim-$step.out"
+  valgrind --tool=callgrind --toggle-collect=fmi2DoStep --callgrind-out-file="$file" \
+    "$bench" --run-steps="$step" >"$out/valgrind.log" 2>&1 || {
+    cat "$out/valgrind.log" >&2
+    exit 1
+  }
+  steps=$(awk -v s="$step" 'BEGIN { printf "%d", 10 / s + 0.5 }')
+  total=$(awk '/^totals:/ { print $2 }' "$file")
+  awk -v t="$total" -v n="$steps" -v s="$step" \
+    'BEGIN { printf "  step %s s: %.0f instructions per fmi2DoStep (%d steps)\n", s, t / n, n }'
+  callgrind_annotate --auto=no --threshold=95 "$file" 2>/dev/null |
+    awk -v n="$steps" '
+      /^-+$/ { rule++; next }
+      rule >= 4 && $1 ~ /^[0-9,]+$/ && !/PROGRAM TOTALS/ {
+        count = $1; gsub(",", "", count)
+        if (count / n < 10) next
+        name = $0; sub(/^ *[0-9,]+ +\([^)]*\) +/, "", name)
+        sub(/ \[[^]]*\]$/, "", name); sub(/^[^:]*:/, "", name)
+        gsub(/\(anonymous namespace\)::/, "", name); sub(/\(.*$/, "", name)
+        printf "    %6.0f  %s\n", count / n, name
+      }'
+done
