@@ -117,14 +117,15 @@ TEST(FmuhostEvents, BallFollowsItsExactTrajectory) {
 
 // A read that does not end fmi2OK: reported with the call, the time and the
 // variable, the unit's message once; a warning leaves the value empty and
-// the run goes on, fmi2Discard and fmi2Error end it (and after fmi2Error the
-// instance is only freed, never terminated).
+// the run goes on, fmi2Discard, fmi2Error and fmi2Fatal end it (after
+// fmi2Error the instance is only freed, after fmi2Fatal not even that).
 TEST(FmuhostEvents, ReadThatDoesNotEndOkIsReportedAndNeverShownAsAValue) {
   struct Case {
     int status;
     const char *name;
     int exitStatus;
-  } cases[] = {{1, "fmi2Warning", 0}, {2, "fmi2Discard", 1}, {3, "fmi2Error", 1}};
+  } cases[] = {
+      {1, "fmi2Warning", 0}, {2, "fmi2Discard", 1}, {3, "fmi2Error", 1}, {4, "fmi2Fatal", 1}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Result r = runFmuhost("--mode me --interval 0.1 --stop 1.2 --set failFrom=1 --set failStatus=" +

@@ -129,6 +129,13 @@ private:
 
 // ---- Host callbacks -------------------------------------------------------------
 
+// Instances that may not be freed (their unit returned fmi2Fatal), kept
+// reachable until the process ends.
+std::vector<fmi2Component> &abandonedInstances() {
+  static std::vector<fmi2Component> *instances = new std::vector<fmi2Component>;
+  return *instances;
+}
+
 void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                 fmi2String category, fmi2String message, ...) {
   char text[8192];
@@ -294,9 +301,13 @@ public:
 
   // An instance is terminated only once initialized and not after fmi2Error
   // (then a host may only free it); after fmi2Fatal not even freed, as no
-  // function of the unit may be called any more.
+  // function of the unit may be called any more: it is kept as it is.
   ~Simulation() {
-    if (!c_ || failed_ == fmi2Fatal) return;
+    if (!c_) return;
+    if (failed_ == fmi2Fatal) {
+      abandonedInstances().push_back(c_);
+      return;
+    }
     if (initialized_ && !terminated_ && failed_ != fmi2Error) {
       fmi2Status s = unit_->fmi2Terminate(c_);
       log_.callEnded("fmi2Terminate", s, time_);

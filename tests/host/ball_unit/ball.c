@@ -16,9 +16,10 @@
  *   label         a String variable that holds quotes and a comma; resources the
  *                 resource location the host gave.
  *   failFrom      from this time on a read of h ends with the status failStatus
- *                 (1 fmi2Warning, 2 fmi2Discard, 3 fmi2Error) and logs why; with
- *                 fmi2Warning nothing is written to the host's value, after
- *                 fmi2Error the instance takes no call but fmi2FreeInstance.
+ *                 (1 fmi2Warning, 2 fmi2Discard, 3 fmi2Error, 4 fmi2Fatal) and logs
+ *                 why; with fmi2Warning nothing is written to the host's value,
+ *                 after fmi2Error the instance takes no call but fmi2FreeInstance,
+ *                 after fmi2Fatal not even that.
  *
  * Like a strict unit it refuses, with fmi2Error and a message "state
  * violation: ...", every call out of its mode: the discrete input outside
@@ -31,7 +32,7 @@
 #include <math.h>
 #include <string.h>
 
-enum { INSTANTIATED, INITIALIZATION, EVENT, CONTINUOUS, TERMINATED, FAILED };
+enum { INSTANTIATED, INITIALIZATION, EVENT, CONTINUOUS, TERMINATED, FAILED, BROKEN };
 
 /* Value references. */
 enum {
@@ -130,7 +131,9 @@ fmi2Component fmi2Instantiate(fmi2String name, fmi2Type type, fmi2String guid, f
 }
 
 void fmi2FreeInstance(fmi2Component c) {
-  if (c) ((Ball *)c)->functions.freeMemory(c);
+  if (!c) return;
+  if (((Ball *)c)->mode == BROKEN) violation((Ball *)c, "fmi2FreeInstance after fmi2Fatal");
+  ((Ball *)c)->functions.freeMemory(c);
 }
 
 fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean toleranceDefined, fmi2Real tolerance,
@@ -176,6 +179,7 @@ fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t n,
       fmi2Status status = (fmi2Status)(int)b->failStatus;
       say(b, status, "h cannot be read from failFrom on", b->time);
       if (status == fmi2Error) b->mode = FAILED;
+      if (status == fmi2Fatal) b->mode = BROKEN;
       return status;
     }
     if (vr[i] == VR_DER_H) {
