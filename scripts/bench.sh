@@ -1,18 +1,49 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in build-bench/ (Release) and runs them: the
-# integrator on its test problems, a Co-Simulation run of the vessel and the
-# cost of instances and FMU states through the shared library.
+# integrator on its test problems, a Co-Simulation run of the vessel, matrix
+# files beside SciPy, array operations beside plain loops, and the cost of
+# instances and FMU states through the shared library beside memcpy.
+#
+# The build and the benchmarks' own output go to build-bench/bench.log; each
+# program's raw Google Benchmark results to build-bench/results/<program>.json.
+# At the end one table (also build-bench/results/table.txt) shows each figure
+# with its unit and its ratio to the baseline measured beside it, then the
+# instructions per fmi2DoStep counted by callgrind (results/callgrind.txt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$(nproc)" --target integrator_bench cosim_bench matfile_bench arrays_bench \
-  arrays_matrix_bench instance_bench
-build-bench/bench/integrator_bench
-# The Co-Simulation goals hold pinned to one core (taskset), and as instructions.
-$(command -v taskset >/dev/null && echo taskset -c 1) build-bench/bench/cosim_bench
-bash scripts/bench-callgrind.sh build-bench/bench/cosim_bench
-build-bench/bench/matfile_bench
-build-bench/bench/arrays_bench
-build-bench/bench/arrays_matrix_bench
-build-bench/bench/instance_bench
+log=build-bench/bench.log
+results=build-bench/results
+programs=(integrator_bench cosim_bench matfile_bench arrays_bench arrays_matrix_bench instance_bench)
+mkdir -p "$results"
+: >"$log"
+
+fail() {
+  echo "bench.sh: $1 failed; the end of $log:" >&2
+  tail -n 20 "$log" >&2
+  exit 1
+}
+
+if [ -n "$(bash scripts/setup.sh --missing)" ]; then
+  echo "installing packages (first run only; output in $log)..." >&2
+  bash scripts/setup.sh >>"$log" 2>&1 || fail "installing the packages"
+fi
+echo "building the benchmarks in build-bench/ (output in $log)..." >&2
+{ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF &&
+  cmake --build build-bench -j"$(nproc)" --target "${programs[@]}"; } >>"$log" 2>&1 || fail "the build"
+files=()
+for p in "${programs[@]}"; do
+  echo "running $p..." >&2
+  rm -f "$results/$p.json"
+  # The Co-Simulation goals hold pinned to one core (taskset).
+  pin=()
+  [ "$p" = cosim_bench ] && command -v taskset >/dev/null && pin=(taskset -c 1)
+  "${pin[@]}" build-bench/bench/$p --benchmark_out="$results/$p.json" --benchmark_out_format=json \
+    >>"$log" 2>&1 || fail "$p"
+  files+=("$results/$p.json")
+done
+echo "raw results (Google Benchmark JSON): $results/<program>.json; the table: $results/table.txt" >&2
+python3 scripts/bench_table.py "${files[@]}" | tee "$results/table.txt"
+# Instructions per fmi2DoStep under callgrind (where valgrind is installed).
+echo "counting instructions per fmi2DoStep (callgrind)..." >&2
+bash scripts/bench-callgrind.sh build-bench/bench/cosim_bench 2>>"$log" | tee "$results/callgrind.txt" ||
+  fail "the instruction count"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the host program need.
 # Does nothing when they are all present already.
+#   scripts/setup.sh            install what is missing (apt-get, with sudo when not root)
+#   scripts/setup.sh --missing  only print the missing packages, one line (empty when none)
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev liblapack-dev libblas-dev
       uthash-dev libzip-dev libpugixml-dev zip unzip locales clang libclang-rt-14-dev
@@ -9,6 +11,10 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+if [ "${1:-}" = --missing ]; then
+  echo "${missing[*]}"
+  exit 0
+fi
 if ((${#missing[@]})); then
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   $SUDO apt-get update -qq

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -118,6 +119,29 @@ TEST(UnitExports, NoUnresolvedSymbolsAndOnlyTheCRuntimeNeeded) {
     bool allowed = runtime.count(name) || (UNIT_SANITIZED && sanitizer.count(name));
     EXPECT_TRUE(allowed) << "unexpected run-time dependency " << name << "\n" << out;
   }
+}
+
+// The newest glibc symbol version the library references: 2.35 (the
+// unwinder's _dl_find_object), not the 2.36 of arc4random, which the static
+// C++ runtime's std::random_device would bring if it were linked in.
+TEST(UnitExports, NeedsNoGlibcNewerThan2_35) {
+  int status = 0;
+  std::string out = runCommand(std::string("objdump -T ") + UNIT_SO_PATH, &status);
+  ASSERT_EQ(status, 0) << out;
+  int newest = 0;
+  std::string newestName;
+  for (std::size_t at = 0; (at = out.find("GLIBC_2.", at)) != std::string::npos;) {
+    at += 8;
+    int minor = std::atoi(out.c_str() + at);
+    if (minor > newest) {
+      newest = minor;
+      newestName =
+          out.substr(out.rfind('\n', at) + 1, out.find('\n', at) - out.rfind('\n', at) - 1);
+    }
+  }
+  EXPECT_GT(newest, 0) << out;
+  EXPECT_LE(newest, 35) << newestName;
+  EXPECT_EQ(out.find("arc4random"), std::string::npos);
 }
 
 } // namespace

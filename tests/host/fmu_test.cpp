@@ -138,6 +138,42 @@ TEST_F(FmuArchive, ModelStructureListsOutputsDerivativeAndInitialUnknowns) {
   EXPECT_EQ(lists.size(), 3u);
 }
 
+// Every Real variable names its SI unit, and every unit named is defined
+// with its exponents of the base units (FMI 2.0 UnitDefinitions).
+TEST_F(FmuArchive, RealVariablesDeclareTheirUnits) {
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((archive_->root() / "modelDescription.xml").c_str()));
+  pugi::xml_node root = doc.child("fmiModelDescription");
+  const std::map<std::string, std::string> expected = {{"vornSurface", "m2"},
+                                                       {"holeSurface", "m2"},
+                                                       {"initialLevel", "m"},
+                                                       {"inputRate", "m3/s"},
+                                                       {"level", "m"},
+                                                       {"outflow", "m3/s"},
+                                                       {"_StatesForOutputs.level", "m"},
+                                                       {"der(_StatesForOutputs.level)", "m/s"},
+                                                       {"g", "m/s2"},
+                                                       {"der(level)", "m/s"}};
+  std::map<std::string, std::string> declared;
+  for (pugi::xml_node v : root.child("ModelVariables").children("ScalarVariable"))
+    declared[v.attribute("name").value()] = v.child("Real").attribute("unit").value();
+  EXPECT_EQ(declared, expected);
+
+  // Exponents of m and s; no other base unit, no factor or offset.
+  const std::map<std::string, std::pair<int, int>> exponents = {
+      {"m", {1, 0}}, {"m2", {2, 0}}, {"m/s", {1, -1}}, {"m3/s", {3, -1}}, {"m/s2", {1, -2}}};
+  std::map<std::string, std::pair<int, int>> defined;
+  for (pugi::xml_node u : root.child("UnitDefinitions").children("Unit")) {
+    pugi::xml_node base = u.child("BaseUnit");
+    for (pugi::xml_attribute a : base.attributes())
+      EXPECT_TRUE(std::string(a.name()) == "m" || std::string(a.name()) == "s")
+          << u.attribute("name").value() << " " << a.name();
+    defined[u.attribute("name").value()] = {base.attribute("m").as_int(),
+                                            base.attribute("s").as_int()};
+  }
+  EXPECT_EQ(defined, exponents);
+}
+
 // Every listed variable, read by its value reference from the unit in the
 // archive after Model Exchange initialization, has the model's value.
 TEST_F(FmuArchive, EveryVariableReadsBackAfterInitialization) {

@@ -1,76 +1,31 @@
 // fmuhost run on the built .fmu, as a user runs it: the trajectory it prints
-// against the exact solution of the vessel, and its refusals.
+// against the exact solution of the vessel, its time grid, its refusals, what
+// it says on stderr, its help, and its clean-up on signals.
+#include "tests/host/fmuhost_run.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace fmuhost_test;
 using testing::HasSubstr;
-
-struct Result {
-  int exitStatus = -1;
-  std::string out, err;
-};
-
-Result runFmuhost(const std::string &arguments) {
-  fs::path dir = fs::temp_directory_path() / ("fmuhost_test." + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::string command = std::string(FMUHOST_PATH) + " " + arguments + " > " +
-                        (dir / "out").string() + " 2> " + (dir / "err").string();
-  Result r;
-  int rc = std::system(command.c_str());
-  r.exitStatus = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  auto slurp = [](const fs::path &p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  };
-  r.out = slurp(dir / "out");
-  r.err = slurp(dir / "err");
-  fs::remove_all(dir);
-  return r;
-}
-
-// The CSV: header names and rows of numbers.
-struct Table {
-  std::vector<std::string> columns;
-  std::vector<std::vector<double>> rows;
-  int column(const std::string &name) const {
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      if (columns[i] == name) return static_cast<int>(i);
-    return -1;
-  }
-};
-
-Table parseCsv(const std::string &text) {
-  Table t;
-  std::istringstream in(text);
-  std::string line;
-  if (!std::getline(in, line)) return t;
-  std::stringstream header(line);
-  for (std::string cell; std::getline(header, cell, ',');) t.columns.push_back(cell);
-  while (std::getline(in, line)) {
-    std::vector<double> row;
-    std::stringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, ',');)
-      row.push_back(std::strtod(cell.c_str(), nullptr));
-    EXPECT_EQ(row.size(), t.columns.size()) << line;
-    t.rows.push_back(row);
-  }
-  return t;
-}
+using testing::Not;
 
 // level(t) of the vessel without inflow, from level(0) = initial.
 double exactLevel(double t, double initial = 3.0, double vorn = 2.0, double hole = 0.1) {
@@ -92,16 +47,15 @@ TEST(Fmuhost, ModelExchangeFollowsTheExactLevel) {
     Result r = runFmuhost(std::string("--mode me --stop 10 --step 0.01 --interval 1 ") + c.options +
                           " " + UNIT_FMU_PATH);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    Table t = parseCsv(r.out);
-    ASSERT_EQ(t.columns, (std::vector<std::string>{"time", "level", "outflow"}));
+    Csv t = parseCsv(r.out);
+    ASSERT_EQ(t.header, (std::vector<std::string>{"time", "level", "outflow"}));
     ASSERT_EQ(t.rows.size(), 11u) << r.out;
-    for (int k = 0; k <= 10; ++k) {
+    for (std::size_t k = 0; k <= 10; ++k) {
       SCOPED_TRACE(k);
-      const std::vector<double> &row = t.rows[static_cast<std::size_t>(k)];
-      EXPECT_NEAR(row[0], k, 1e-12);
-      double level = exactLevel(k, c.initial, c.vorn, c.hole);
-      EXPECT_NEAR(row[1], level, 1e-6);
-      EXPECT_NEAR(row[2], c.hole * std::sqrt(19.62 * level), 1e-6);
+      EXPECT_NEAR(t.number(k, "time"), static_cast<double>(k), 1e-12);
+      double level = exactLevel(static_cast<double>(k), c.initial, c.vorn, c.hole);
+      EXPECT_NEAR(t.number(k, "level"), level, 1e-6);
+      EXPECT_NEAR(t.number(k, "outflow"), c.hole * std::sqrt(19.62 * level), 1e-6);
     }
   }
 }
@@ -113,93 +67,223 @@ TEST(Fmuhost, CoSimulationFollowsTheExactLevel) {
     Result r = runFmuhost(std::string("--mode cs --stop 10 --interval 1 --step ") + step + " " +
                           UNIT_FMU_PATH);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    Table t = parseCsv(r.out);
-    ASSERT_EQ(t.columns, (std::vector<std::string>{"time", "level", "outflow"}));
+    Csv t = parseCsv(r.out);
+    ASSERT_EQ(t.header, (std::vector<std::string>{"time", "level", "outflow"}));
     ASSERT_EQ(t.rows.size(), 11u) << r.out;
-    for (int k = 0; k <= 10; ++k) {
+    for (std::size_t k = 0; k <= 10; ++k) {
       SCOPED_TRACE(k);
-      const std::vector<double> &row = t.rows[static_cast<std::size_t>(k)];
-      EXPECT_NEAR(row[0], k, 1e-12);
-      EXPECT_NEAR(row[1], exactLevel(k), 1e-4 * exactLevel(k));
+      EXPECT_NEAR(t.number(k, "time"), static_cast<double>(k), 1e-12);
+      double level = exactLevel(static_cast<double>(k));
+      EXPECT_NEAR(t.number(k, "level"), level, 1e-4 * level);
     }
   }
 }
 
-TEST(Fmuhost, ConstantInputAndChosenVariables) {
-  // An inflow equal to the initial outflow keeps the level where it is.
-  const double balance = 0.1 * std::sqrt(58.86);
-  char options[200];
-  std::snprintf(options, sizeof options,
-                "--mode me --stop 2 --step 0.05 --interval 0.5 --input %.17g "
-                "--vars 'inputRate,der(level),_StatesForOutputs.level' ",
-                balance);
-  Result r = runFmuhost(options + std::string(UNIT_FMU_PATH));
-  ASSERT_EQ(r.exitStatus, 0) << r.err;
-  Table t = parseCsv(r.out);
-  ASSERT_EQ(t.columns, (std::vector<std::string>{"time", "level", "outflow", "inputRate",
-                                                 "der(level)", "_StatesForOutputs.level"}));
-  ASSERT_EQ(t.rows.size(), 5u) << r.out;
-  for (const auto &row : t.rows) {
-    EXPECT_NEAR(row[1], 3.0, 1e-9);
-    EXPECT_NEAR(row[3], balance, 1e-9);
-    EXPECT_NEAR(row[4], 0.0, 1e-9);
-    EXPECT_NEAR(row[5], row[1], 1e-12);
+// Rows at start + j*interval and at the stop time, in both modes, whatever
+// the step: a step that would pass an output point is shortened to end
+// there, and step and row counts are kept as integers from the start time.
+TEST(Fmuhost, RowsFallOnEveryOutputPointInBothModes) {
+  struct Case {
+    const char *options;
+    double interval, stop;
+    std::size_t rows;
+  } cases[] = {
+      {"--step 0.1 --interval 0.25 --stop 1", 0.25, 1, 5},
+      {"--step 0.3 --interval 0.2 --stop 1", 0.2, 1, 6},
+      {"--step 0.1 --interval 0.3 --stop 1", 0.3, 1, 5}, // 0, 0.3, 0.6, 0.9 and the stop time
+      {"--step 1e-10 --stop 1e-9", 1e-10, 1e-9, 11},
+      {"--step 1e-20 --stop 1e-19", 1e-20, 1e-19, 11},
+  };
+  for (const char *mode : {"me", "cs"}) {
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::string(mode) + " " + c.options);
+      Result r = runFmuhost(std::string("--mode ") + mode + " " + c.options + " " + UNIT_FMU_PATH);
+      ASSERT_EQ(r.exitStatus, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      Csv t = parseCsv(r.out);
+      ASSERT_EQ(t.rows.size(), c.rows) << r.out;
+      for (std::size_t j = 0; j < c.rows; ++j) {
+        SCOPED_TRACE(j);
+        const double time = std::min(static_cast<double>(j) * c.interval, c.stop);
+        EXPECT_NEAR(t.number(j, "time"), time, 1e-12 * c.stop);
+        EXPECT_NEAR(t.number(j, "level"), exactLevel(time), 1e-4); // the unit's own tolerance in cs
+      }
+    }
   }
 }
 
+TEST(Fmuhost, ConstantInputAndChosenVariablesEachOnce) {
+  // An inflow equal to the initial outflow keeps the level where it is.
+  const double balance = 0.1 * std::sqrt(58.86);
+  char options[240];
+  std::snprintf(options, sizeof options,
+                "--mode me --stop 2 --step 0.05 --interval 0.5 --input %.17g "
+                "--vars 'time,inputRate,der(level),level,_StatesForOutputs.level,der(level)' ",
+                balance);
+  Result r = runFmuhost(options + std::string(UNIT_FMU_PATH));
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  Csv t = parseCsv(r.out);
+  ASSERT_EQ(t.header, (std::vector<std::string>{"time", "level", "outflow", "inputRate",
+                                                "der(level)", "_StatesForOutputs.level"}));
+  ASSERT_EQ(t.rows.size(), 5u) << r.out;
+  for (std::size_t i = 0; i < t.rows.size(); ++i) {
+    EXPECT_NEAR(t.number(i, "level"), 3.0, 1e-9);
+    EXPECT_NEAR(t.number(i, "inputRate"), balance, 1e-9);
+    EXPECT_NEAR(t.number(i, "der(level)"), 0.0, 1e-9);
+    EXPECT_NEAR(t.number(i, "_StatesForOutputs.level"), t.number(i, "level"), 1e-12);
+  }
+}
+
+// Every refusal names the option and says why; the options are checked
+// before the unit is loaded, so a huge grid is refused at once, without a row.
 TEST(Fmuhost, RefusesOptionsThatDoNotFitTheModel) {
   struct Case {
     const char *arguments;
     int exitStatus;
     const char *message;
   } cases[] = {
-      {"--mode me --vars nosuch", 2, "no variable named \"nosuch\""},
-      {"--mode me --set level=1", 2, "\"level\" is not a parameter"},
+      {"--mode me --vars nosuch", 2, "--vars: no variable named \"nosuch\""},
+      {"--mode me --set level=1", 2, "--set: \"level\" is not a parameter"},
       {"--mode me --set vornSurface=abc", 2, "--set vornSurface: not a number: \"abc\""},
-      {"--mode me --input nosuch=1", 2, "no input named \"nosuch\""},
-      {"--mode me --step 0", 2, "the step must be positive"},
+      {"--mode me --input nosuch=1", 2, "--input: no input named \"nosuch\""},
+      {"--mode me --step 0", 2, "--step 0: the step must be positive"},
+      {"--mode cs --interval -1", 2, "--interval -1: the output interval must be positive"},
+      {"--mode me --stop -1", 2, "--stop -1: the stop time must not lie before the start time 0"},
       {"--mode xx", 2, "--mode is me or cs"},
+      {"--interval 1e-300 --stop 0.02", 2,
+       "--interval 1e-300: 2e+298 output rows from 0 to 0.02, more than 10000000; give a "
+       "larger --interval"},
+      {"--mode me --step 1e-300 --stop 0.02", 2,
+       "--step 1e-300: 2e+298 steps from 0 to 0.02, more than 10000000; give a larger --step"},
+      {"--step 1e-6 --stop 100", 2, "--step 1e-06: 100000000 steps from 0 to 100"},
       {"--mode me --set vornSurface=0", 1, "fmi2EnterInitializationMode returned fmi2Error"},
-      // The vessel runs dry at about 15.64 s: the model error ends the run.
-      {"--mode me --stop 20 --step 0.1", 1, "fmi2GetDerivatives returned fmi2Discard"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.arguments);
     Result r = runFmuhost(std::string(c.arguments) + " " + UNIT_FMU_PATH);
     EXPECT_EQ(r.exitStatus, c.exitStatus) << r.err;
     EXPECT_THAT(r.err, HasSubstr(c.message));
+    EXPECT_EQ(r.out, "");
   }
 }
 
-// Model Exchange events, with a unit that refuses every call out of its mode
-// (see fake_unit/fake_unit.cpp): the step lands on each time event, a state
-// event is handled at the end of the step in which its indicator changes
-// sign and the reset state is read back, a step event is taken, the event
-// iteration runs until it converges, and the model may end the run.
-TEST(Fmuhost, ModelExchangeHandlesTimeStateAndStepEvents) {
-  Result r = runFmuhost(std::string("--mode me --vars x ") + FAKE_FMU_PATH);
+// Near the time the vessel runs dry the unit's integrator may reject a trial
+// whose level would fall below zero and log it as a model error, yet the
+// calls end fmi2OK: a successful run keeps stderr clean but for one line
+// that says how many messages --log would show.  With the stop time short of
+// the emptying the integrator stays before it, and no model error arises.
+TEST(Fmuhost, RunNearTheEmptyingTimeSucceedsWithACleanStderr) {
+  // "fmuhost: <count> messages of ... not shown (...)\n", and nothing else.
+  auto onlyTheSummary = [](const std::string &err) {
+    const std::string head = "fmuhost: ",
+                      tail = " messages of calls that ended fmi2OK not shown (--log shows every "
+                             "message)\n";
+    if (err.size() <= head.size() + tail.size() || err.rfind(head, 0) != 0 ||
+        err.compare(err.size() - tail.size(), tail.size(), tail) != 0)
+      return false;
+    const std::string count = err.substr(head.size(), err.size() - head.size() - tail.size());
+    return count.find_first_not_of("0123456789") == std::string::npos;
+  };
+  struct Case {
+    const char *options;
+    bool rejectedTrial; // --log shows a model error of a rejected trial
+  } cases[] = {
+      {"--stop 15.63", true},
+      {"--stop 15.6", false},
+      {"--stop 13 --set holeSurface=0.12", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string defaults = "--mode cs --step 0.01 --interval 0.5 ";
+    Result r = runFmuhost(defaults + c.options + " " + UNIT_FMU_PATH);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    // Nothing held back leaves stderr empty.
+    EXPECT_TRUE(c.rejectedTrial ? onlyTheSummary(r.err) : r.err.empty() || onlyTheSummary(r.err))
+        << r.err;
+    Csv t = parseCsv(r.out);
+    ASSERT_FALSE(t.rows.empty());
+    EXPECT_GE(t.number(t.rows.size() - 1, "level"), 0.0);
+
+    Result logged = runFmuhost(defaults + c.options + " --log " + UNIT_FMU_PATH);
+    ASSERT_EQ(logged.exitStatus, 0) << logged.err;
+    EXPECT_EQ(logged.err.find("Model error - sqrt") != std::string::npos, c.rejectedTrial)
+        << logged.err;
+    EXPECT_THAT(logged.err, Not(HasSubstr("not shown")));
+    EXPECT_EQ(logged.out, r.out);
+  }
+}
+
+// A run past the emptying time fails: the failing call is reported with its
+// status and time, and its messages follow, each once; those of the earlier
+// calls that ended fmi2OK are not shown.
+TEST(Fmuhost, FailingRunShowsTheFailingCallsMessagesOnce) {
+  struct Case {
+    const char *options, *report;
+  } cases[] = {
+      {"--mode me --stop 20 --step 0.1",
+       "fmuhost: fmi2GetDerivatives returned fmi2Discard at t = 15.6"},
+      // The step whose end state the unit cannot evaluate, or whose
+      // integration finds the level below zero.
+      {"--mode cs --stop 20 --step 0.01", "fmuhost: fmi2DoStep returned fmi2Error at t = 15."},
+      {"--mode cs --stop 20 --step 0.01 --interval 5",
+       "fmuhost: fmi2DoStep returned fmi2Error at t = 15."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options);
+    Result r = runFmuhost(std::string(c.options) + " " + UNIT_FMU_PATH);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(occurrences(r.err, c.report), 1u) << r.err;
+    // The report comes first, then the messages of the call, none twice.
+    const size_t first = r.err.find("Model error - sqrt");
+    ASSERT_NE(first, std::string::npos) << r.err;
+    EXPECT_LT(r.err.find(c.report), first) << r.err;
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("Model error - sqrt") != std::string::npos) {
+        EXPECT_EQ(occurrences(r.err, line), 1u) << line;
+      }
+    }
+    EXPECT_EQ(occurrences(r.err, " messages of calls that ended fmi2OK not shown"),
+              r.err.find("not shown") != std::string::npos ? 1u : 0u);
+    Csv t = parseCsv(r.out);
+    ASSERT_FALSE(t.rows.empty());
+    EXPECT_LT(t.number(t.rows.size() - 1, "time"), 16.0);
+  }
+}
+
+TEST(Fmuhost, HelpDescribesEveryOptionTheOutputAndTheExitStatuses) {
+  Result r = runFmuhost("--help");
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.err.find("state violation"), std::string::npos) << r.err;
-  EXPECT_THAT(r.err, HasSubstr("the model ended the simulation at t = 1.25"));
-  Table t = parseCsv(r.out);
-  ASSERT_EQ(t.columns,
-            (std::vector<std::string>{"time", "resets", "ticks", "stepEvents", "passes", "x"}));
-  // Rows every 0.1 s (the default experiment's step) up to 1.2, then the end.
-  ASSERT_EQ(t.rows.size(), 14u) << r.out;
-  for (std::size_t i = 0; i < t.rows.size(); ++i) {
-    const std::vector<double> &row = t.rows[i];
-    const double time = i < 13 ? 0.1 * static_cast<double>(i) : 1.25;
-    SCOPED_TRACE(time);
-    EXPECT_NEAR(row[0], time, 1e-12);
-    // x = t until its reset at the state event found at 0.6, again at 1.2.
-    const double x = time < 0.55 ? time : time < 1.15 ? time - 0.6 : time - 1.2;
-    EXPECT_NEAR(row[5], x, 1e-9);
-    EXPECT_EQ(row[1], time < 0.55 ? 0 : time < 1.15 ? 1 : 2);
-    // Time events at 0.25, 0.75 and 1.25, each with two passes.
-    const double ticks = time < 0.25 ? 0 : time < 0.75 ? 1 : time < 1.25 ? 2 : 3;
-    EXPECT_EQ(row[2], ticks);
-    EXPECT_EQ(row[4], 2 * ticks);
-    EXPECT_EQ(row[3], time < 0.85 ? 0 : 1);
+  EXPECT_EQ(r.err, "");
+  for (const char *text : {"--mode me|cs", "--stop T", "--step H", "--interval D",
+                           "--set NAME=VALUE", "--input [NAME=]VALUE", "--vars A,B,...", "--log",
+                           "default", "Real variables only", "Output (stdout)", "RFC 4180",
+                           "Exit status:", "  0 ", "  1 ", "  2 ", "128+N", "Examples:"})
+    EXPECT_THAT(r.out, HasSubstr(text));
+
+  // Both examples run as they stand, on the vessel's archive.
+  std::istringstream lines(r.out);
+  std::vector<std::string> examples;
+  std::string line, command;
+  while (std::getline(lines, line)) {
+    std::size_t at = line.find("fmuhost --");
+    if (at != std::string::npos)
+      command = line.substr(at + 8);
+    else if (!command.empty())
+      command += " " + line;
+    if (!command.empty() && command.back() != '\\') {
+      examples.push_back(command);
+      command.clear();
+    } else if (!command.empty()) {
+      command.pop_back();
+    }
+  }
+  ASSERT_EQ(examples.size(), 2u) << r.out;
+  for (const std::string &example : examples) {
+    SCOPED_TRACE(example);
+    Result run = runFmuhost(replaced(example, "vornwin3264.fmu", UNIT_FMU_PATH));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_GT(parseCsv(run.out).rows.size(), 5u);
   }
 }
 
@@ -208,6 +292,60 @@ TEST(Fmuhost, ReportsAnArchiveItCannotRead) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_THAT(r.err, HasSubstr("/nonexistent/unit.fmu: cannot open the archive"));
   EXPECT_TRUE(r.out.empty());
+}
+
+// SIGTERM or SIGINT in the middle of a run: the unpacked archive is removed
+// and the process ends by the signal.
+TEST(Fmuhost, RemovesTheUnpackedArchiveWhenInterrupted) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    ScratchFolder dir("signal");
+    const fs::path tmp = dir.path / "tmp", out = dir.path / "out";
+    fs::create_directories(tmp);
+    // A level held constant by its inflow, for ten million steps: long enough
+    // not to end first.
+    char input[64];
+    std::snprintf(input, sizeof input, "%.17g", 0.1 * std::sqrt(58.86));
+    std::vector<std::string> words = {FMUHOST_PATH, "--mode",  "me",   "--stop",
+                                      "1e5",        "--step",  "0.01", "--interval",
+                                      "1000",       "--input", input,  UNIT_FMU_PATH};
+    std::vector<char *> argv;
+    for (std::string &w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
+    for (char **e = environ; *e; ++e)
+      if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
+    std::vector<char *> envp;
+    for (std::string &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Running once the archive is unpacked (stdout is a file, so no row
+    // shows before its buffer fills).
+    bool unpacked = false;
+    for (int i = 0; i < 3000 && !unpacked; ++i) {
+      for (const auto &e : fs::directory_iterator(tmp))
+        if (e.path().filename().string().rfind("fmuhost.", 0) == 0 &&
+            fs::exists(e.path() / "binaries"))
+          unpacked = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(unpacked);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(pid, sig), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), sig);
+    }
+    EXPECT_TRUE(fs::is_empty(tmp));
+  }
 }
 
 } // namespace

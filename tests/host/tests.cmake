@@ -1,18 +1,20 @@
 # Tests of the host side.
-#   host_tests      the test-support library and the host program's archive and
-#                   model-description reading (no unit needed)
+#   host_tests      the test-support library, the host program's archive and
+#                   model-description reading and its message log (no unit needed)
 #   host_unit_tests the built unit as a host sees it: the exports and run-time
 #                   needs of vornwin3264.so, the .fmu archive and its model
 #                   description, and fmuhost running it
 unit_test(host_tests
   SOURCES ${PROJECT_SOURCE_DIR}/tests/host/support_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/archive_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/messages_test.cpp
   LIBS unit_test_support unit::fmuhost)
 
 unit_test(host_unit_tests
   SOURCES ${PROJECT_SOURCE_DIR}/tests/host/exports_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmu_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_events_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/unload_test.cpp
   LIBS unit_test_support unit::fmuhost)
 if(TARGET host_unit_tests)
@@ -24,28 +26,47 @@ if(TARGET host_unit_tests)
   add_dependencies(host_unit_tests vornwin3264 vornwin3264_fmu fmuhost)
 endif()
 
-# A small Model Exchange unit with state, time and step events and a model
-# that ends the simulation, packed as fake_unit.fmu, for fmuhost's event handling.
-add_library(host_fake_unit MODULE ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/fake_unit.cpp)
-set_target_properties(host_fake_unit PROPERTIES PREFIX "" OUTPUT_NAME fake_unit)
-target_include_directories(host_fake_unit PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(host_fake_unit PRIVATE FMI2_BUILDING_UNIT)
-set(host_fake_stage ${CMAKE_CURRENT_BINARY_DIR}/fake_unit)
-set(host_fake_fmu ${CMAKE_CURRENT_BINARY_DIR}/fake_unit.fmu)
-add_custom_command(
-  OUTPUT ${host_fake_fmu}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${host_fake_stage}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${host_fake_stage}/binaries/linux64
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/modelDescription.xml
-          ${host_fake_stage}/modelDescription.xml
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:host_fake_unit> ${host_fake_stage}/binaries/linux64/
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${host_fake_fmu}
-  COMMAND ${CMAKE_COMMAND} -E chdir ${host_fake_stage}
-          ${CMAKE_COMMAND} -E tar cf ${host_fake_fmu} --format=zip modelDescription.xml binaries
-  DEPENDS host_fake_unit ${PROJECT_SOURCE_DIR}/tests/host/fake_unit/modelDescription.xml
-  VERBATIM)
-add_custom_target(host_fake_fmu DEPENDS ${host_fake_fmu})
-if(TARGET host_unit_tests)
-  target_compile_definitions(host_unit_tests PRIVATE FAKE_FMU_PATH="${host_fake_fmu}")
-  add_dependencies(host_unit_tests host_fake_fmu)
-endif()
+# host_test_fmu(<name> <source> <modelIdentifier>)
+#   A small Model Exchange unit of the tests, built from one source file as
+#   <modelIdentifier>.so and packed with tests/host/<name>/modelDescription.xml
+#   as <name>.fmu in this build folder; host_unit_tests get its path as
+#   <NAME>_FMU_PATH, the library's path as <NAME>_SO_PATH and the description's
+#   as <NAME>_DESCRIPTION.
+function(host_test_fmu name source id)
+  set(dir ${PROJECT_SOURCE_DIR}/tests/host/${name})
+  add_library(host_${name} MODULE ${dir}/${source})
+  set_target_properties(host_${name} PROPERTIES PREFIX "" OUTPUT_NAME ${id})
+  target_include_directories(host_${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(host_${name} PRIVATE FMI2_BUILDING_UNIT)
+  if(source MATCHES "\\.c$")
+    target_link_libraries(host_${name} PRIVATE m)
+  endif()
+  set(stage ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  set(fmu ${CMAKE_CURRENT_BINARY_DIR}/${name}.fmu)
+  add_custom_command(
+    OUTPUT ${fmu}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/binaries/linux64
+    COMMAND ${CMAKE_COMMAND} -E copy ${dir}/modelDescription.xml ${stage}/modelDescription.xml
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:host_${name}> ${stage}/binaries/linux64/
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${fmu}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${stage}
+            ${CMAKE_COMMAND} -E tar cf ${fmu} --format=zip modelDescription.xml binaries
+    DEPENDS host_${name} ${dir}/modelDescription.xml
+    VERBATIM)
+  add_custom_target(host_${name}_fmu DEPENDS ${fmu})
+  if(TARGET host_unit_tests)
+    string(TOUPPER ${name} upper)
+    target_compile_definitions(host_unit_tests PRIVATE ${upper}_FMU_PATH="${fmu}"
+      ${upper}_SO_PATH="$<TARGET_FILE:host_${name}>"
+      ${upper}_DESCRIPTION="${dir}/modelDescription.xml")
+    add_dependencies(host_unit_tests host_${name}_fmu)
+  endif()
+endfunction()
+
+# A unit with state, time and step events and a model that ends the
+# simulation (fake_unit.fmu), and a falling ball with state events, time
+# events of several passes, a discrete input and a closed-form trajectory
+# (ball_unit.fmu, written in C), for fmuhost's event handling.
+host_test_fmu(fake_unit fake_unit.cpp fake_unit)
+host_test_fmu(ball_unit ball.c ball_unit)

@@ -1,10 +1,17 @@
 #include "tools/fmuhost/archive.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <zip.h>
@@ -26,6 +33,21 @@ bool isSafeEntryName(const std::string &name) {
 }
 
 namespace {
+
+// ---- Folders to remove on a signal --------------------------------------------
+// The folders of the archives unpacked right now.  The lock is held while a
+// folder is made and filled, while it is removed, and by the signal thread
+// from the moment it starts removing until the process ends, so that no
+// folder is half made or made again behind its back.  Both objects are never
+// destroyed: the signal thread may use them while the process exits.
+std::mutex &foldersLock() {
+  static std::mutex *lock = new std::mutex;
+  return *lock;
+}
+std::vector<std::string> &liveFolders() {
+  static std::vector<std::string> *folders = new std::vector<std::string>;
+  return *folders;
+}
 
 struct ZipCloser {
   void operator()(zip_t *z) const { zip_discard(z); }
@@ -56,47 +78,63 @@ void extractAll(const std::string &fmuPath, const fs::path &root) {
       throw std::runtime_error(fmuPath + ": refusing entry \"" + name +
                                "\" (absolute or outside the archive folder)");
     fs::path target = root / name;
+    const std::string cannotWrite = fmuPath + ": " + name +
+                                    ": cannot write it into the temporary folder under " +
+                                    root.parent_path().string();
+    std::error_code ec;
     if (name.back() == '/') {
-      fs::create_directories(target);
+      fs::create_directories(target, ec);
+      if (ec) throw std::runtime_error(cannotWrite + ": " + ec.message());
       continue;
     }
-    fs::create_directories(target.parent_path());
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) throw std::runtime_error(cannotWrite + ": " + ec.message());
     std::unique_ptr<zip_file_t, ZipFileCloser> in(
         zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0));
     if (!in) throw std::runtime_error(fmuPath + ": cannot read entry \"" + name + "\"");
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + target.string());
+    if (!out) throw std::runtime_error(cannotWrite);
     std::vector<char> buffer(1 << 16);
     zip_int64_t n;
     while ((n = zip_fread(in.get(), buffer.data(), buffer.size())) > 0)
       out.write(buffer.data(), static_cast<std::streamsize>(n));
     if (n < 0) throw std::runtime_error(fmuPath + ": cannot read entry \"" + name + "\"");
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + target.string());
+    if (!out) throw std::runtime_error(cannotWrite);
   }
 }
 
 } // namespace
 
-ExtractedArchive::ExtractedArchive(const std::string &fmuPath) {
-  std::string pattern = (fs::temp_directory_path() / "fmuhost.XXXXXX").string();
+ExtractedArchive::ExtractedArchive(const std::string &fmuPath) : name_(fmuPath) {
+  // An absolute folder: the resource location is a file URI, which a
+  // relative path would turn into a host name.
+  std::error_code ec;
+  fs::path base = fs::absolute(fs::temp_directory_path(ec));
+  if (ec) throw std::runtime_error(fmuPath + ": no temporary folder: " + ec.message());
+  std::string pattern = (base / "fmuhost.XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
+  std::lock_guard<std::mutex> hold(foldersLock());
   if (!mkdtemp(buffer.data()))
-    throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    throw std::runtime_error(fmuPath + ": cannot create a temporary folder from " + pattern);
   root_ = buffer.data();
+  liveFolders().push_back(root_.string());
   try {
     extractAll(fmuPath, root_);
   } catch (...) {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+    fs::remove_all(root_, ec);
+    liveFolders().pop_back();
     throw;
   }
 }
 
 ExtractedArchive::~ExtractedArchive() {
+  std::lock_guard<std::mutex> hold(foldersLock());
   std::error_code ignored;
   fs::remove_all(root_, ignored);
+  std::vector<std::string> &folders = liveFolders();
+  folders.erase(std::remove(folders.begin(), folders.end(), root_.string()), folders.end());
 }
 
 std::string ExtractedArchive::resourceLocation() const {
@@ -115,6 +153,41 @@ std::string ExtractedArchive::resourceLocation() const {
     }
   }
   return uri;
+}
+
+std::string ExtractedArchive::inArchiveTerms(std::string text) const {
+  const std::string folder = root_.string() + "/";
+  for (std::size_t at; (at = text.find(folder)) != std::string::npos;)
+    text.erase(at, folder.size());
+  return text;
+}
+
+void removeExtractedFoldersOnSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current;
+    // A signal the parent set to be ignored (SIGINT of a background job)
+    // stays ignored.
+    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+      sigaddset(&signals, sig);
+  }
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int sig = 0;
+    if (sigwait(&signals, &sig) != 0) return;
+    foldersLock().lock(); // kept until the process ends
+    std::error_code ignored;
+    for (const std::string &folder : liveFolders()) fs::remove_all(folder, ignored);
+    // End by the signal itself: default action, unblocked in this thread.
+    std::signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+    std::_Exit(128 + sig);
+  }).detach();
 }
 
 } // namespace fmuhost

@@ -1,20 +1,11 @@
-// fmuhost: runs an FMI 2.0 .fmu and prints its trajectory as CSV.
-//
-//   fmuhost [options] unit.fmu
-//     --mode me|cs        Model Exchange (the host's fixed-step RK4) or
-//                         Co-Simulation (fixed communication step); default cs
-//     --stop T            stop time (default: the model's default experiment, else 10)
-//     --step H            integration / communication step (default 0.01)
-//     --interval D        print a row every D seconds (default: every step)
-//     --set NAME=VALUE    a parameter, set before initialization (repeatable)
-//     --input [NAME=]VALUE  a constant input; without NAME every input (repeatable)
-//     --vars A,B,...      further variables to print after time and the outputs
-//     --log               switch the unit's logging on (its fmi2OK messages too)
+// fmuhost: runs an FMI 2.0 .fmu and prints its trajectory as CSV (see
+// helpText below for the options, the output and the exit statuses).
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "tools/fmuhost/archive.h"
 #include "tools/fmuhost/model_description.h"
 #include "tools/fmuhost/simulate.h"
 
@@ -24,6 +15,62 @@ const char usage[] =
     "usage: fmuhost [--mode me|cs] [--stop T] [--step H] [--interval D]\n"
     "               [--set NAME=VALUE]... [--input [NAME=]VALUE]... [--vars A,B,...] [--log]\n"
     "               unit.fmu\n";
+
+const char helpText[] =
+    "\n"
+    "Runs the FMI 2.0 unit in the archive unit.fmu from the start time of its default\n"
+    "experiment (else 0) to the stop time and prints the trajectory as CSV on stdout.\n"
+    "Times are in the model's time unit (seconds for most models).\n"
+    "\n"
+    "Options:\n"
+    "  --mode me|cs          cs (default): Co-Simulation, the unit integrates itself between\n"
+    "                        communication points; me: Model Exchange, fmuhost integrates with\n"
+    "                        fixed-step RK4 and locates state events inside the step\n"
+    "  --stop T              stop time (default: the default experiment's stopTime, else 10)\n"
+    "  --step H              ME integration step or CS communication step (default: the\n"
+    "                        default experiment's stepSize, else 0.01)\n"
+    "  --interval D          a row every D from the start time (default: every step); a step\n"
+    "                        that would pass an output point is shortened to end there\n"
+    "  --set NAME=VALUE      the Real parameter NAME set before initialization (repeatable)\n"
+    "  --input [NAME=]VALUE  the Real input NAME held at VALUE; without NAME, every input\n"
+    "                        (repeatable; default: the inputs' start values)\n"
+    "  --vars A,B,...        further variables printed after the outputs, each once (quote\n"
+    "                        names with parentheses in the shell: --vars 'der(level),g')\n"
+    "  --log                 the unit's logging switched on, and every message shown as it\n"
+    "                        comes (default: off; messages of calls that end fmi2OK are only\n"
+    "                        counted, see below)\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "--set and --input take Real variables only.  A run takes at most 10000000 steps and\n"
+    "rows, and a step or interval must advance the time at the start and the stop time.\n"
+    "\n"
+    "Output (stdout): a header line, then one row per output point: the time, every output\n"
+    "of the model in the order of its model description, then the --vars variables.  Rows\n"
+    "at the start time, at every start + k*interval and at the stop time; after an event at\n"
+    "an output point (Model Exchange) the values after the event.  Names and String values\n"
+    "are quoted as RFC 4180 does; a value that the unit did not return with fmi2OK is left\n"
+    "empty.\n"
+    "\n"
+    "Messages (stderr): a call that does not end fmi2OK is reported with its name, status\n"
+    "and time, followed by the unit's messages from that call (a message repeated in a row\n"
+    "is shown once with its count).  fmi2Warning lets the run go on; fmi2Discard, fmi2Error\n"
+    "and fmi2Fatal end it.  At the end, one line says how many messages of calls that ended\n"
+    "fmi2OK were not shown, when there were any.\n"
+    "\n"
+    "Exit status:\n"
+    "  0      the stop time was reached, or the model ended the simulation\n"
+    "  1      the archive or the unit cannot be used, or a call ended fmi2Discard, fmi2Error\n"
+    "         or fmi2Fatal\n"
+    "  2      the options are malformed or do not fit the model\n"
+    "  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP), the unpacked archive removed first\n"
+    "\n"
+    "Examples:\n"
+    "  Co-Simulation with a parameter and an input, a row every 0.5 s:\n"
+    "    fmuhost --stop 5 --step 0.01 --interval 0.5 --set holeSurface=0.05 \\\n"
+    "            --input inputRate=0.2 vornwin3264.fmu\n"
+    "  Model Exchange with two more variables:\n"
+    "    fmuhost --mode me --stop 2 --step 0.001 --interval 0.1 --vars 'der(level),g' \\\n"
+    "            vornwin3264.fmu\n";
 
 bool splitAssignment(const std::string &text, std::string &name, std::string &value) {
   std::size_t eq = text.find('=');
@@ -81,6 +128,7 @@ int main(int argc, char **argv) {
         options.loggingOn = true;
       } else if (arg == "--help" || arg == "-h") {
         std::fputs(usage, stdout);
+        std::fputs(helpText, stdout);
         return 0;
       } else if (!arg.empty() && arg[0] == '-') {
         throw std::runtime_error("unknown option " + arg);
@@ -92,8 +140,9 @@ int main(int argc, char **argv) {
     }
     if (fmu.empty()) throw std::runtime_error("no .fmu given");
   } catch (const std::exception &e) {
-    std::fprintf(stderr, "fmuhost: %s\n%s", e.what(), usage);
+    std::fprintf(stderr, "fmuhost: %s\n%s(fmuhost --help tells more)\n", e.what(), usage);
     return 2;
   }
+  fmuhost::removeExtractedFoldersOnSignals();
   return fmuhost::runFmu(fmu, options, stdout, stderr);
 }

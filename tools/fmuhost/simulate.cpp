@@ -3,15 +3,18 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
-#include <limits>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "fmi/fmi2.h"
 #include "tools/fmuhost/archive.h"
+#include "tools/fmuhost/messages.h"
 #include "tools/fmuhost/model_description.h"
 
 namespace fmuhost {
@@ -19,31 +22,21 @@ namespace fmuhost {
 namespace {
 
 // ---- Errors -------------------------------------------------------------------
-// A failure of the run (exit status 1) and a misfit between the options and
-// the model (exit status 2).
+// A failure of the run (exit status 1), a misfit between the options and the
+// model (exit status 2), and a call of the unit that failed: that one has
+// been reported on the error stream already, with the unit's messages.
 struct RunError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+struct CallFailed {};
 
-const char *statusName(fmi2Status s) {
-  switch (s) {
-  case fmi2OK:
-    return "fmi2OK";
-  case fmi2Warning:
-    return "fmi2Warning";
-  case fmi2Discard:
-    return "fmi2Discard";
-  case fmi2Error:
-    return "fmi2Error";
-  case fmi2Fatal:
-    return "fmi2Fatal";
-  case fmi2Pending:
-    return "fmi2Pending";
-  }
-  return "fmi2Status(?)";
+std::string formatNumber(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.12g", v);
+  return text;
 }
 
 // ---- The loaded unit ------------------------------------------------------------
@@ -87,13 +80,19 @@ const char *statusName(fmi2Status s) {
 
 class Unit {
 public:
+  // `member` is the library's name inside the archive, for messages.
   // RTLD_NODELETE: a unit that carries its own static C++ runtime allocates
   // memory at load time that only stays reachable while it is mapped.
-  Unit(const std::string &path, Mode mode) {
+  Unit(const ExtractedArchive &archive, const std::string &member, Mode mode) {
+    const std::string where = archive.name() + ": " + member + ": ";
+    const std::filesystem::path path = archive.root() / member;
+    if (!std::filesystem::is_regular_file(path)) throw RunError(where + "not in the archive");
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle_) {
       const char *why = dlerror();
-      throw RunError("cannot load " + path + ": " + (why ? why : "unknown error"));
+      std::string text = archive.inArchiveTerms(why ? why : "unknown error");
+      if (text.compare(0, member.size() + 2, member + ": ") == 0) text.erase(0, member.size() + 2);
+      throw RunError(where + "cannot load: " + text);
     }
     std::string missing;
     auto lookUp = [&](const char *name) {
@@ -111,7 +110,7 @@ public:
 #undef FMUHOST_LOOKUP
     if (!missing.empty()) {
       dlclose(handle_);
-      throw RunError(path + " does not export: " + missing);
+      throw RunError(where + "does not export " + missing);
     }
   }
   ~Unit() { dlclose(handle_); }
@@ -130,13 +129,15 @@ private:
 
 // ---- Host callbacks -------------------------------------------------------------
 
-struct LogSink {
-  FILE *stream;
-};
+// Instances that may not be freed (their unit returned fmi2Fatal), kept
+// reachable until the process ends.
+std::vector<fmi2Component> &abandonedInstances() {
+  static std::vector<fmi2Component> *instances = new std::vector<fmi2Component>;
+  return *instances;
+}
 
 void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                 fmi2String category, fmi2String message, ...) {
-  FILE *stream = env ? static_cast<LogSink *>(env)->stream : stderr;
   char text[8192];
   text[0] = '\0';
   if (message) {
@@ -145,14 +146,73 @@ void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Statu
     std::vsnprintf(text, sizeof text, message, args);
     va_end(args);
   }
-  std::fprintf(stream, "[%s] %s%s%s: %s\n", statusName(status), instanceName ? instanceName : "",
-               category && *category ? " " : "", category ? category : "", text);
+  if (env) static_cast<MessageLog *>(env)->add(status, instanceName, category, text);
 }
 
 void *hostAllocate(size_t nobj, size_t size) { return std::calloc(nobj, size); }
 void hostFree(void *obj) { std::free(obj); }
 
-// ---- The run --------------------------------------------------------------------
+// ---- CSV --------------------------------------------------------------------------
+// Fields as RFC 4180 writes them: in quotes with inner quotes doubled, and
+// so a name only when it holds a comma, a quote or a line break.
+std::string csvQuoted(const std::string &text) {
+  std::string field = "\"";
+  for (char c : text) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  return field + '"';
+}
+std::string csvField(const std::string &text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  return csvQuoted(text);
+}
+
+// ---- The time grid ----------------------------------------------------------------
+// The times a run stops at: the step points start + k*step, the output points
+// start + j*interval and the stop time.  Each point is computed from its
+// index, so that round-off does not pile up over many steps; two points
+// closer than `slack` (a billionth of the smaller spacing, at least a few
+// units in the last place of the times) count as one, so that no step of a
+// few ulps is taken between a step point and an output point that should
+// coincide.
+class TimeGrid {
+public:
+  TimeGrid() = default;
+  TimeGrid(double start, double stop, double step, double interval)
+      : start_(start), stop_(stop), step_(step), interval_(interval) {
+    const double scale = std::max(std::fabs(start), std::fabs(stop));
+    slack_ = std::max(1e-9 * std::min(step, interval), 4 * DBL_EPSILON * scale);
+    eventTolerance_ = std::max(1e-9 * step, 4 * DBL_EPSILON * scale);
+  }
+
+  double stop() const { return stop_; }
+  double slack() const { return slack_; }
+  // How closely a state event is located in time: tied to the step.
+  double eventTolerance() const { return eventTolerance_; }
+
+  // The next point after the points passed so far.
+  double next() const {
+    double t = std::min(stepTime(step_k_), rowTime(row_j_));
+    return t >= stop_ - slack_ ? stop_ : t;
+  }
+  // The run has reached `t`: every step point up to it is passed.
+  void passSteps(double t) {
+    while (stepTime(step_k_) <= t + slack_) ++step_k_;
+  }
+  // A row is due at `t`: an output point lies there, or `t` is the stop time.
+  bool rowDue(double t) const { return rowTime(row_j_) <= t + slack_ || t >= stop_; }
+  void passRows(double t) {
+    while (rowTime(row_j_) <= t + slack_) ++row_j_;
+  }
+
+private:
+  double stepTime(long k) const { return start_ + static_cast<double>(k) * step_; }
+  double rowTime(long j) const { return start_ + static_cast<double>(j) * interval_; }
+
+  double start_ = 0, stop_ = 0, step_ = 1, interval_ = 1, slack_ = 0, eventTolerance_ = 0;
+  long step_k_ = 1, row_j_ = 0; // the next step point and the next output point
+};
 
 // A number given on the command line: a misfit of the options when malformed.
 double optionReal(const std::string &text, const std::string &what) {
@@ -163,65 +223,120 @@ double optionReal(const std::string &text, const std::string &what) {
   }
 }
 
-bool isFailure(fmi2Status s) { return s != fmi2OK && s != fmi2Warning; }
+// ---- The times of a run -----------------------------------------------------------
+// Start, stop, step and interval from the options and the default experiment,
+// checked before the unit is even loaded.  Each refusal names the option (or
+// the default it came from) and says why.
+struct Times {
+  double start = 0, stop = 0, step = 0, interval = 0;
+
+  Times(const ModelDescription &md, const RunOptions &options) {
+    start = md.startTime.value_or(0.0);
+    const std::string stopName =
+        options.stopTime ? "--stop " + formatNumber(*options.stopTime)
+        : md.stopTime    ? "the default experiment's stopTime " + formatNumber(*md.stopTime)
+                         : "the stop time 10";
+    const std::string stepName = options.step  ? "--step " + formatNumber(*options.step)
+                                 : md.stepSize ? "the default experiment's stepSize " +
+                                                     formatNumber(*md.stepSize) + " (see --step)"
+                                               : "the step 0.01";
+    stop = options.stopTime ? *options.stopTime : md.stopTime.value_or(10.0);
+    step = options.step ? *options.step : md.stepSize.value_or(0.01);
+    interval = options.outputInterval.value_or(step);
+
+    if (!(step > 0) || !std::isfinite(step))
+      throw UsageError(stepName + ": the step must be positive");
+    if (options.outputInterval && !(interval > 0))
+      throw UsageError("--interval " + formatNumber(interval) +
+                       ": the output interval must be positive");
+    if (!(stop >= start) || !std::isfinite(stop))
+      throw UsageError(stopName + ": the stop time must not lie before the start time " +
+                       formatNumber(start));
+    checkSpacing(step, stepName, "steps", "--step");
+    if (options.outputInterval)
+      checkSpacing(interval, "--interval " + formatNumber(interval), "output rows", "--interval");
+  }
+
+private:
+  void checkSpacing(double h, const std::string &name, const char *what, const char *option) {
+    const double count = (stop - start) / h;
+    if (count > maxGridPoints)
+      throw UsageError(name + ": " + formatNumber(count) + " " + what + " from " +
+                       formatNumber(start) + " to " + formatNumber(stop) + ", more than " +
+                       formatNumber(maxGridPoints) + "; give a larger " + option);
+    for (double t : {start, stop})
+      if (!(t + h > t))
+        throw UsageError(name + ": does not advance the time at t = " + formatNumber(t) + " (" +
+                         formatNumber(t) + " + " + formatNumber(h) + " is " + formatNumber(t) +
+                         " in double precision); give a larger " + option);
+  }
+};
+
+// ---- The run --------------------------------------------------------------------
 
 class Simulation {
 public:
   Simulation(const ModelDescription &md, const ExtractedArchive &archive, const RunOptions &options,
-             FILE *out, FILE *err)
-      : md_(md), options_(options),
-        out_(out), sink_{err}, callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &sink_} {
+             FILE *out, MessageLog &log)
+      : md_(md), options_(options), times_(md, options), out_(out),
+        log_(log), callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &log} {
     const bool me = options.mode == Mode::ModelExchange;
     const std::optional<std::string> &id =
         me ? md.modelExchangeIdentifier : md.coSimulationIdentifier;
     if (!id)
-      throw RunError(std::string("the unit does not declare ") +
+      throw RunError(archive.name() + ": the unit does not declare " +
                      (me ? "Model Exchange" : "Co-Simulation"));
     resolveVariables();
-    unit_ = std::make_unique<Unit>(
-        (archive.root() / "binaries" / "linux64" / (*id + ".so")).string(), options.mode);
+    grid_ = TimeGrid(times_.start, times_.stop, times_.step, times_.interval);
+    unit_ = std::make_unique<Unit>(archive, "binaries/linux64/" + *id + ".so", options.mode);
     c_ = unit_->fmi2Instantiate(id->c_str(), me ? fmi2ModelExchange : fmi2CoSimulation,
                                 md.guid.c_str(), archive.resourceLocation().c_str(), &callbacks_,
                                 fmi2False, options.loggingOn ? fmi2True : fmi2False);
-    if (!c_) throw RunError("fmi2Instantiate failed");
+    if (!c_) {
+      log_.callReported("fmi2Instantiate failed (it returned no instance)");
+      throw CallFailed{};
+    }
+    log_.callEnded("fmi2Instantiate", fmi2OK, times_.start);
   }
 
-  // After a failed call a host may only free the instance; otherwise it
-  // terminates it first.
+  // An instance is terminated only once initialized and not after fmi2Error
+  // (then a host may only free it); after fmi2Fatal not even freed, as no
+  // function of the unit may be called any more: it is kept as it is.
   ~Simulation() {
-    if (c_) {
-      if (mayTerminate_) unit_->fmi2Terminate(c_);
-      unit_->fmi2FreeInstance(c_);
+    if (!c_) return;
+    if (failed_ == fmi2Fatal) {
+      abandonedInstances().push_back(c_);
+      return;
     }
+    if (initialized_ && !terminated_ && failed_ != fmi2Error) {
+      fmi2Status s = unit_->fmi2Terminate(c_);
+      log_.callEnded("fmi2Terminate", s, time_);
+    }
+    unit_->fmi2FreeInstance(c_);
+    log_.callEnded("fmi2FreeInstance", fmi2OK, time_);
   }
   Simulation(const Simulation &) = delete;
   Simulation &operator=(const Simulation &) = delete;
 
   void run() {
-    start_ = md_.startTime.value_or(0.0);
-    stop_ = options_.stopTime ? *options_.stopTime : md_.stopTime.value_or(10.0);
-    step_ = options_.step ? *options_.step : md_.stepSize.value_or(0.01);
-    interval_ = options_.outputInterval.value_or(step_);
-    if (!(step_ > 0) || !std::isfinite(step_)) throw UsageError("the step must be positive");
-    if (!(interval_ > 0) || !std::isfinite(interval_))
-      throw UsageError("the output interval must be positive");
-    if (!(stop_ >= start_) || !std::isfinite(stop_))
-      throw UsageError("the stop time must not lie before the start time");
-
     const bool me = options_.mode == Mode::ModelExchange;
+    time_ = times_.start;
     check(unit_->fmi2SetupExperiment(c_, !me && md_.tolerance ? fmi2True : fmi2False,
-                                     md_.tolerance.value_or(0.0), start_, fmi2True, stop_),
+                                     md_.tolerance.value_or(0.0), times_.start, fmi2True,
+                                     times_.stop),
           "fmi2SetupExperiment");
-    setParameters();
-    setInputs();
+    for (const auto &[vr, value] : parameters_)
+      check(unit_->fmi2SetReal(c_, &vr, 1, &value), "fmi2SetReal");
+    setInputs(true);
     check(unit_->fmi2EnterInitializationMode(c_), "fmi2EnterInitializationMode");
     check(unit_->fmi2ExitInitializationMode(c_), "fmi2ExitInitializationMode");
+    initialized_ = true;
     printHeader();
     if (me)
       runModelExchange();
     else
       runCoSimulation();
-    mayTerminate_ = false;
+    terminated_ = true;
     check(unit_->fmi2Terminate(c_), "fmi2Terminate");
   }
 
@@ -230,22 +345,35 @@ private:
     std::string name;
     const ScalarVariable *variable;
   };
+  struct Input {
+    fmi2ValueReference vr;
+    double value;
+    bool continuous; // continuous-time: set again before each step
+  };
 
-  // Every output, then the chosen variables; each by its model-description entry.
+  // Every output, then the chosen variables, each once, the time only as the
+  // first column; each by its model-description entry.  Checked before the
+  // unit is loaded.
   void resolveVariables() {
+    auto listed = [&](const std::string &name) {
+      return std::any_of(columns_.begin(), columns_.end(),
+                         [&](const Column &c) { return c.name == name; });
+    };
     for (const ScalarVariable &v : md_.variables)
-      if (v.causality == "output") columns_.push_back({v.name, &v});
+      if (v.causality == "output" && !listed(v.name)) columns_.push_back({v.name, &v});
     for (const std::string &name : options_.extraVariables) {
+      if (name == "time" || listed(name)) continue;
       const ScalarVariable *v = md_.find(name);
-      if (!v) throw UsageError("no variable named \"" + name + "\"");
+      if (!v) throw UsageError("--vars: no variable named \"" + name + "\"");
+      if (v->causality == "independent") continue;
       columns_.push_back({name, v});
     }
     for (const auto &[name, value] : options_.parameters) {
       const ScalarVariable *v = md_.find(name);
-      if (!v) throw UsageError("no variable named \"" + name + "\"");
+      if (!v) throw UsageError("--set: no variable named \"" + name + "\"");
       if (v->causality != "parameter" || v->variability == "constant")
-        throw UsageError("\"" + name + "\" is not a parameter");
-      if (v->type != "Real") throw UsageError("\"" + name + "\" is not a Real parameter");
+        throw UsageError("--set: \"" + name + "\" is not a parameter");
+      if (v->type != "Real") throw UsageError("--set: \"" + name + "\" is not a Real parameter");
       parameters_.push_back({v->valueReference, optionReal(value, "--set " + name)});
     }
     for (const auto &[name, value] : options_.inputs) {
@@ -253,44 +381,43 @@ private:
       bool any = false;
       for (const ScalarVariable &v : md_.variables) {
         if (v.causality != "input" || (!name.empty() && v.name != name)) continue;
-        if (v.type != "Real") throw UsageError("input \"" + v.name + "\" is not Real");
-        inputs_.push_back({v.valueReference, x});
+        if (v.type != "Real") throw UsageError("--input: input \"" + v.name + "\" is not Real");
+        inputs_.push_back({v.valueReference, x, v.variability == "continuous"});
         any = true;
       }
       if (!any)
-        throw UsageError(name.empty() ? std::string("the model has no input")
-                                      : "no input named \"" + name + "\"");
+        throw UsageError(name.empty() ? std::string("--input: the model has no input")
+                                      : "--input: no input named \"" + name + "\"");
     }
   }
 
-  void check(fmi2Status s, const char *what) {
-    if (!isFailure(s)) return;
-    mayTerminate_ = false;
-    throw RunError(std::string(what) + " returned " + statusName(s) +
-                   " (host at t = " + formatNumber(time_) + ")");
+  // The status of a call: fmi2OK and fmi2Warning go on (a warning is
+  // reported with the call's messages), anything else ends the run.
+  fmi2Status check(fmi2Status s, const char *what, double at, const std::string &detail = "") {
+    log_.callEnded(what, s, at, detail);
+    if (s == fmi2OK || s == fmi2Warning) return s;
+    failed_ = s;
+    throw CallFailed{};
   }
+  fmi2Status check(fmi2Status s, const char *what) { return check(s, what, time_); }
 
-  void setParameters() {
-    for (const auto &[vr, value] : parameters_)
-      check(unit_->fmi2SetReal(c_, &vr, 1, &value), "fmi2SetReal");
-  }
-  void setInputs() {
-    for (const auto &[vr, value] : inputs_)
-      check(unit_->fmi2SetReal(c_, &vr, 1, &value), "fmi2SetReal");
-  }
-
-  static std::string formatNumber(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.12g", v);
-    return text;
+  // Inputs are constant: all of them are set before initialization; a
+  // continuous-time input again before each step (in Model Exchange in
+  // Continuous-Time Mode), a discrete one never again, as a unit takes those
+  // only in Event Mode.
+  void setInputs(bool all) {
+    for (const Input &in : inputs_)
+      if (all || in.continuous) check(unit_->fmi2SetReal(c_, &in.vr, 1, &in.value), "fmi2SetReal");
   }
 
   void printHeader() {
-    std::fputs("time", out_);
-    for (const Column &col : columns_) std::fprintf(out_, ",%s", col.name.c_str());
-    std::fputc('\n', out_);
+    std::string line = "time";
+    for (const Column &col : columns_) line += "," + csvField(col.name);
+    std::fprintf(out_, "%s\n", line.c_str());
   }
 
+  // One row at `time_`.  A value whose read does not end fmi2OK stays empty:
+  // the unit has not vouched for it.
   void printRow() {
     std::string line = formatNumber(time_);
     for (const Column &col : columns_) {
@@ -299,205 +426,301 @@ private:
       const std::string &type = col.variable->type;
       if (type == "Real") {
         fmi2Real v = 0;
-        check(unit_->fmi2GetReal(c_, &vr, 1, &v), "fmi2GetReal");
-        line += formatNumber(v);
+        if (check(unit_->fmi2GetReal(c_, &vr, 1, &v), "fmi2GetReal", time_,
+                  " (" + col.name + ")") == fmi2OK)
+          line += formatNumber(v);
       } else if (type == "Integer" || type == "Enumeration") {
         fmi2Integer v = 0;
-        check(unit_->fmi2GetInteger(c_, &vr, 1, &v), "fmi2GetInteger");
-        line += std::to_string(v);
+        if (check(unit_->fmi2GetInteger(c_, &vr, 1, &v), "fmi2GetInteger", time_,
+                  " (" + col.name + ")") == fmi2OK)
+          line += std::to_string(v);
       } else if (type == "Boolean") {
         fmi2Boolean v = 0;
-        check(unit_->fmi2GetBoolean(c_, &vr, 1, &v), "fmi2GetBoolean");
-        line += v ? "true" : "false";
+        if (check(unit_->fmi2GetBoolean(c_, &vr, 1, &v), "fmi2GetBoolean", time_,
+                  " (" + col.name + ")") == fmi2OK)
+          line += v ? "true" : "false";
       } else {
         fmi2String v = nullptr;
-        check(unit_->fmi2GetString(c_, &vr, 1, &v), "fmi2GetString");
-        line += '"' + std::string(v ? v : "") + '"';
+        if (check(unit_->fmi2GetString(c_, &vr, 1, &v), "fmi2GetString", time_,
+                  " (" + col.name + ")") == fmi2OK)
+          line += csvQuoted(v ? v : "");
       }
     }
     std::fprintf(out_, "%s\n", line.c_str());
+    rowPrinted_ = true;
+    lastRowTime_ = time_;
   }
 
-  // Rows at start + j*interval (and at the stop time); `time_` has just
-  // reached a grid point or an event.
   void printRowIfDue() {
-    const double tolerance = 1e-9 * std::max(1.0, std::fabs(time_));
-    if (time_ + tolerance >= nextOutput_ || time_ + tolerance >= stop_) {
-      printRow();
-      while (nextOutput_ <= time_ + tolerance)
-        nextOutput_ = start_ + static_cast<double>(++outputIndex_) * interval_;
-    }
-  }
-
-  // Grid point k of the fixed step, clamped to the stop time; computed from k
-  // so that round-off does not pile up over many steps.
-  double gridTime(long k) const { return std::min(start_ + static_cast<double>(k) * step_, stop_); }
-  bool reached(double t, double target) const {
-    return t + 1e-9 * std::max(1.0, std::fabs(target)) >= target;
+    if (!grid_.rowDue(time_)) return;
+    printRow();
+    grid_.passRows(time_);
   }
 
   // ---- Model Exchange -----------------------------------------------------------
-  // After fmi2ExitInitializationMode the instance is in event mode: iterate the
-  // discrete states, then integrate with RK4 between grid points and time
-  // events; state events (a sign change of an event indicator over a step) and
-  // step events (enterEventMode of fmi2CompletedIntegratorStep) are handled at
-  // the end of the step in which they occur.
+  // After fmi2ExitInitializationMode the instance is in Event Mode: iterate
+  // the discrete states, then integrate with RK4 from point to point of the
+  // grid (shortened to the next time event).  When an event indicator changes
+  // sign over a step, the crossing is located by bisection, each trial
+  // integrated afresh from the start of the step, until it is known to within
+  // the grid's event tolerance; the step then ends just after the crossing
+  // and the event is handled there.  Step events (enterEventMode of
+  // fmi2CompletedIntegratorStep) are handled at the end of their step.
   void runModelExchange() {
     const std::size_t nx = md_.numberOfContinuousStates;
     const std::size_t nz = md_.numberOfEventIndicators;
     x_.assign(nx, 0.0);
     z_.assign(nz, 0.0);
-    std::vector<double> zNew(nz), k1(nx), k2(nx), k3(nx), k4(nx), xs(nx);
-    time_ = start_;
+    std::vector<double> x0(nx), zNew(nz);
     if (!eventIteration()) return finishEarly();
-    check(unit_->fmi2EnterContinuousTimeMode(c_), "fmi2EnterContinuousTimeMode");
-    if (nx) check(unit_->fmi2GetContinuousStates(c_, x_.data(), nx), "fmi2GetContinuousStates");
-    if (nz) check(unit_->fmi2GetEventIndicators(c_, z_.data(), nz), "fmi2GetEventIndicators");
-    nextOutput_ = start_;
-    outputIndex_ = 0;
+    enterContinuousTime(true);
     printRowIfDue();
 
-    auto derivatives = [&](double t, const std::vector<double> &x, std::vector<double> &dx) {
-      check(unit_->fmi2SetTime(c_, t), "fmi2SetTime");
-      if (nx) {
-        check(unit_->fmi2SetContinuousStates(c_, x.data(), nx), "fmi2SetContinuousStates");
-        check(unit_->fmi2GetDerivatives(c_, dx.data(), nx), "fmi2GetDerivatives");
-      }
-    };
-
-    long k = 1;
-    while (!reached(time_, stop_)) {
-      double target = gridTime(k);
+    int eventsInPlace = 0; // time events in a row that do not advance the time
+    while (time_ < grid_.stop()) {
+      double target = grid_.next();
       bool timeEvent = false;
-      if (eventInfo_.nextEventTimeDefined && eventInfo_.nextEventTime <= target) {
+      if (eventInfo_.nextEventTimeDefined && eventInfo_.nextEventTime <= target + grid_.slack() &&
+          eventInfo_.nextEventTime <= grid_.stop()) {
         target = std::max(eventInfo_.nextEventTime, time_);
         timeEvent = true;
+        if (target > time_)
+          eventsInPlace = 0;
+        else if (++eventsInPlace > 100)
+          throw RunError("the unit asks for time events at t = " + formatNumber(time_) +
+                         " again and again without the time advancing");
       }
-      const double t = time_, h = target - time_;
-      setInputs();
-      derivatives(t, x_, k1);
-      for (std::size_t i = 0; i < nx; ++i) xs[i] = x_[i] + 0.5 * h * k1[i];
-      derivatives(t + 0.5 * h, xs, k2);
-      for (std::size_t i = 0; i < nx; ++i) xs[i] = x_[i] + 0.5 * h * k2[i];
-      derivatives(t + 0.5 * h, xs, k3);
-      for (std::size_t i = 0; i < nx; ++i) xs[i] = x_[i] + h * k3[i];
-      derivatives(t + h, xs, k4);
-      for (std::size_t i = 0; i < nx; ++i)
-        x_[i] += h / 6.0 * (k1[i] + 2.0 * k2[i] + 2.0 * k3[i] + k4[i]);
-      time_ = target;
-      check(unit_->fmi2SetTime(c_, time_), "fmi2SetTime");
-      if (nx) check(unit_->fmi2SetContinuousStates(c_, x_.data(), nx), "fmi2SetContinuousStates");
-
+      setInputs(false);
+      const double t0 = time_;
+      x0 = x_;
+      integrate(t0, x0, target, x_);
+      moveTo(target, x_);
       bool stateEvent = false;
       if (nz) {
-        check(unit_->fmi2GetEventIndicators(c_, zNew.data(), nz), "fmi2GetEventIndicators");
-        for (std::size_t i = 0; i < nz; ++i)
-          if ((z_[i] > 0) != (zNew[i] > 0)) stateEvent = true;
+        indicators(zNew, target);
+        if (crossed(zNew)) {
+          const double at = locateCrossing(t0, x0, target, x_, zNew);
+          stateEvent = true;
+          timeEvent = timeEvent && at == target;
+          target = at;
+        }
         z_ = zNew;
       }
+      time_ = target;
       fmi2Boolean enterEventMode = fmi2False, terminateSimulation = fmi2False;
       check(unit_->fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
             "fmi2CompletedIntegratorStep");
       if (terminateSimulation) return finishEarly();
-      if (reached(time_, gridTime(k))) ++k;
-
+      grid_.passSteps(time_);
       if (timeEvent || stateEvent || enterEventMode) {
         check(unit_->fmi2EnterEventMode(c_), "fmi2EnterEventMode");
         if (!eventIteration()) return finishEarly();
-        check(unit_->fmi2EnterContinuousTimeMode(c_), "fmi2EnterContinuousTimeMode");
-        if (nx && eventInfo_.valuesOfContinuousStatesChanged)
-          check(unit_->fmi2GetContinuousStates(c_, x_.data(), nx), "fmi2GetContinuousStates");
-        if (nz) check(unit_->fmi2GetEventIndicators(c_, z_.data(), nz), "fmi2GetEventIndicators");
+        enterContinuousTime(statesChanged_);
       }
       printRowIfDue();
     }
   }
 
+  // From Event Mode into Continuous-Time Mode, reading the states when the
+  // initialization or a pass of the event iteration changed them.
+  void enterContinuousTime(bool readStates) {
+    check(unit_->fmi2EnterContinuousTimeMode(c_), "fmi2EnterContinuousTimeMode");
+    const std::size_t nx = x_.size(), nz = z_.size();
+    if (nx && readStates)
+      check(unit_->fmi2GetContinuousStates(c_, x_.data(), nx), "fmi2GetContinuousStates");
+    if (nz) indicators(z_, time_);
+  }
+
+  void derivatives(double t, const std::vector<double> &x, std::vector<double> &dx) {
+    check(unit_->fmi2SetTime(c_, t), "fmi2SetTime", t);
+    if (x.empty()) return;
+    check(unit_->fmi2SetContinuousStates(c_, x.data(), x.size()), "fmi2SetContinuousStates", t);
+    check(unit_->fmi2GetDerivatives(c_, dx.data(), dx.size()), "fmi2GetDerivatives", t);
+  }
+
+  // One RK4 step from (t0, x0) to t1 into x1.
+  void integrate(double t0, const std::vector<double> &x0, double t1, std::vector<double> &x1) {
+    const std::size_t nx = x0.size();
+    const double h = t1 - t0;
+    k1_.resize(nx), k2_.resize(nx), k3_.resize(nx), k4_.resize(nx), xs_.resize(nx);
+    derivatives(t0, x0, k1_);
+    for (std::size_t i = 0; i < nx; ++i) xs_[i] = x0[i] + 0.5 * h * k1_[i];
+    derivatives(t0 + 0.5 * h, xs_, k2_);
+    for (std::size_t i = 0; i < nx; ++i) xs_[i] = x0[i] + 0.5 * h * k2_[i];
+    derivatives(t0 + 0.5 * h, xs_, k3_);
+    for (std::size_t i = 0; i < nx; ++i) xs_[i] = x0[i] + h * k3_[i];
+    derivatives(t1, xs_, k4_);
+    x1.resize(nx);
+    for (std::size_t i = 0; i < nx; ++i)
+      x1[i] = x0[i] + h / 6.0 * (k1_[i] + 2.0 * k2_[i] + 2.0 * k3_[i] + k4_[i]);
+  }
+
+  // The unit at time t with states x.
+  void moveTo(double t, const std::vector<double> &x) {
+    check(unit_->fmi2SetTime(c_, t), "fmi2SetTime", t);
+    if (!x.empty())
+      check(unit_->fmi2SetContinuousStates(c_, x.data(), x.size()), "fmi2SetContinuousStates", t);
+  }
+
+  void indicators(std::vector<double> &z, double t) {
+    check(unit_->fmi2GetEventIndicators(c_, z.data(), z.size()), "fmi2GetEventIndicators", t);
+  }
+
+  // A state event: an indicator has left the domain z > 0 or z <= 0 it had
+  // at the start of the step.
+  bool crossed(const std::vector<double> &z) const {
+    for (std::size_t i = 0; i < z.size(); ++i)
+      if ((z_[i] > 0) != (z[i] > 0)) return true;
+    return false;
+  }
+
+  // Bisection between the start of the step (no crossing) and `t1` (a
+  // crossing), each trial one RK4 step from (t0, x0).  Returns the earliest
+  // time known to lie after the crossing, leaves the states there in x1 and
+  // z1 and the unit at that point.
+  double locateCrossing(double t0, const std::vector<double> &x0, double t1,
+                        std::vector<double> &x1, std::vector<double> &z1) {
+    double lo = t0, hi = t1;
+    bool unitAtHi = true;
+    std::vector<double> x(x0.size()), z(z1.size());
+    while (hi - lo > grid_.eventTolerance()) {
+      const double mid = lo + 0.5 * (hi - lo);
+      if (!(mid > lo && mid < hi)) break;
+      integrate(t0, x0, mid, x);
+      moveTo(mid, x);
+      indicators(z, mid);
+      if (crossed(z)) {
+        hi = mid;
+        x1 = x;
+        z1 = z;
+        unitAtHi = true;
+      } else {
+        lo = mid;
+        unitAtHi = false;
+      }
+    }
+    if (!unitAtHi) moveTo(hi, x1);
+    return hi;
+  }
+
   // fmi2NewDiscreteStates until no new discrete states are needed; false when
-  // the model asks to end the simulation.
+  // the model asks to end the simulation.  statesChanged_ tells whether any
+  // pass changed the continuous states (a reset in an early pass is as real
+  // as one in the last).
   bool eventIteration() {
     eventInfo_ = fmi2EventInfo{};
     eventInfo_.newDiscreteStatesNeeded = fmi2True;
+    statesChanged_ = false;
     int passes = 0;
     while (eventInfo_.newDiscreteStatesNeeded) {
-      if (++passes > 1000) throw RunError("the event iteration does not converge");
+      if (++passes > 1000)
+        throw RunError("the event iteration at t = " + formatNumber(time_) +
+                       " does not converge in 1000 passes");
       check(unit_->fmi2NewDiscreteStates(c_, &eventInfo_), "fmi2NewDiscreteStates");
+      if (eventInfo_.valuesOfContinuousStatesChanged) statesChanged_ = true;
       if (eventInfo_.terminateSimulation) return false;
     }
     return true;
   }
 
   void finishEarly() {
-    std::fprintf(sink_.stream, "fmuhost: the model ended the simulation at t = %s\n",
-                 formatNumber(time_).c_str());
-    printRow();
+    log_.callReported("the model ended the simulation at t = " + formatNumber(time_));
+    if (!rowPrinted_ || lastRowTime_ != time_) printRow();
   }
 
   // ---- Co-Simulation ------------------------------------------------------------
-  // A fixed communication step from the start to the stop time, the inputs set
-  // before each step.  fmi2Discard with the terminated status set means the
-  // model ended the simulation; any other failure ends the run.
+  // Communication points at the grid's points, the inputs set before each
+  // step.  fmi2Discard with the terminated status set means the model ended
+  // the simulation; any other failure ends the run.
   void runCoSimulation() {
-    time_ = start_;
-    nextOutput_ = start_;
-    outputIndex_ = 0;
     printRowIfDue();
-    for (long k = 1; !reached(time_, stop_); ++k) {
-      const double target = gridTime(k);
-      setInputs();
+    while (time_ < grid_.stop()) {
+      const double target = grid_.next();
+      setInputs(true);
+      const std::string detail = " (communication step " + formatNumber(target - time_) + ")";
       fmi2Status s = unit_->fmi2DoStep(c_, time_, target - time_, fmi2True);
       if (s == fmi2Discard) {
-        fmi2Boolean terminated = fmi2False;
-        fmi2Real last = time_;
-        if (unit_->fmi2GetBooleanStatus(c_, fmi2Terminated, &terminated) == fmi2OK && terminated) {
-          if (unit_->fmi2GetRealStatus(c_, fmi2LastSuccessfulTime, &last) == fmi2OK) time_ = last;
-          return finishEarly();
-        }
+        // The step's messages belong to the step, not to the status queries.
+        MessageLog::Held stepMessages = log_.takeHeld();
+        const bool ended = modelEnded();
+        log_.putBack(std::move(stepMessages));
+        if (ended) return finishEarly();
       }
-      if (isFailure(s)) {
-        mayTerminate_ = false;
-        throw RunError(std::string("fmi2DoStep from t = ") + formatNumber(time_) + " by " +
-                       formatNumber(target - time_) + " returned " + statusName(s));
-      }
+      check(s, "fmi2DoStep", time_, detail);
       time_ = target;
+      grid_.passSteps(time_);
       printRowIfDue();
     }
   }
 
+  // After a step that ended fmi2Discard: whether the model ended the
+  // simulation; time_ becomes the last time the unit reached.
+  bool modelEnded() {
+    fmi2Boolean terminated = fmi2False;
+    fmi2Status s = unit_->fmi2GetBooleanStatus(c_, fmi2Terminated, &terminated);
+    log_.callEnded("fmi2GetBooleanStatus", s, time_);
+    if (s != fmi2OK || !terminated) return false;
+    fmi2Real last = time_;
+    s = unit_->fmi2GetRealStatus(c_, fmi2LastSuccessfulTime, &last);
+    log_.callEnded("fmi2GetRealStatus", s, time_);
+    if (s == fmi2OK) time_ = last;
+    return true;
+  }
+
   const ModelDescription &md_;
   const RunOptions &options_;
+  const Times times_;
   FILE *out_;
-  LogSink sink_;
+  MessageLog &log_;
   const fmi2CallbackFunctions callbacks_;
+  TimeGrid grid_;
   std::unique_ptr<Unit> unit_;
   fmi2Component c_ = nullptr;
-  bool mayTerminate_ = true;
+  bool initialized_ = false, terminated_ = false;
+  fmi2Status failed_ = fmi2OK; // the status that ended the run, when a call did
   std::vector<Column> columns_;
-  std::vector<std::pair<fmi2ValueReference, double>> parameters_, inputs_;
-  double start_ = 0, stop_ = 0, step_ = 0, interval_ = 0, time_ = 0, nextOutput_ = 0;
-  long outputIndex_ = 0;
-  std::vector<double> x_, z_;
+  std::vector<std::pair<fmi2ValueReference, double>> parameters_;
+  std::vector<Input> inputs_;
+  double time_ = 0, lastRowTime_ = 0;
+  bool rowPrinted_ = false;
+  std::vector<double> x_, z_, k1_, k2_, k3_, k4_, xs_;
   fmi2EventInfo eventInfo_{};
+  bool statesChanged_ = false;
 };
+
+// modelDescription.xml of the unpacked archive; errors name the archive.
+ModelDescription readDescription(const ExtractedArchive &archive) {
+  const std::string origin = archive.name() + ": modelDescription.xml";
+  std::ifstream in(archive.root() / "modelDescription.xml", std::ios::binary);
+  if (!in) throw RunError(origin + ": not in the archive");
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw RunError(origin + ": read error");
+  return parseModelDescription(text.str(), origin);
+}
 
 } // namespace
 
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err) {
+  MessageLog log(err, options.loggingOn);
+  int status = 0;
   try {
     ExtractedArchive archive(fmuPath);
-    ModelDescription md = readModelDescription((archive.root() / "modelDescription.xml").string());
-    Simulation simulation(md, archive, options, out, err);
+    ModelDescription md = readDescription(archive);
+    Simulation simulation(md, archive, options, out, log);
     simulation.run();
-    std::fflush(out);
-    return 0;
+  } catch (const CallFailed &) {
+    status = 1;
   } catch (const UsageError &e) {
     std::fprintf(err, "fmuhost: %s\n", e.what());
-    return 2;
+    status = 2;
   } catch (const std::exception &e) {
-    std::fflush(out);
     std::fprintf(err, "fmuhost: %s\n", e.what());
-    return 1;
+    status = 1;
   }
+  std::fflush(out);
+  log.summary();
+  return status;
 }
 
 } // namespace fmuhost

@@ -1,7 +1,8 @@
 // Running a unit as an FMI 2.0 host: Model Exchange with the host's own
-// fixed-step RK4, or Co-Simulation with a fixed communication step.  The
-// trajectory goes to `out` as CSV; the unit's log messages and the host's
-// own diagnostics go to `err`.
+// fixed-step RK4 and state-event location, or Co-Simulation with a fixed
+// communication step.  The trajectory goes to `out` as CSV (RFC 4180
+// quoting); the unit's log messages and the host's own diagnostics go to
+// `err`.
 #pragma once
 
 #include <cstdio>
@@ -23,13 +24,19 @@ struct RunOptions {
       parameters;                                          // name=value, set before initialization
   std::vector<std::pair<std::string, std::string>> inputs; // name=value; "" = every input
   std::vector<std::string> extraVariables;                 // printed after time and the outputs
-  bool loggingOn = false; // loggingOn of the instance: the unit's fmi2OK messages too
+  bool loggingOn = false; // loggingOn of the instance, and every message shown as it comes
 };
+
+// The most steps, and the most output rows, a run takes.
+inline constexpr double maxGridPoints = 1e7;
 
 // Unpacks the archive, loads the unit and runs it.  Returns the process exit
 // status: 0 when the run reached the stop time (or the model ended it), 1 when
-// the archive, the unit or the simulation failed (the reason is on `err`),
-// 2 when the options do not fit the model (unknown variable, not a parameter).
+// the archive, the unit or the simulation failed (a call returned fmi2Discard,
+// fmi2Error or fmi2Fatal; the reason is on `err`), 2 when the options do not
+// fit the model (unknown variable, not a Real parameter, a step or interval
+// that is not positive, gives more than maxGridPoints points or does not
+// advance the time).
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
 
 } // namespace fmuhost

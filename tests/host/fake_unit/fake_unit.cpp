@@ -4,7 +4,7 @@
 // and a log message "state violation: ...", any call in the wrong mode.
 //
 // Model: x' = 1 from x = 0.
-//   state event:  z = x - 0.55 changes sign -> x := 0, resets += 1
+//   state event:  z = x - 0.37 changes sign -> x := 0, resets += 1
 //   time events:  t = 0.25, 0.75, 1.25; each takes two passes of the event
 //                 iteration (passes += 2), ticks += 1; the one at 1.25 ends
 //                 the simulation (terminateSimulation)
@@ -29,7 +29,7 @@ struct Fake {
   bool timeEventPending = false;
   int pendingPasses = 0;
   int nextTimeEvent = 0; // index into timeEvents
-  double zAtLastEvent = -0.55;
+  double zAtLastEvent = -0.37;
 };
 
 const double timeEvents[] = {0.25, 0.75, 1.25};
@@ -164,12 +164,12 @@ fmi2Status fmi2NewDiscreteStates(fmi2Component c, fmi2EventInfo *info) {
   Fake *f = fake(c);
   if (f->mode != Mode::Event) return violation(f, "fmi2NewDiscreteStates outside event mode");
   *info = fmi2EventInfo{};
-  if (f->x - 0.55 >= 0 && f->zAtLastEvent < 0) {
+  if (f->x - 0.37 >= 0 && f->zAtLastEvent < 0) {
     f->x = 0;
     f->resets += 1;
     info->valuesOfContinuousStatesChanged = fmi2True;
   }
-  f->zAtLastEvent = f->x - 0.55;
+  f->zAtLastEvent = f->x - 0.37;
   if (f->stepEventPending) {
     f->stepEventPending = false;
     f->stepEvents += 1;
@@ -239,7 +239,7 @@ fmi2Status fmi2GetEventIndicators(fmi2Component c, fmi2Real z[], size_t n) {
   Fake *f = fake(c);
   if (f->mode == Mode::Instantiated || f->mode == Mode::Initialization || n != 1)
     return violation(f, "fmi2GetEventIndicators");
-  z[0] = f->x - 0.55;
+  z[0] = f->x - 0.37;
   return fmi2OK;
 }
 
