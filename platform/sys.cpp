@@ -1,4 +1,4 @@
-// Defaults of the external functions' system calls.
+// Defaults of the system calls of the external functions and the matrix files.
 
 #include "platform/sys.h"
 
@@ -55,6 +55,7 @@ constexpr SystemCalls defaults = {
     .fseek = std::fseek,
     .fgetpos = std::fgetpos,
     .fsetpos = std::fsetpos,
+    .fflush = std::fflush,
     .getcwd = ::getcwd,
     .chdir = ::chdir,
     .getenv = std::getenv,

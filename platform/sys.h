@@ -1,8 +1,8 @@
 #pragma once
-// The system calls of the external functions (files, directories, streams,
-// working directory, environment, clock, process id and the heap of the
-// open-file cache), behind one record so that tests can make any of them
-// fail.  Defaults: the POSIX and C library calls, with two stand-ins:
+// The system calls of the external functions and the matrix files (files,
+// directories, streams, working directory, environment, clock, process id and
+// the heap of the open-file cache), behind one record so that tests can make
+// any of them fail.  Defaults: the POSIX and C library calls, with two stand-ins:
 //   - renameNoReplace renames only when the new name does not exist yet;
 //   - the others are the plain calls of the same name.
 // Process-wide; tests swap a field and put it back (SystemCallOverride in
@@ -42,6 +42,7 @@ struct SystemCalls {
   int (*fseek)(std::FILE *stream, long offset, int whence);
   int (*fgetpos)(std::FILE *stream, fpos_t *position);
   int (*fsetpos)(std::FILE *stream, const fpos_t *position);
+  int (*fflush)(std::FILE *stream);
   // Working directory and environment.
   char *(*getcwd)(char *buffer, std::size_t size);
   int (*chdir)(const char *path);
