@@ -1,8 +1,10 @@
-// Defaults of the system calls of the external functions and the matrix files.
+// Defaults of the system calls of the external functions, the matrix files and
+// the serializer.
 
 #include "platform/sys.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +58,12 @@ constexpr SystemCalls defaults = {
     .fgetpos = std::fgetpos,
     .fsetpos = std::fsetpos,
     .fflush = std::fflush,
+    .mmap = ::mmap,
+    .msync = ::msync,
+    .munmap = ::munmap,
+    .read = ::read,
+    .write = ::write,
+    .ftruncate = ::ftruncate,
     .getcwd = ::getcwd,
     .chdir = ::chdir,
     .getenv = std::getenv,
