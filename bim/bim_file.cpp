@@ -2,9 +2,10 @@
 // written straight into a shared writable mapping of the output file and read
 // straight out of a private read-only mapping of the input file.
 //
-// The system calls go through bim_sys so that tests can make them fail.
+// The system calls go through the platform's system-call record
+// (platform::sys) so that tests can make them fail.
 #include "bim/bim_internal.h"
-#include "bim/bim_sys.h"
+#include "platform/sys.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,8 +14,6 @@
 
 #include <cerrno>
 #include <cstdint>
-
-bim_system_calls bim_sys = {::mmap, ::msync, ::munmap, ::write, ::read, ::ftruncate};
 
 // Files of this size or more are refused: image lengths are 32-bit and the
 // image record of a file load is read as a signed size elsewhere.
@@ -28,17 +27,17 @@ int bim_map_output_file(const char *name, size_t length, void **address) {
     bim_active_hooks.report("Couldn't open file %s: %s\n", name, std::strerror(err));
     return -1;
   }
-  void *p = bim_sys.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void *p = platform::sys.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
     int err = errno;
     bim_active_hooks.report("Failed to mmap %s: %s\n", name, std::strerror(err));
     ::close(fd);
     return -1;
   }
-  if (bim_sys.ftruncate(fd, off_t(length)) != 0) {
+  if (platform::sys.ftruncate(fd, off_t(length)) != 0) {
     int err = errno;
     bim_active_hooks.report("ftruncate failed: %s\n", std::strerror(err));
-    bim_sys.munmap(p, length);
+    platform::sys.munmap(p, length);
     ::close(fd);
     return -1;
   }
@@ -63,7 +62,7 @@ int bim_map_input_file(const char *name, bim_image_record *image) {
   void *p = MAP_FAILED;
   int err = EFBIG;
   if (st.st_size < bim_file_limit) {
-    p = bim_sys.mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    p = platform::sys.mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     err = errno;
   }
   if (p == MAP_FAILED) {
@@ -76,7 +75,7 @@ int bim_map_input_file(const char *name, bim_image_record *image) {
 }
 
 int bim_unmap_input_file(bim_image_record *image) {
-  if (image->address && bim_sys.munmap(image->address, image->size) != 0) {
+  if (image->address && platform::sys.munmap(image->address, image->size) != 0) {
     int err = errno;
     bim_active_hooks.report("Failed to munmap: %s\n", std::strerror(err));
   }

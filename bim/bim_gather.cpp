@@ -5,7 +5,7 @@
 // gatherLimit before anything is allocated for it, and a stream that ends
 // inside an image is a failure, not a clean end.
 #include "bim/bim_internal.h"
-#include "bim/bim_sys.h"
+#include "platform/sys.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -37,7 +37,7 @@ static bool bim_over_limit(uint64_t length) {
 static ssize_t bim_read_full(int fd, unsigned char *into, size_t n) {
   size_t got = 0;
   while (got < n) {
-    ssize_t r = bim_sys.read(fd, into + got, n - got);
+    ssize_t r = platform::sys.read(fd, into + got, n - got);
     if (r > 0) {
       got += size_t(r);
     } else if (r == 0) {
@@ -174,7 +174,7 @@ static int bim_fd_gather_checked(int fd, bim_partial **partial, bim_gather_callb
                                  void *data) {
   unsigned char chunk[8192];
   for (;;) {
-    ssize_t n = bim_sys.read(fd, chunk, sizeof chunk);
+    ssize_t n = platform::sys.read(fd, chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return 1;

@@ -5,7 +5,7 @@
 // it; unpacking then reads only what the check has measured, and still checks
 // every read against the image end.
 #include "bim/bim_internal.h"
-#include "bim/bim_sys.h"
+#include "platform/sys.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,7 +31,7 @@ static void bim_wait_fd(int fd, short events) {
 static bool bim_write_all(int fd, const unsigned char *buffer, size_t length, size_t *written) {
   *written = 0;
   while (*written < length) {
-    ssize_t n = bim_sys.write(fd, buffer + *written, length - *written);
+    ssize_t n = platform::sys.write(fd, buffer + *written, length - *written);
     if (n > 0) {
       *written += size_t(n);
     } else if (n < 0 && errno == EINTR) {
@@ -63,12 +63,12 @@ static int bim_dump_to_file(bim_element *root, const char *name, size_t length,
   } catch (const bim_failure &) {
     result = -1;
   }
-  if (result == 0 && bim_sys.msync(address, length, MS_SYNC) != 0) {
+  if (result == 0 && platform::sys.msync(address, length, MS_SYNC) != 0) {
     int err = errno;
     bim_active_hooks.report("msync failed on fd %d: %s\n", fd, std::strerror(err));
     result = -1; // the file may not hold the image
   }
-  if (bim_sys.munmap(address, length) != 0) {
+  if (platform::sys.munmap(address, length) != 0) {
     int err = errno;
     bim_active_hooks.report("munmap failed on fd %d: %s\n", fd, std::strerror(err));
   }
@@ -89,7 +89,7 @@ static int bim_dump_to_fd(bim_element *root, int fd, size_t length, bool fromVar
   if (written > 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     off_t end = ::lseek(fd, 0, SEEK_CUR);
     off_t start = end - off_t(written);
-    if (end < 0 || bim_sys.ftruncate(fd, start) != 0 || ::lseek(fd, start, SEEK_SET) < 0) {
+    if (end < 0 || platform::sys.ftruncate(fd, start) != 0 || ::lseek(fd, start, SEEK_SET) < 0) {
       err = errno;
       bim_active_hooks.report("can't rewind: %s\n", std::strerror(err));
     }

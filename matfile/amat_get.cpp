@@ -8,6 +8,7 @@
 // one pointer per row, so its row count may not exceed the file's size.
 #include "matfile/amat_internal.h"
 
+#include "platform/sys.h"
 #include "source/clocale/clocale_io.h"
 
 #include <cstring>
@@ -262,7 +263,7 @@ int32_t refresh(AmatGetFile *file, AmatMatrix *m, AmatMatrix &cur, int32_t store
   // first row not yet read.  binNormal files are read whole from the header.
   const bool contiguous = file->format == 0 || file->bstruct == binTrans;
   const int64_t from = contiguous ? m->firstRow : 0;
-  if (contiguous && amatSys.setpos(file->fp, resume) != 0) return noStorage();
+  if (contiguous && platform::sys.fsetpos(file->fp, resume) != 0) return noStorage();
   if (int32_t r = checkFileHolds(file, cur, stored, precision, m->type, from); r != 0) return r;
 
   if (n > m->rowCapacity) {
@@ -409,10 +410,10 @@ int32_t amatGetOpen(const char *fileName, const char *className, const char *ver
                     AmatGetFile *file) {
   if (file == nullptr || fileName == nullptr) return amatNullPointer(4);
   *file = AmatGetFile{};
-  std::FILE *fp = amatSys.open(fileName, "r");
+  std::FILE *fp = platform::sys.fopen(fileName, "r");
   if (fp == nullptr) return amatFail(5, kOpen, fileName, amatErrorText());
   auto closeWith = [&](int32_t result) {
-    if (fp != nullptr) amatSys.close(fp);
+    if (fp != nullptr) platform::sys.fclose(fp);
     amatRelease(file->fileName);
     *file = AmatGetFile{};
     return result;
@@ -432,8 +433,8 @@ int32_t amatGetOpen(const char *fileName, const char *className, const char *ver
       c = getc(fp);
       if (c == EOF) return firstCharacterFailed();
     } else {
-      amatSys.close(fp);
-      fp = amatSys.open(fileName, "r");
+      platform::sys.fclose(fp);
+      fp = platform::sys.fopen(fileName, "r");
       if (fp == nullptr) return amatFail(5, kOpen, fileName, amatErrorText());
       c = getc(fp);
       if (c == EOF) return firstCharacterFailed();
@@ -459,8 +460,8 @@ int32_t amatGetOpen(const char *fileName, const char *className, const char *ver
     }
   } else {
     file->format = 1;
-    amatSys.close(fp);
-    fp = amatSys.open(fileName, "rb");
+    platform::sys.fclose(fp);
+    fp = platform::sys.fopen(fileName, "rb");
     if (fp == nullptr) return amatFail(5, kOpen, fileName, amatErrorText());
   }
   file->fileName = amatCopyText(fileName);
@@ -532,7 +533,7 @@ int32_t amatGetOpen(const char *fileName, const char *className, const char *ver
 
 void amatGetClose(AmatGetFile *file) {
   if (file == nullptr || file->fp == nullptr) return;
-  amatSys.close(file->fp);
+  platform::sys.fclose(file->fp);
   amatRelease(file->fileName);
   amatFreeText(static_cast<char **>(file->classMatrix.data), file->classMatrix.nrow);
   file->fileName = nullptr;

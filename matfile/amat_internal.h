@@ -1,8 +1,7 @@
 #pragma once
-// Private to matfile/: the message buffer's writer, the heap and stream
-// seams, the bounds of what a file still holds, and the readers and writers
-// behind amatGetMatrix and amatPutMatrixGen.  Tests include it to reach the
-// readers directly and to make system calls fail.
+// Private to matfile/: the message buffer's writer, the heap seam, the bounds
+// of what a file still holds, and the readers and writers behind amatGetMatrix
+// and amatPutMatrixGen.  Tests include it to reach the readers directly.
 
 #include "matfile/amat.h"
 
@@ -55,17 +54,9 @@ void amatReleaseRows(char **rows, int64_t n);
 
 // ---- streams ----------------------------------------------------------------------
 
-// The stream calls that tests must be able to make fail.  Defaults: the C
-// library's.
-struct AmatSystemCalls {
-  std::FILE *(*open)(const char *path, const char *mode);
-  int (*close)(std::FILE *stream);
-  std::size_t (*write)(const void *data, std::size_t size, std::size_t count, std::FILE *stream);
-  int (*flush)(std::FILE *stream);
-  int (*getpos)(std::FILE *stream, std::fpos_t *position);
-  int (*setpos)(std::FILE *stream, const std::fpos_t *position);
-};
-extern AmatSystemCalls amatSys;
+// The stream calls that tests must be able to make fail (opening, closing,
+// writing, flushing and the positions of a row header's rewrite) go through
+// the platform's system-call record (platform/sys.h).
 
 // Bytes from the stream's position to the end of the file (0 for anything but
 // a regular file, and when the position is unknown).

@@ -95,17 +95,6 @@ char *amatCopyText(const char *text) {
 
 // ---- streams ----------------------------------------------------------------------
 
-AmatSystemCalls amatSys = {
-    [](const char *path, const char *mode) { return std::fopen(path, mode); },
-    [](std::FILE *stream) { return std::fclose(stream); },
-    [](const void *data, std::size_t size, std::size_t count, std::FILE *stream) {
-      return std::fwrite(data, size, count, stream);
-    },
-    [](std::FILE *stream) { return std::fflush(stream); },
-    [](std::FILE *stream, std::fpos_t *position) { return std::fgetpos(stream, position); },
-    [](std::FILE *stream, const std::fpos_t *position) { return std::fsetpos(stream, position); },
-};
-
 int64_t amatFileBytes(std::FILE *stream) {
   struct stat st;
   if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) return 0;

@@ -8,6 +8,7 @@
 // float64 values with seventeen (" %23.16E"), which round-trip.
 #include "matfile/amat_internal.h"
 
+#include "platform/sys.h"
 #include "source/clocale/clocale_io.h"
 
 #include <cerrno>
@@ -48,7 +49,7 @@ struct Output {
   }
   void bytes(const void *data, std::size_t size, int64_t count) {
     if (count > 0) {
-      check(amatSys.write(data, size, static_cast<std::size_t>(count), fp) ==
+      check(platform::sys.fwrite(data, size, static_cast<std::size_t>(count), fp) ==
             static_cast<std::size_t>(count));
     }
   }
@@ -347,9 +348,9 @@ int32_t rewriteRowHeader(AmatPutFile *file) {
   std::FILE *fp = file->fp;
   std::fpos_t here;
   Output out{fp};
-  out.check(amatSys.getpos(fp, &here) == 0);
+  out.check(platform::sys.fgetpos(fp, &here) == 0);
   if (out.ok) {
-    out.check(amatSys.setpos(fp, &file->rowHeaderPos) == 0);
+    out.check(platform::sys.fsetpos(fp, &file->rowHeaderPos) == 0);
     if (out.ok) {
       if (file->format == 0) {
         out.print("(%d,%d) ", file->rowCount, file->rowNcol);
@@ -358,10 +359,10 @@ int32_t rewriteRowHeader(AmatPutFile *file) {
         amatEncodeHeader(file->header, bytes);
         out.bytes(bytes, 1, 20);
       }
-      out.check(amatSys.setpos(fp, &here) == 0);
+      out.check(platform::sys.fsetpos(fp, &here) == 0);
     }
   }
-  if (out.ok) out.check(amatSys.flush(fp) == 0);
+  if (out.ok) out.check(platform::sys.fflush(fp) == 0);
   if (!out.ok) {
     return amatFail(1, kRowWiseFailed, file->rowName, target(file), amatErrorText(out.error));
   }
@@ -489,7 +490,7 @@ int32_t amatPutOpen(const char *fileName, int format, int bstruct, const char *c
     file->fp = stdout;
     file->isFile = 0;
   } else {
-    file->fp = amatSys.open(fileName, format == 1 ? "wb" : "w");
+    file->fp = platform::sys.fopen(fileName, format == 1 ? "wb" : "w");
     if (file->fp == nullptr) {
       return amatFail(1,
                       "Error opening file \"%.400s\": %.400s, please make sure it is a valid file "
@@ -504,7 +505,7 @@ int32_t amatPutOpen(const char *fileName, int format, int bstruct, const char *c
                "Not possible to allocate enough storage in order to open\nfile \"%.400s\" for "
                "writing of matrices:\n%.400s\n",
                fileName, amatErrorText());
-      amatSys.close(file->fp);
+      platform::sys.fclose(file->fp);
       *file = AmatPutFile{};
       return 1;
     }
@@ -541,7 +542,7 @@ int32_t amatCloseAfterFailure(AmatPutFile *file) {
 int32_t amatPutClose(AmatPutFile *file) {
   if (file == nullptr || file->fp == nullptr) return 0;
   int32_t result = 0;
-  int failed = file->isFile != 0 ? amatSys.close(file->fp) : amatSys.flush(file->fp);
+  int failed = file->isFile != 0 ? platform::sys.fclose(file->fp) : platform::sys.fflush(file->fp);
   if (failed != 0) {
     result =
         amatFail(1, "Error when closing file \"%.400s\":\n%.400s\n", target(file), amatErrorText());
@@ -646,17 +647,17 @@ int32_t amatPutRinit(AmatPutFile *file, const char *name, int ncol, int type) {
   Output out{file->fp};
   if (file->format == 0) {
     out.print("%s %s", flat == doubleMatrix ? "double" : "float", name);
-    out.check(amatSys.getpos(file->fp, &file->rowHeaderPos) == 0);
+    out.check(platform::sys.fgetpos(file->fp, &file->rowHeaderPos) == 0);
     // Room for any row count: 29 blanks after the dimensions.
     out.print(" (0,%d)%29s\n", ncol, "");
   } else {
-    out.check(amatSys.getpos(file->fp, &file->rowHeaderPos) == 0);
+    out.check(platform::sys.fgetpos(file->fp, &file->rowHeaderPos) == 0);
     const int32_t header[5] = {flat == doubleMatrix ? 0 : 10, ncol, 0, 0,
                                static_cast<int32_t>(nameLength + 1)};
     std::memcpy(file->header, header, sizeof header);
     writeHeader(out, header, name);
   }
-  if (out.ok) out.check(amatSys.flush(file->fp) == 0);
+  if (out.ok) out.check(platform::sys.fflush(file->fp) == 0);
   if (!out.ok) {
     amatFail(1, kRowWiseFailed, name, target(file), amatErrorText(out.error));
     amatRelease(file->rowName);

@@ -1,8 +1,10 @@
-// Defaults of the external functions' system calls.
+// Defaults of the system calls of the external functions, the matrix files and
+// the serializer.
 
 #include "platform/sys.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +57,13 @@ constexpr SystemCalls defaults = {
     .fseek = std::fseek,
     .fgetpos = std::fgetpos,
     .fsetpos = std::fsetpos,
+    .fflush = std::fflush,
+    .mmap = ::mmap,
+    .msync = ::msync,
+    .munmap = ::munmap,
+    .read = ::read,
+    .write = ::write,
+    .ftruncate = ::ftruncate,
     .getcwd = ::getcwd,
     .chdir = ::chdir,
     .getenv = std::getenv,

@@ -1,12 +1,12 @@
 #pragma once
-// The system calls of the external functions (files, directories, streams,
+// The system calls of the external functions, the matrix files and the
+// serializer (files, directories, streams, memory mappings and descriptors,
 // working directory, environment, clock, process id and the heap of the
 // open-file cache), behind one record so that tests can make any of them
-// fail.  Defaults: the POSIX and C library calls, with two stand-ins:
-//   - renameNoReplace renames only when the new name does not exist yet;
-//   - the others are the plain calls of the same name.
-// Process-wide; tests swap a field and put it back (SystemCallOverride in
-// the tests), never while other threads use the record.
+// fail.  Defaults: the POSIX and C library calls of the same name, with one
+// stand-in: renameNoReplace renames only when the new name does not exist yet.
+// Process-wide; tests swap a field and put it back (SystemCallOverride,
+// tests/support/system_calls.h), never while other threads use the record.
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -42,6 +42,15 @@ struct SystemCalls {
   int (*fseek)(std::FILE *stream, long offset, int whence);
   int (*fgetpos)(std::FILE *stream, fpos_t *position);
   int (*fsetpos)(std::FILE *stream, const fpos_t *position);
+  int (*fflush)(std::FILE *stream);
+  // Memory mappings and descriptors (the serializer's file and descriptor
+  // modes).
+  void *(*mmap)(void *hint, std::size_t length, int protection, int flags, int fd, off_t offset);
+  int (*msync)(void *address, std::size_t length, int flags);
+  int (*munmap)(void *address, std::size_t length);
+  ssize_t (*read)(int fd, void *buffer, std::size_t count);
+  ssize_t (*write)(int fd, const void *buffer, std::size_t count);
+  int (*ftruncate)(int fd, off_t length);
   // Working directory and environment.
   char *(*getcwd)(char *buffer, std::size_t size);
   int (*chdir)(const char *path);

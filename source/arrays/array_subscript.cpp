@@ -25,8 +25,8 @@ namespace {
 // ---- the tagged list ---------------------------------------------------------
 
 // Reads one subscript (its kind and payload) from the list.
-SubscriptSpec readSubscript(std::va_list &list) {
-  SubscriptSpec s{};
+DecodedSubscript readSubscript(std::va_list &list) {
+  DecodedSubscript s{};
   s.kind = va_arg(list, int);
   switch (s.kind) {
   case SubscriptColon:
@@ -77,7 +77,7 @@ bool inside(std::int64_t index, int size) { return index >= 1 && index <= size; 
 template <class A> int resultNdims(const A &a, std::va_list &list) {
   int n = 0;
   int left = a.ndims;
-  for (SubscriptSpec s = readSubscript(list); s.kind != SubscriptEnd; s = readSubscript(list)) {
+  for (DecodedSubscript s = readSubscript(list); s.kind != SubscriptEnd; s = readSubscript(list)) {
     if (s.kind == SubscriptScalar) {
       require(left > 0, "ndims>0", "Internal error in subscriptring of array");
       --left;
@@ -93,7 +93,7 @@ template <class A> int resultNdims(const A &a, std::va_list &list) {
 // subscript included.  Returns the number of subscripts.
 template <class A, class Emit> int resultSizes(const A &a, std::va_list &list, Emit emit) {
   int k = 0;
-  for (SubscriptSpec s = readSubscript(list); s.kind != SubscriptEnd;
+  for (DecodedSubscript s = readSubscript(list); s.kind != SubscriptEnd;
        s = readSubscript(list), ++k) {
     const int size = a.dims[k];
     switch (s.kind) {
@@ -141,7 +141,7 @@ template <class A, class Emit> int resultSizes(const A &a, std::va_list &list, E
 template <class A> int assignmentRun(const A &a, const A &out, std::va_list &list) {
   int aDim = 0;
   int outDim = 0;
-  for (SubscriptSpec s = readSubscript(list); s.kind != SubscriptEnd; s = readSubscript(list)) {
+  for (DecodedSubscript s = readSubscript(list); s.kind != SubscriptEnd; s = readSubscript(list)) {
     switch (s.kind) {
     case SubscriptColon:
       require(outDim < out.ndims, "out_dim<out.ndims", "Internal error in subscripting (:)");
@@ -217,10 +217,11 @@ enum class Direction {
 // one run of elements is copied.  The first subscript is the outermost loop.
 template <Direction D, class A>
 void walk(const A &sub, std::int64_t subOffset, int subDim, const A &dense,
-          std::int64_t denseOffset, int denseDim, std::int64_t run, const SubscriptSpec *spec) {
-  if (spec == nullptr) return;
-  const SubscriptSpec *next = spec + 1;
-  switch (spec->kind) {
+          std::int64_t denseOffset, int denseDim, std::int64_t run,
+          const DecodedSubscript *subscript) {
+  if (subscript == nullptr) return;
+  const DecodedSubscript *next = subscript + 1;
+  switch (subscript->kind) {
   case SubscriptColon: {
     const std::int64_t n = sub.dims[subDim];
     const std::int64_t subBase = subOffset * n;
@@ -231,16 +232,16 @@ void walk(const A &sub, std::int64_t subOffset, int subDim, const A &dense,
   }
   case SubscriptRange:
   case SubscriptStepRange: {
-    const std::int64_t n = rangeCount(spec->range);
+    const std::int64_t n = rangeCount(subscript->range);
     const std::int64_t subBase = subOffset * sub.dims[subDim];
     const std::int64_t denseBase = denseOffset * dense.dims[denseDim];
     for (std::int64_t j = 0; j < n; ++j)
-      walk<D>(sub, subBase + rangePosition(spec->range, j), subDim + 1, dense, denseBase + j,
+      walk<D>(sub, subBase + rangePosition(subscript->range, j), subDim + 1, dense, denseBase + j,
               denseDim + 1, run, next);
     break;
   }
   case SubscriptVector: {
-    const IntegerArray &v = spec->vector;
+    const IntegerArray &v = subscript->vector;
     const std::int64_t n = v.dims[0];
     const std::int64_t subBase = subOffset * sub.dims[subDim];
     const std::int64_t denseBase = denseOffset * dense.dims[denseDim];
@@ -250,7 +251,7 @@ void walk(const A &sub, std::int64_t subOffset, int subDim, const A &dense,
     break;
   }
   case SubscriptScalar:
-    walk<D>(sub, subOffset * sub.dims[subDim] + spec->range.start - 1, subDim + 1, dense,
+    walk<D>(sub, subOffset * sub.dims[subDim] + subscript->range.start - 1, subDim + 1, dense,
             denseOffset, denseDim, run, next);
     break;
   case SubscriptEnd:
@@ -264,14 +265,14 @@ void walk(const A &sub, std::int64_t subOffset, int subDim, const A &dense,
 
 template <class A>
 void gather(const A &dest, int destOffset, int destDim, const A &src, int srcOffset, int srcDim,
-            int runLength, const SubscriptSpec *spec) {
-  walk<Direction::Gather>(src, srcOffset, srcDim, dest, destOffset, destDim, runLength, spec);
+            int runLength, const DecodedSubscript *subscript) {
+  walk<Direction::Gather>(src, srcOffset, srcDim, dest, destOffset, destDim, runLength, subscript);
 }
 
 template <class A>
 void scatter(const A &dest, int destOffset, int destDim, const A &src, int srcOffset, int srcDim,
-             int runLength, const SubscriptSpec *spec) {
-  walk<Direction::Scatter>(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+             int runLength, const DecodedSubscript *subscript) {
+  walk<Direction::Scatter>(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 
 // ---- the two operations ----------------------------------------------------------------------
@@ -297,7 +298,7 @@ template <class A> A subscript(const A &a, std::va_list &list) {
   }
   r.data = elements<A>(count(r));
   const int run = countOf(a.ndims - n, a.dims + n);
-  SubscriptSpec records[num_VA_handler];
+  DecodedSubscript records[num_VA_handler];
   gather(r, 0, 0, a, 0, 0, run, SubscriptsFromVA(&list, records, num_VA_handler));
   return r;
 }
@@ -312,7 +313,7 @@ template <class A> void subscriptAssign(const A &a, const A &out, std::va_list &
     VaCopy checks(list);
     run = assignmentRun(source, out, checks.list());
   }
-  SubscriptSpec records[num_VA_handler];
+  DecodedSubscript records[num_VA_handler];
   scatter(out, 0, 0, source, 0, 0, run, SubscriptsFromVA(&list, records, num_VA_handler));
 }
 
@@ -320,7 +321,7 @@ template <class A> void subscriptAssign(const A &a, const A &out, std::va_list &
 
 // ---- decoding ----------------------------------------------------------------------------------
 
-SubscriptSpec *SubscriptsFromVA(va_list *list, SubscriptSpec *records, int capacity) {
+DecodedSubscript *SubscriptsFromVA(va_list *list, DecodedSubscript *records, int capacity) {
   if (capacity <= 0) return records;
   for (int i = 0;; ++i) {
     require(i + 4 < capacity, "i+4<num_VA_handler", "Out of memory for va_list");
@@ -372,27 +373,31 @@ void StringSubscriptAssign(StringArray a, StringArray out, ...) {
 }
 
 void RealSubscriptGather(RealArray dest, int destOffset, int destDim, RealArray src, int srcOffset,
-                         int srcDim, int runLength, const SubscriptSpec *spec) {
-  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                         int srcDim, int runLength, const DecodedSubscript *subscript) {
+  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 void IntegerSubscriptGather(IntegerArray dest, int destOffset, int destDim, IntegerArray src,
-                            int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec) {
-  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                            int srcOffset, int srcDim, int runLength,
+                            const DecodedSubscript *subscript) {
+  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 void StringSubscriptGather(StringArray dest, int destOffset, int destDim, StringArray src,
-                           int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec) {
-  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                           int srcOffset, int srcDim, int runLength,
+                           const DecodedSubscript *subscript) {
+  gather(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 
 void RealSubscriptScatter(RealArray dest, int destOffset, int destDim, RealArray src, int srcOffset,
-                          int srcDim, int runLength, const SubscriptSpec *spec) {
-  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                          int srcDim, int runLength, const DecodedSubscript *subscript) {
+  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 void IntegerSubscriptScatter(IntegerArray dest, int destOffset, int destDim, IntegerArray src,
-                             int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec) {
-  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                             int srcOffset, int srcDim, int runLength,
+                             const DecodedSubscript *subscript) {
+  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }
 void StringSubscriptScatter(StringArray dest, int destOffset, int destDim, StringArray src,
-                            int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec) {
-  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, spec);
+                            int srcOffset, int srcDim, int runLength,
+                            const DecodedSubscript *subscript) {
+  scatter(dest, destOffset, destDim, src, srcOffset, srcDim, runLength, subscript);
 }

@@ -65,13 +65,13 @@ typedef struct SubscriptRangeWords {
 } SubscriptRangeWords;
 
 /* One decoded subscript: its kind and an overlay of its payload. */
-typedef struct SubscriptSpec {
+typedef struct DecodedSubscript {
   int kind; /* SubscriptColon ... SubscriptEnd */
   union {
     SubscriptRangeWords range; /* ranges and scalars */
     IntegerArray vector;       /* SubscriptVector: the caller's index vector */
   };
-} SubscriptSpec;
+} DecodedSubscript;
 
 /* ---- reading and writing parts of arrays -------------------------------- */
 
@@ -92,25 +92,30 @@ void StringSubscriptAssign(StringArray a, StringArray out, ...);
  * list started (va_start or va_copy) in the caller's own frame.  A record index k
  * with k + 4 >= capacity fails with "Out of memory for va_list"; a capacity
  * of 0 or less decodes nothing.  An unknown kind fails. */
-SubscriptSpec *SubscriptsFromVA(va_list *list, SubscriptSpec *records, int capacity);
+DecodedSubscript *SubscriptsFromVA(va_list *list, DecodedSubscript *records, int capacity);
 
-/* The recursive walks over checked, decoded subscripts starting at spec (null
- * does nothing).  Offsets count runs of runLength elements.
+/* The recursive walks over checked, decoded subscripts, the first of them at
+ * subscript (a null pointer does nothing).  Offsets count runs of runLength
+ * elements.
  *   Gather:  dest (the result) is walked densely, src by the subscripts.
  *   Scatter: dest (the destination) is walked by the subscripts, src densely;
  *            a position written twice keeps the later value. */
 void RealSubscriptGather(RealArray dest, int destOffset, int destDim, RealArray src, int srcOffset,
-                         int srcDim, int runLength, const SubscriptSpec *spec);
+                         int srcDim, int runLength, const DecodedSubscript *subscript);
 void IntegerSubscriptGather(IntegerArray dest, int destOffset, int destDim, IntegerArray src,
-                            int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec);
+                            int srcOffset, int srcDim, int runLength,
+                            const DecodedSubscript *subscript);
 void StringSubscriptGather(StringArray dest, int destOffset, int destDim, StringArray src,
-                           int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec);
+                           int srcOffset, int srcDim, int runLength,
+                           const DecodedSubscript *subscript);
 void RealSubscriptScatter(RealArray dest, int destOffset, int destDim, RealArray src, int srcOffset,
-                          int srcDim, int runLength, const SubscriptSpec *spec);
+                          int srcDim, int runLength, const DecodedSubscript *subscript);
 void IntegerSubscriptScatter(IntegerArray dest, int destOffset, int destDim, IntegerArray src,
-                             int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec);
+                             int srcOffset, int srcDim, int runLength,
+                             const DecodedSubscript *subscript);
 void StringSubscriptScatter(StringArray dest, int destOffset, int destDim, StringArray src,
-                            int srcOffset, int srcDim, int runLength, const SubscriptSpec *spec);
+                            int srcOffset, int srcDim, int runLength,
+                            const DecodedSubscript *subscript);
 
 #ifdef __cplusplus
 }

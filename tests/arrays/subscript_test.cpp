@@ -216,17 +216,17 @@ TEST_F(ArraysTest, AtMostNinetyFiveSubscriptsDecode) {
   EXPECT_EQ(failureOf([&] { RealSubscriptAssign(a, a, COLONS90, COLONS5, C, E); }), full);
 }
 
-SubscriptSpec *decode(SubscriptSpec *records, int capacity, ...) {
+DecodedSubscript *decode(DecodedSubscript *records, int capacity, ...) {
   va_list list;
   va_start(list, capacity);
-  SubscriptSpec *r = SubscriptsFromVA(&list, records, capacity);
+  DecodedSubscript *r = SubscriptsFromVA(&list, records, capacity);
   va_end(list);
   return r;
 }
 
 TEST_F(ArraysTest, SubscriptsFromVADecodesEveryKindUpToTheEnd) {
   const IntegerArray v = integerArray({2}, {2, 1});
-  SubscriptSpec records[12] = {};
+  DecodedSubscript records[12] = {};
   records[6].kind = 99;
   EXPECT_EQ(decode(records, 10, C, R, 2, 3, SR, 4, -1, 1, V, v, S, 7, E), records);
   EXPECT_EQ(records[0].kind, C);
@@ -258,7 +258,7 @@ TEST_F(ArraysTest, WalksWithoutRecordsDoNothing) {
   RealSubscriptGather(a, 0, 0, b, 0, 0, 2, nullptr);
   RealSubscriptScatter(a, 0, 0, b, 0, 0, 2, nullptr);
   EXPECT_THAT(elementsOf(a), ElementsAre(1, 2));
-  SubscriptSpec end[1] = {};
+  DecodedSubscript end[1] = {};
   end[0].kind = SubscriptEnd;
   IntegerArray i = integerArray({2}, {1, 2});
   IntegerSubscriptScatter(i, 1, 0, integerArray({2}, {7, 8}), 0, 0, 1, end);

@@ -1,7 +1,7 @@
 // File and descriptor modes: file creation and length, the refusals of the
-// file layer, and failing system calls (through the bim_sys seam).
-#include "bim/bim_sys.h"
+// file layer, and failing system calls (through the system-call record).
 #include "tests/bim/bim_support.h"
+#include "tests/support/system_calls.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -68,7 +68,6 @@ class BimFile : public BimTest {
 protected:
   void SetUp() override {
     BimTest::SetUp();
-    saved_ = bim_sys;
     Fake::writeCalls = 0;
     Fake::failWriteAt = 0;
     map_ = bim_map("is", &i_, &s_);
@@ -76,7 +75,7 @@ protected:
     size_ = size_t(bim_ser_osz(map_));
   }
   void TearDown() override {
-    bim_sys = saved_;
+    systemCalls_.restore();
     bim_destroy(map_);
     ::unlink(path_.c_str());
     BimTest::TearDown();
@@ -89,7 +88,7 @@ protected:
   std::string path_ = tempPath("file.bim");
 
 private:
-  bim_system_calls saved_{};
+  SystemCallOverride systemCalls_;
 };
 
 TEST_F(BimFile, DumpCreatesTheFileWith0666LessTheUmaskAndCutsALongerOne) {
@@ -144,15 +143,14 @@ TEST_F(BimFile, FailingMappingCallsInAFileDump) {
     int result;
     const char *report; // its start
   } cases[] = {
-      {"mmap", [] { bim_sys.mmap = Fake::mmap; }, -1, "Failed to mmap "},
-      {"ftruncate", [] { bim_sys.ftruncate = Fake::ftruncate; }, -1, "ftruncate failed: "},
-      {"msync", [] { bim_sys.msync = Fake::msync; }, -1, "msync failed on fd "},
-      {"munmap", [] { bim_sys.munmap = Fake::munmap; }, 0, "munmap failed on fd "},
+      {"mmap", [] { platform::sys.mmap = Fake::mmap; }, -1, "Failed to mmap "},
+      {"ftruncate", [] { platform::sys.ftruncate = Fake::ftruncate; }, -1, "ftruncate failed: "},
+      {"msync", [] { platform::sys.msync = Fake::msync; }, -1, "msync failed on fd "},
+      {"munmap", [] { platform::sys.munmap = Fake::munmap; }, 0, "munmap failed on fd "},
   };
-  const bim_system_calls real = bim_sys;
   for (const auto &tc : cases) {
     SCOPED_TRACE(tc.name);
-    bim_sys = real;
+    SystemCallOverride fakes; // the case's fake goes with the case
     Fake::error = ENOSPC;
     tc.inject();
     reports().clear();
@@ -164,7 +162,7 @@ TEST_F(BimFile, FailingMappingCallsInAFileDump) {
 }
 
 TEST_F(BimFile, ADescriptorDumpRetriesAndAFailedOneGivesTheFileItsLengthBack) {
-  bim_sys.write = Fake::write;
+  platform::sys.write = Fake::write;
   int fd = ::open(path_.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, "keep", 4), 4);
@@ -182,14 +180,14 @@ TEST_F(BimFile, ADescriptorDumpRetriesAndAFailedOneGivesTheFileItsLengthBack) {
   // When cutting back fails too, that is reported as well.
   reports().clear();
   Fake::writeCalls = 0;
-  bim_sys.ftruncate = Fake::ftruncate;
+  platform::sys.ftruncate = Fake::ftruncate;
   EXPECT_EQ(bim_dump(map_, BIM_TO_FD, fd), -1);
   ASSERT_EQ(reports().size(), 2u);
   EXPECT_EQ(reports()[1], "can't rewind: Input/output error\n");
   ::close(fd);
   // A descriptor that is not open.
   reports().clear();
-  bim_sys.write = ::write;
+  platform::sys.write = ::write;
   EXPECT_EQ(bim_dump(map_, BIM_TO_FD, fd), -1);
   EXPECT_EQ(allReports(),
             "[error writing to fd " + std::to_string(fd) + ": Bad file descriptor\n]");
@@ -214,7 +212,7 @@ TEST_F(BimFile, AFileLoadOwnsItsMappingUntilTheNextLoadOrDestroy) {
   // A failing unmap is reported; the release goes on.
   ASSERT_EQ(bim_dump(map_, BIM_TO_FILE, path_.c_str()), 0);
   ASSERT_EQ(bim_load(m, BIM_TO_FILE, path_.c_str()), 0);
-  bim_sys.munmap = Fake::munmap;
+  platform::sys.munmap = Fake::munmap;
   Fake::error = EIO;
   bim_destroy(m);
   EXPECT_EQ(allReports(), "[Failed to munmap: Input/output error\n]");

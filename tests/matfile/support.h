@@ -4,6 +4,7 @@
 #include "matfile/amat.h"
 #include "matfile/amat_internal.h"
 #include "platform/heap.h"
+#include "tests/support/system_calls.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -119,16 +120,13 @@ struct Writer {
   AmatPutFile *get() { return &f; }
 };
 
-// Restores the stream seam, the heap and the stop hook, and starts every test
-// with the initial message.
+// Restores the system calls, the heap and the stop hook, and starts every
+// test with the initial message.
 class MatfileTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    saved_ = amatSys;
-    std::strcpy(amatMessage, "No message.");
-  }
+  void SetUp() override { std::strcpy(amatMessage, "No message."); }
   void TearDown() override {
-    amatSys = saved_;
+    systemCalls_.restore();
     platform::heapFailFrom(0);
     amatSetStopHook(nullptr);
     for (const std::string &p : paths_) std::remove(p.c_str());
@@ -141,7 +139,7 @@ protected:
   std::string message() const { return amatMessage; }
 
 private:
-  AmatSystemCalls saved_{};
+  SystemCallOverride systemCalls_;
   std::vector<std::string> paths_;
 };
 

@@ -408,14 +408,14 @@ TEST_F(Write, FailedHeaderRewriteAndCloseAreFailures) {
   ASSERT_EQ(amatPutOpen(file.c_str(), 1, binTrans, "", "", "", w.get()), 0);
   ASSERT_EQ(amatPutRinit(w.get(), "R", 1, realMatrix), 0);
   const float row[1] = {1};
-  amatSys.setpos = FailingCalls::setpos;
+  platform::sys.fsetpos = FailingCalls::setpos;
   EXPECT_EQ(amatPutRrow(w.get(), row), 1);
   EXPECT_EQ(message(), "Error when writing matrix \"R\" row-wise to file \"" + file +
                            "\":\nInput/output error\n");
   EXPECT_EQ(w->header[2], 1) << "the row itself is on file";
   EXPECT_EQ(amatPutRend(w.get()), 1);
   EXPECT_EQ(w->rowName, nullptr);
-  amatSys.close = FailingCalls::close;
+  platform::sys.fclose = FailingCalls::close;
   EXPECT_EQ(amatPutClose(w.get()), 1);
   EXPECT_EQ(message(), "Error when closing file \"" + file + "\":\nInput/output error\n");
   EXPECT_EQ(w->fp, nullptr);
@@ -431,7 +431,7 @@ TEST_F(Write, FailedWritesAreReported) {
   const std::string file = path("f");
   Writer w;
   ASSERT_EQ(amatPutOpen(file.c_str(), 1, binTrans, "", "", "", w.get()), 0);
-  amatSys.write = FailingCalls::write;
+  platform::sys.fwrite = FailingCalls::write;
   int32_t one = 1;
   AmatMatrix m{};
   amatSetMatrix("x", 1, 1, integerMatrix, &one, &m);

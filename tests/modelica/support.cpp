@@ -21,7 +21,7 @@ void ModelicaTest::SetUp() {
 }
 
 void ModelicaTest::TearDown() {
-  platform::sys = platform::defaultSystemCalls();
+  systemCalls_.restore();
   // The folder of temporary names goes with the test's folder.
   modelica::releaseTemporaryFolder();
   EXPECT_EQ(modelica::cachedFileCount(), 0) << "the test left files in the open-file cache";

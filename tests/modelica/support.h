@@ -6,8 +6,8 @@
 #include <string>
 
 #include "modelica/modelica_internal.h"
-#include "platform/sys.h"
 #include "tests/runtime/support.h"
+#include "tests/support/system_calls.h"
 
 // RuntimeTest (capturing message hook, fresh thread buffers) plus a new
 // folder for the test, removed afterwards.  Every system call is put back to
@@ -21,6 +21,7 @@ protected:
   const std::string &folder() const { return folder_; }
 
 private:
+  SystemCallOverride systemCalls_;
   std::string folder_;
 };
 
