@@ -438,6 +438,8 @@ fmi2Status nullArrays(fmiInstance *instance, const char *name) {
   return fmi2Error;
 }
 
+void freeSolver(fmiInstance *instance) { fmiFreeSolverData(instance, instance); }
+
 } // namespace
 
 // ---- Instantiation, initialization, terminate -----------------------------------
@@ -449,6 +451,7 @@ fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
   fmiInstance *instance = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation,
                                                functions, visible, loggingOn);
   if (instance == nullptr) return nullptr;
+  instance->operations = &fmiCoSimulationOperations;
   if (functions->stepFinished != nullptr) {
     logTo(instance, fmi2Warning,
           "%s: Callback function stepFinished != NULL but asynchronous fmiDoStep is not supported",
@@ -492,6 +495,8 @@ fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance,
   logTo(instance, fmi2OK, "%s", "fmi2EnterInitializationMode");
   return fmi2OK;
 }
+
+const fmiKindOperations fmiCoSimulationOperations{fmiTerminateCS, freeSolver};
 
 fmi2Status fmiTerminateCS(fmiInstance *instance) {
   const char *name = "fmi2Terminate";

@@ -304,6 +304,10 @@ fmi2Status fmiTerminateME(fmiInstance *c) {
   return status;
 }
 
+const fmiKindOperations fmiModelExchangeOperations{fmiTerminateME, nullptr};
+
+fmi2Status fmiTerminate(fmiInstance *c) { return c->operations->terminate(c); }
+
 fmi2Status fmiTerminalSection(fmiInstance *c, const char *name) {
   // An instance that is not initialized (never, or not since a reset) has no
   // simulation to end: its terminal section does not run.
@@ -326,7 +330,7 @@ fmi2Status fmiTerminateOnError(fmiInstance *c) {
   if (c->state == fmiStateInstantiated) {
     c->state = fmiStateTerminated;
   } else if (c->state != fmiStateTerminated) {
-    (void)(c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c));
+    (void)fmiTerminate(c);
     c->state = fmiStateTerminated;
   }
   return fmi2Error;

@@ -118,9 +118,7 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component component) {
 }
 
 fmi2Status fmi2Terminate(fmi2Component component) {
-  return fmiGuarded(component, "fmi2Terminate", [&](fmiInstance *c) {
-    return c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
-  });
+  return fmiGuarded(component, "fmi2Terminate", fmiTerminate);
 }
 
 fmi2Status fmi2Reset(fmi2Component component) {

@@ -9,7 +9,11 @@
 // serves as the FMU state record (whose `functions` stays null).  Value arrays
 // have one element more than their count, so that an empty category still
 // has a valid array; the extra element is never addressed by a value
-// reference.
+// reference.  What differs between the two kinds of instance goes through
+// the constant table of its kind (`operations`), chosen at instantiation;
+// like `functions`, `callbacks` and `thread` it is the instance's own, and
+// neither an FMU state record (where it stays null), a copy nor an image
+// holds it.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +43,16 @@ inline constexpr int kFmiPendingSize = 256;      // bytes of pendingText
 inline constexpr int kFmiStringBufferSize = 501; // own buffer of one String variable
 inline constexpr int kFmiDuserSize = 6;          // doubles of DUSER
 inline constexpr int kFmiIuserSize = 14;         // int32 of IUSER
+
+struct fmiInstance;
+
+// The operations of one kind of instance: one constant table for Model
+// Exchange (fmiModelExchangeOperations) and one for Co-Simulation
+// (fmiCoSimulationOperations).
+struct fmiKindOperations {
+  fmi2Status (*terminate)(fmiInstance *instance); // the body of fmi2Terminate
+  void (*freeSolver)(fmiInstance *instance); // releases the integrator it holds; null: never one
+};
 
 struct fmiInstance {
   double startTime;                       // start time from fmi2SetupExperiment
@@ -122,6 +136,7 @@ struct fmiInstance {
   int32_t noSolverReinit;             // last event iteration: integrator needs no re-initialisation
   fmi2CallbackFunctions callbacks;    // own copy of the host's callback record
   fmiThreadState *thread;             // the calling thread's layer record while an export runs
+  const fmiKindOperations *operations; // the operations of the instance's kind
 };
 
 // ---- Messages to the host logger --------------------------------------------
@@ -201,7 +216,8 @@ void fmiLogWithoutInstance(const fmi2CallbackFunctions *functions, fmi2String in
     __attribute__((format(printf, 4, 5)));
 
 // ---- Instances ----------------------------------------------------------------
-// Creates a Model Exchange instance (fmuType 0); null on failure, after
+// Creates a Model Exchange instance (fmuType 0, fmiModelExchangeOperations);
+// null on failure, after
 // "Instantiation failed" at fmi2Fatal.
 fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
                                   fmi2String fmuResourceLocation,
@@ -231,6 +247,10 @@ fmi2Status fmiEnterInitializationModeME(fmiInstance *instance);
 fmi2Status fmiExitInitialization(fmiInstance *instance, const char *name, int32_t target);
 fmi2Status fmiEventUpdate(fmiInstance *instance, int32_t *terminated);
 fmi2Status fmiTerminateME(fmiInstance *instance);
+// The operations of a Model Exchange instance (fmiTerminateME; no integrator).
+extern const fmiKindOperations fmiModelExchangeOperations;
+// The body of fmi2Terminate: the terminate of the instance's kind.
+fmi2Status fmiTerminate(fmiInstance *instance);
 // The terminal section (request 7) through the same driver call as every
 // evaluation, when the instance is initialized and neither failed nor was
 // ended by the model; fmi2Error after "<name>: calling terminal section of
@@ -301,5 +321,8 @@ fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
 fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance, double startTime,
                                         int32_t stopTimeDefined, double stopTime);
 fmi2Status fmiTerminateCS(fmiInstance *instance);
+// The operations of a Co-Simulation instance (fmiTerminateCS; its
+// integrator released with fmiFreeSolverData).
+extern const fmiKindOperations fmiCoSimulationOperations;
 // Records input inputIndex's new value as the base of its extrapolation.
 void fmiSetInputBase(fmiInstance *instance, int32_t inputIndex);
