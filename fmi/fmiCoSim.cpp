@@ -11,6 +11,8 @@
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
+#include "fmi/fmiSolverCallbacks.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"

@@ -324,5 +324,3 @@ fmi2Status fmiTerminateCS(fmiInstance *instance);
 // The operations of a Co-Simulation instance (fmiTerminateCS; its
 // integrator released with fmiFreeSolverData).
 extern const fmiKindOperations fmiCoSimulationOperations;
-// Records input inputIndex's new value as the base of its extrapolation.
-void fmiSetInputBase(fmiInstance *instance, int32_t inputIndex);

@@ -9,8 +9,11 @@
 // remembered in the solver record (callbackFailure) and answered as an
 // unrecoverable failure, so that integration_step ends the simulation only
 // after OdeSolve has returned.
+#include "fmi/fmiSolverCallbacks.h"
+
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"

@@ -20,6 +20,7 @@
 #include <span>
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiSolverBase.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"

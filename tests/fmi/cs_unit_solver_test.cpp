@@ -9,6 +9,8 @@
 
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
+#include "fmi/fmiSolverCallbacks.h"
 #include "integrator/ode.h"
 #include "model/ModelInstanceData.h"
 #include "model/model_data.h"
