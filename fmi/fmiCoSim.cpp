@@ -7,8 +7,14 @@
 // The step integrates with the solver of fmiSolver.cpp toward the next
 // target: the next time event, the next output time or the end of the step.
 // Asynchronous stepping is not supported: no call returns fmi2Pending.
+#include "fmi/fmiCoSim.h"
+
+#include "fmi/fmiContinuous.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
 #include "fmi/fmiSolverBase.h"

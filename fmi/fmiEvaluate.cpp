@@ -6,13 +6,17 @@
 // event phase from the instance state, marks the instance as the one under
 // evaluation on this thread (so runtime messages reach its logger) and turns
 // the success codes of the driver into 0.
+#include "fmi/fmiEvaluate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"

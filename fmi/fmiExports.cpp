@@ -8,9 +8,15 @@
 #include <cstring>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmiCoSim.h"
+#include "fmi/fmiContinuous.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiVariables.h"
 
 namespace {
 

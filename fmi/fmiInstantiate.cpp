@@ -9,6 +9,8 @@
 // process-wide kernel context.  A registry of live instances lets the
 // release of an instance hand that role to an instance that is still alive
 // (or clear it), so the context never points into freed memory.
+#include "fmi/fmiInstantiate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,7 +19,9 @@
 #include <vector>
 
 #include "bim/bim.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"

@@ -16,6 +16,8 @@
 #include <limits>
 #include <string>
 
+#include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "source/clocale/clocale_io.h"

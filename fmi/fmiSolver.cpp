@@ -9,7 +9,10 @@
 // direct solver with the finite-difference Jacobian of fmiSolverCallbacks.cpp.
 #include "fmi/fmiSolver.h"
 
+#include "fmi/fmiContinuous.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolverBase.h"
 #include "fmi/fmiSolverCallbacks.h"

@@ -3,6 +3,7 @@
 #include "fmi/fmiSolverBase.h"
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiSolver.h"
 
 #include <cstdlib>

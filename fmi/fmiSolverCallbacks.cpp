@@ -11,7 +11,9 @@
 // after OdeSolve has returned.
 #include "fmi/fmiSolverCallbacks.h"
 
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiSolver.h"
 #include "fmi/fmiSolverBase.h"
 #include "model/ModelInstanceData.h"
