@@ -7,10 +7,18 @@
 // The step integrates with the solver of fmiSolver.cpp toward the next
 // target: the next time event, the next output time or the end of the step.
 // Asynchronous stepping is not supported: no call returns fmi2Pending.
+#include "fmi/fmiCoSim.h"
+
+#include "fmi/fmiContinuous.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
+#include "fmi/fmiSolverCallbacks.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"
@@ -438,6 +446,8 @@ fmi2Status nullArrays(fmiInstance *instance, const char *name) {
   return fmi2Error;
 }
 
+void freeSolver(fmiInstance *instance) { fmiFreeSolverData(instance, instance); }
+
 } // namespace
 
 // ---- Instantiation, initialization, terminate -----------------------------------
@@ -449,6 +459,7 @@ fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
   fmiInstance *instance = fmiInstantiateCommon(instanceName, fmuGUID, fmuResourceLocation,
                                                functions, visible, loggingOn);
   if (instance == nullptr) return nullptr;
+  instance->operations = &fmiCoSimulationOperations;
   if (functions->stepFinished != nullptr) {
     logTo(instance, fmi2Warning,
           "%s: Callback function stepFinished != NULL but asynchronous fmiDoStep is not supported",
@@ -492,6 +503,8 @@ fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance,
   logTo(instance, fmi2OK, "%s", "fmi2EnterInitializationMode");
   return fmi2OK;
 }
+
+const fmiKindOperations fmiCoSimulationOperations{fmiTerminateCS, freeSolver};
 
 fmi2Status fmiTerminateCS(fmiInstance *instance) {
   const char *name = "fmi2Terminate";

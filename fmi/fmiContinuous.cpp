@@ -5,12 +5,17 @@
 // copies the smaller count and ends with fmi2Warning, an evaluation when the
 // computed level does not suffice (in Initialization Mode also after a value
 // was set there, as the variable getters do), the copy and the trace.
+#include "fmi/fmiContinuous.h"
+
 #include <algorithm>
 #include <cmath>
 
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 #include "source/runtime.h"
 

@@ -19,8 +19,11 @@
 #include <cstdint>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
+#include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 
 namespace {

@@ -6,13 +6,17 @@
 // event phase from the instance state, marks the instance as the one under
 // evaluation on this thread (so runtime messages reach its logger) and turns
 // the success codes of the driver into 0.
+#include "fmi/fmiEvaluate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"
@@ -304,6 +308,10 @@ fmi2Status fmiTerminateME(fmiInstance *c) {
   return status;
 }
 
+const fmiKindOperations fmiModelExchangeOperations{fmiTerminateME, nullptr};
+
+fmi2Status fmiTerminate(fmiInstance *c) { return c->operations->terminate(c); }
+
 fmi2Status fmiTerminalSection(fmiInstance *c, const char *name) {
   // An instance that is not initialized (never, or not since a reset) has no
   // simulation to end: its terminal section does not run.
@@ -326,7 +334,7 @@ fmi2Status fmiTerminateOnError(fmiInstance *c) {
   if (c->state == fmiStateInstantiated) {
     c->state = fmiStateTerminated;
   } else if (c->state != fmiStateTerminated) {
-    (void)(c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c));
+    (void)fmiTerminate(c);
     c->state = fmiStateTerminated;
   }
   return fmi2Error;

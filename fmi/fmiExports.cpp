@@ -8,9 +8,15 @@
 #include <cstring>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmiCoSim.h"
+#include "fmi/fmiContinuous.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiVariables.h"
 
 namespace {
 
@@ -118,9 +124,7 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component component) {
 }
 
 fmi2Status fmi2Terminate(fmi2Component component) {
-  return fmiGuarded(component, "fmi2Terminate", [&](fmiInstance *c) {
-    return c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
-  });
+  return fmiGuarded(component, "fmi2Terminate", fmiTerminate);
 }
 
 fmi2Status fmi2Reset(fmi2Component component) {

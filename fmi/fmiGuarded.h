@@ -3,6 +3,7 @@
 
 #include "fmi/fmi2.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 
 // While it lives, the export's instance and name are the calling thread's
 // call (fmiThreadState), to which the reports of the serializer and the

@@ -1,5 +1,8 @@
-// The instance record behind fmi2Component and the functions of the FMI
-// layer that work on it.
+// The instance record behind fmi2Component, and the table of its kind's
+// operations.  The functions that work on it are declared in the header of
+// the file that defines them (fmi/fmiLog.h, fmi/fmiInstantiate.h,
+// fmi/fmiEvaluate.h, fmi/fmiContinuous.h, fmi/fmiVariables.h, fmi/fmiCoSim.h
+// and the others of fmi/).
 //
 // One record per instance, obtained zero-filled from the host's
 // allocateMemory; every array it points to comes from the same allocator and
@@ -9,7 +12,11 @@
 // serves as the FMU state record (whose `functions` stays null).  Value arrays
 // have one element more than their count, so that an empty category still
 // has a valid array; the extra element is never addressed by a value
-// reference.
+// reference.  What differs between the two kinds of instance goes through
+// the constant table of its kind (`operations`), chosen at instantiation;
+// like `functions`, `callbacks` and `thread` it is the instance's own, and
+// neither an FMU state record (where it stays null), a copy nor an image
+// holds it.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +24,6 @@
 #include "fmi/fmi2.h"
 
 struct ModelInstanceData;
-struct ThreadContext;
 struct fmiThreadState;
 struct fmiSolverData;
 struct fmiResultGeneration;
@@ -39,6 +45,16 @@ inline constexpr int kFmiPendingSize = 256;      // bytes of pendingText
 inline constexpr int kFmiStringBufferSize = 501; // own buffer of one String variable
 inline constexpr int kFmiDuserSize = 6;          // doubles of DUSER
 inline constexpr int kFmiIuserSize = 14;         // int32 of IUSER
+
+struct fmiInstance;
+
+// The operations of one kind of instance: one constant table for Model
+// Exchange (fmiModelExchangeOperations) and one for Co-Simulation
+// (fmiCoSimulationOperations).
+struct fmiKindOperations {
+  fmi2Status (*terminate)(fmiInstance *instance); // the body of fmi2Terminate
+  void (*freeSolver)(fmiInstance *instance); // releases the integrator it holds; null: never one
+};
 
 struct fmiInstance {
   double startTime;                       // start time from fmi2SetupExperiment
@@ -122,184 +138,5 @@ struct fmiInstance {
   int32_t noSolverReinit;             // last event iteration: integrator needs no re-initialisation
   fmi2CallbackFunctions callbacks;    // own copy of the host's callback record
   fmiThreadState *thread;             // the calling thread's layer record while an export runs
+  const fmiKindOperations *operations; // the operations of the instance's kind
 };
-
-// ---- Messages to the host logger --------------------------------------------
-// Every message of the layer goes through fmiLog with category "" and a status;
-// messages of status fmi2OK are dropped while loggingOn is 0.  The logger
-// receives the pending text followed by the formatted text (at most 1022
-// characters together) with every '%' doubled, and no further arguments.
-//
-// Whether a message of status reaches the host at all.  fmiLog asks first;
-// the traces of calls a host makes at every step ask before they call it, so
-// that a message the host did not ask for costs no call and no formatting.
-inline bool fmiLogDelivers(const fmiInstance *instance, fmi2Status status) {
-  return status != fmi2OK || instance->loggingOn != 0;
-}
-void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
-            const char *format, ...) __attribute__((format(printf, 5, 6)));
-// Appends formatted text to the instance's pending text; text that does not
-// fit empties the pending text.
-void fmiAppendPending(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
-                      fmi2String category, const char *format, ...)
-    __attribute__((format(printf, 5, 6)));
-// The runtime's message hook: '#' doubled, level 0/1/other -> OK/Warning/Error,
-// delivered for the instance under evaluation on the calling thread, dropped
-// when there is none.
-void fmiRuntimeMessage(const char *text, int emit, int level);
-
-// ---- The calling thread ---------------------------------------------------------
-// The export whose body runs on a thread: its instance and its name.
-struct fmiCall {
-  fmiInstance *instance;
-  const char *name;
-};
-
-// The layer's record of the calling thread.  The guards of fmi/fmiGuarded.h
-// look it up once per export, set its call and leave it in the export's
-// instance (`thread`) while the body runs; the evaluations of the call reach
-// it there, and through it the runtime's record of the thread, which is
-// looked up at the first evaluation and kept until the export ends.  Each
-// export puts back what it found, so nothing of a call outlives it, and a
-// record is only ever reached from its own thread.
-struct fmiThreadState {
-  fmiCall call;            // the export under way; both null outside one
-  fmiInstance *evaluating; // the instance whose evaluation runs; null outside one
-  ThreadContext *runtime;  // the runtime's record during an export, once looked up; else null
-};
-
-// The calling thread's layer record (never null).
-fmiThreadState *fmiThisThread();
-// The record for work on instance: the one its export left in it, or else
-// the calling thread's looked up.
-inline fmiThreadState *fmiThreadOf(const fmiInstance *instance) {
-  return instance->thread != nullptr ? instance->thread : fmiThisThread();
-}
-// The runtime's record of the thread of state (null when it cannot be had):
-// looked up once per export, then kept in state until the export ends.
-ThreadContext *fmiRuntimeRecord(fmiThreadState *state);
-// The instance whose evaluation runs on the calling thread (null outside).
-fmiInstance *fmiGetEvaluatingInstance();
-void fmiSetEvaluatingInstance(fmiInstance *instance);
-
-// Text of a library inside the unit (the serializer, the integrator) that
-// has no instance of its own to report to: "<name>: <text>" to the logger of
-// the export under way on the calling thread, dropped outside one.  Trailing
-// line feeds of text are left out.
-void fmiReportToCaller(fmi2Status status, const char *text);
-
-// Installs, once per process, the hooks through which the serializer's and
-// the integrator's reports reach the host's logger (fmiReportToCaller)
-// instead of the process's standard output and error streams.
-void fmiInstallReportHooks();
-
-// A message through the host's callback record when there is no instance
-// (fmi2Instantiate refusing its arguments); nothing when the record or its
-// logger is null.
-void fmiLogWithoutInstance(const fmi2CallbackFunctions *functions, fmi2String instanceName,
-                           fmi2Status status, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-// ---- Instances ----------------------------------------------------------------
-// Creates a Model Exchange instance (fmuType 0); null on failure, after
-// "Instantiation failed" at fmi2Fatal.
-fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
-                                  fmi2String fmuResourceLocation,
-                                  const fmi2CallbackFunctions *functions, fmi2Boolean visible,
-                                  fmi2Boolean loggingOn);
-// Releases the instance and everything it owns (null does nothing).
-void fmiFreeModelInstance(fmiInstance *instance);
-fmi2Status fmiReset(fmiInstance *instance);
-fmi2Status fmiSetupExperiment(fmiInstance *instance, fmi2Boolean toleranceDefined, double tolerance,
-                              double startTime, fmi2Boolean stopTimeDefined, double stopTime);
-
-// ---- Evaluation, initialization, events, terminate ----------------------------
-// Evaluates the model through dsblockInstance_; returns QiErr (0 for the success
-// codes -995..-990).  name: function name for the failure message, or null.
-// converged (optional): 1 when the event phase is 0 afterwards.
-[[nodiscard]] int32_t fmiEvaluate(fmiInstance *instance, int32_t request, const char *name,
-                                  int32_t *converged);
-// True when the instance's values are what fmiEvaluate(request) would compute
-// now, so that the evaluation can be left out: in continuous-time mode, with
-// no event phase set, the computed level reaching request, the last
-// evaluation successful and no parameter or String change (the change count)
-// that the driver has not yet seen.  Everything that moves the time, the
-// states or the inputs, or sets a value, lowers the computed level.
-[[nodiscard]] bool fmiEvaluated(const fmiInstance *instance, int32_t request);
-fmi2Status fmiInitialize(fmiInstance *instance);
-fmi2Status fmiEnterInitializationModeME(fmiInstance *instance);
-fmi2Status fmiExitInitialization(fmiInstance *instance, const char *name, int32_t target);
-fmi2Status fmiEventUpdate(fmiInstance *instance, int32_t *terminated);
-fmi2Status fmiTerminateME(fmiInstance *instance);
-// The terminal section (request 7) through the same driver call as every
-// evaluation, when the instance is initialized and neither failed nor was
-// ended by the model; fmi2Error after "<name>: calling terminal section of
-// dsblock_ failed, QiErr = %d", else fmi2OK.
-fmi2Status fmiTerminalSection(fmiInstance *instance, const char *name);
-// The error path of every failing function: terminates the instance (state 7);
-// always fmi2Error.
-fmi2Status fmiTerminateOnError(fmiInstance *instance);
-void fmiProfilingReport(fmiInstance *instance);
-
-// ---- Model Exchange bodies ----------------------------------------------------
-fmi2Status fmiExitInitializationMode(fmiInstance *instance);
-fmi2Status fmiEnterEventMode(fmiInstance *instance);
-fmi2Status fmiNewDiscreteStates(fmiInstance *instance, fmi2EventInfo *eventInfo);
-fmi2Status fmiEnterContinuousTimeMode(fmiInstance *instance);
-fmi2Status fmiCompletedIntegratorStep(fmiInstance *instance,
-                                      fmi2Boolean noSetFMUStatePriorToCurrentPoint,
-                                      fmi2Boolean *enterEventMode,
-                                      fmi2Boolean *terminateSimulation);
-// The body of fmi2SetTime: its state checks, then fmiMoveTime.
-fmi2Status fmiSetTime(fmiInstance *instance, double time);
-// Moves the instance's time as an accepted fmi2SetTime does (time := t,
-// computedLevel := 0, jacobianOutdated := 1, the "fmi2SetTime to %g" trace).
-// The Co-Simulation step moves its time through it in every state the step
-// runs in.
-void fmiMoveTime(fmiInstance *instance, double time);
-fmi2Status fmiSetContinuousStates(fmiInstance *instance, const double x[], size_t nx);
-fmi2Status fmiGetDerivatives(fmiInstance *instance, double derivatives[], size_t nx);
-fmi2Status fmiGetEventIndicators(fmiInstance *instance, double indicators[], size_t ni);
-fmi2Status fmiGetContinuousStates(fmiInstance *instance, double x[], size_t nx);
-fmi2Status fmiGetNominalsOfContinuousStates(fmiInstance *instance, double nominals[], size_t nx);
-
-// ---- Variable access ------------------------------------------------------------
-// Evaluates the initialization again as fmi2EnterInitializationMode does
-// (computed level -1, event phase 2, request 0); returns QiErr (0 for the
-// success codes).
-[[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
-// In Initialization Mode after a value was set since the last evaluation:
-// fmiEvaluateInitialization, after which the values follow what was set;
-// a failure is logged as "<name>: dsblock_ failed, QiErr = %d" when name is
-// given.  Otherwise nothing; 0.
-[[nodiscard]] int32_t fmiRefreshInitialization(fmiInstance *instance, const char *name);
-// Arrays may be null only when their count is 0 (the exports check).
-fmi2Status fmiGetReal(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                      fmi2Real value[]);
-fmi2Status fmiGetInteger(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                         fmi2Integer value[]);
-fmi2Status fmiGetBoolean(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                         fmi2Boolean value[]);
-fmi2Status fmiGetString(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                        fmi2String value[]);
-fmi2Status fmiSetReal(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                      const fmi2Real value[]);
-fmi2Status fmiSetInteger(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                         const fmi2Integer value[]);
-fmi2Status fmiSetBoolean(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                         const fmi2Boolean value[]);
-fmi2Status fmiSetString(fmiInstance *instance, const fmi2ValueReference vr[], size_t nvr,
-                        const fmi2String value[]);
-
-// ---- Co-Simulation hooks ----------------------------------------------------------
-// The Co-Simulation side of instantiation, initialization, terminate and input
-// setting, defined by the Co-Simulation driver (fmi/fmiCoSim.cpp, fmi/fmiSolver.cpp).
-fmiInstance *fmiInstantiateCS(fmi2String instanceName, fmi2String fmuGUID,
-                              fmi2String fmuResourceLocation,
-                              const fmi2CallbackFunctions *functions, fmi2Boolean visible,
-                              fmi2Boolean loggingOn);
-fmi2Status fmiEnterInitializationModeCS(fmiInstance *instance, double tolerance, double startTime,
-                                        int32_t stopTimeDefined, double stopTime);
-fmi2Status fmiTerminateCS(fmiInstance *instance);
-// Records input inputIndex's new value as the base of its extrapolation.
-void fmiSetInputBase(fmiInstance *instance, int32_t inputIndex);

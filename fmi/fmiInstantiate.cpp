@@ -9,6 +9,8 @@
 // process-wide kernel context.  A registry of live instances lets the
 // release of an instance hand that role to an instance that is still alive
 // (or clear it), so the context never points into freed memory.
+#include "fmi/fmiInstantiate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,10 +19,11 @@
 #include <vector>
 
 #include "bim/bim.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
-#include "fmi/fmiSolver.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
@@ -177,6 +180,7 @@ fmiInstance *fmiInstantiateCommon(fmi2String instanceName, fmi2String fmuGUID,
   // instance uses its own copy.
   ::new (&c->callbacks) fmi2CallbackFunctions(*functions);
   c->functions = &c->callbacks;
+  c->operations = &fmiModelExchangeOperations;
   c->pendingEnd = c->pendingText;
 
   bool ok = false;
@@ -264,7 +268,7 @@ void fmiFreeModelInstance(fmiInstance *c) {
   fmiResultFinish(c);
   // Terminate releases the Co-Simulation integrator; an instance freed
   // without terminate still holds it.
-  if (c->solver != nullptr) fmiFreeSolverData(c, c);
+  if (c->solver != nullptr && c->operations->freeSolver != nullptr) c->operations->freeSolver(c);
   if (c->runtime != nullptr) {
     releaseInstanceData(c->runtime); // the record is released below
   } else {
@@ -324,7 +328,7 @@ fmi2Status fmiReset(fmiInstance *c) {
   // after every reset all variables have their default values.
   fmi2Status status = fmi2OK;
   if (c->state != fmiStateInstantiated && c->state != fmiStateTerminated) {
-    status = c->fmuType == fmi2CoSimulation ? fmiTerminateCS(c) : fmiTerminateME(c);
+    status = fmiTerminate(c);
     if (status != fmi2OK && status != fmi2Warning) return status;
   }
   if (c->stringStarts == nullptr && c->nstr > 0) {

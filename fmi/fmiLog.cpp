@@ -9,6 +9,8 @@
 // standard output and error when they stand alone.  A host may use those
 // streams for its own results, so inside the unit their reports go to the
 // logger of the export under way on the calling thread instead.
+#include "fmi/fmiLog.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

@@ -16,6 +16,9 @@
 #include <limits>
 #include <string>
 
+#include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
+#include "fmi/fmiResultWriter.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "source/clocale/clocale_io.h"

@@ -1,9 +1,11 @@
 // The Co-Simulation integrator of an instance: the solver record that sits
 // between an fmiInstance and the ODE integrator, its set-up at
 // fmi2EnterInitializationMode, the integration to one target time with its
-// recovery rules, re-initialisation after events, input extrapolation, the
-// statistics report and release, the copies that FMU states carry, and the
-// six callbacks through which the integrator evaluates the model.
+// recovery rules, re-initialisation after events, the statistics report and
+// release, and the copies that FMU states carry.  The six callbacks through
+// which the integrator evaluates the model are in fmi/fmiSolverCallbacks.h,
+// the result checks and the input extrapolation they share with the set-up
+// in fmi/fmiSolverBase.h.
 //
 // Ownership: the record and its three value arrays come from the host's
 // allocateMemory and go back through freeMemory; the integrator memory and
@@ -121,55 +123,5 @@ fmi2Status fmiGetSolverState(fmiInstance *instance, fmiInstance *state);
 fmi2Status fmiSetSolverState(fmiInstance *state, fmiInstance *instance);
 // fmi2FreeFMUstate: releases the state's solver data.
 void fmiFreeStateSolverData(fmiInstance *instance, fmiInstance *state);
-
-// ---- Inputs during integration ---------------------------------------------------
-
-// While input extrapolation is valid: u_i := base_i + derivative_i*(t - t0).
-void fmiExtrapolateInputs(fmiInstance *instance, double t);
-// A Co-Simulation input set by the host becomes its extrapolation base.
-void fmiSetInputBase(fmiInstance *instance, int inputIndex);
-
-// ---- Result checks ------------------------------------------------------------------
-
-// mode 0: result is a pointer, failure when null; mode 1: result points to an
-// int flag, failure when negative; other modes never fail.  0 ok, 1 failure
-// (logged at fmi2Error with the entry point's name).
-int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
-                         fmiInstance *instance);
-
-// The symbolic name of a flag, in a new string that the caller frees (as
-// OdeFlagText).  The dense linear solver (entry points OdeDense and OdeDls*,
-// modules "ODEDENSE" and "ODEDLS") answers with flags of its own whose
-// numbers mean other things in the integrator's table (its allocation
-// failure -4 is ODE_CONV_FAILURE there); with denseSolver they are named by
-// the integrator flag of the same meaning: -1 ODE_MEM_NULL, -2
-// ODE_LINIT_FAIL, -3 ODE_ILL_INPUT, -4 ODE_MEM_FAIL.
-[[nodiscard]] char *fmiSolverFlagText(int flag, bool denseSolver);
-
-// ---- Integrator callbacks (user data: the instance) -------------------------------
-
-int fmiOdeRhs(double t, OdeVector y, OdeVector ydot, void *userData);
-int fmiOdeRoots(double t, OdeVector y, double *gout, void *userData);
-int fmiOdeStepRoot(void *userData);
-int fmiOdeErrWeights(OdeVector y, OdeVector ewt, void *userData);
-void fmiOdeErrHandler(int errorCode, const char *module, const char *function, const char *message,
-                      void *userData);
-int fmiOdeDenseJac(long n, double t, OdeVector y, OdeVector fy, DenseMatrix *J, void *userData,
-                   OdeVector tmp1, OdeVector tmp2, OdeVector tmp3);
-
-// ---- Jacobian paths ---------------------------------------------------------------
-
-// Stores the model's column-group count G for the dense Jacobian.
-void setJacobianGroupCount(int groups);
-// The model's column-group count G (0: the model has no group table).
-int fmiJacobianGroupTableCount();
-// Sets solver->requestedCores and gives the structural non-zero count of the
-// grouped Jacobian, 0 for the dense path.
-int fmiCountStructureNonZeros(int nx, fmiSolverData *solver);
-// Fills columnStarts, patternIndex (allocated by the caller) for the sparse
-// path; returns the largest |row - column| met.
-int fmiBuildSparsePattern(fmiInstance *instance, fmiSolverData *solver, int nx, int nonZeroCount);
-// Attaches the sparse direct solver at the first step.  0, or 1 on failure.
-[[nodiscard]] int fmiAttachSparseSolver(fmiInstance *instance);
 
 #endif // FMI_FMISOLVER_H

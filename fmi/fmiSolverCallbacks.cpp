@@ -9,8 +9,13 @@
 // remembered in the solver record (callbackFailure) and answered as an
 // unrecoverable failure, so that integration_step ends the simulation only
 // after OdeSolve has returned.
+#include "fmi/fmiSolverCallbacks.h"
+
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
 #include "model/model_data.h"
@@ -142,12 +147,34 @@ int evaluateGroup(fmiInstance *instance, double t, OdeVector y, const int *colum
   return r;
 }
 
-// The grouped dense Jacobian: one derivative evaluation per column group.
-// 0 ok, 1 failure (the caller falls back to one column at a time), -1 a
-// remembered unrecoverable failure.
-int fmiGroupedDenseJacobian(double t, OdeVector y, OdeVector fy, DenseMatrix *J, double sqrtU,
-                            double minIncrement, const double *ewt, OdeVector increments,
-                            fmiInstance *instance) {
+// Calls visit(row, column) for every structural entry of a group's pattern,
+// in the pattern's order: row 0-based, column 1-based as the table has it.
+// False for a pattern of another kind, which holds none.
+template <typename Visit> bool forEachEntry(const JacobianGroupPattern &p, int nx, Visit &&visit) {
+  if (p.kind == 0) {
+    for (int row = 0; row < nx; ++row) {
+      if (p.pattern[row] > 0) visit(row, p.pattern[row]);
+    }
+    return true;
+  }
+  if (p.kind == 1) {
+    const int *block = p.pattern + 1;
+    for (int b = 0; b < p.pattern[0]; ++b) {
+      for (int k = 0; k < block[1]; ++k) visit(block[2 + k] - 1, block[0]);
+      block += 2 + block[1];
+    }
+    return true;
+  }
+  return false;
+}
+
+// The grouped Jacobian: one derivative evaluation per column group, whose
+// difference quotients go to store(group, row, column, value) for every entry
+// of the group's pattern.  0 ok, 1 failure (the dense caller falls back to
+// one column at a time), -1 a remembered unrecoverable failure.
+template <typename Store>
+int groupedJacobian(double t, OdeVector y, OdeVector fy, double sqrtU, double minIncrement,
+                    const double *ewt, OdeVector increments, fmiInstance *instance, Store &&store) {
   const int nx = static_cast<int>(instance->nx);
   const double *fyd = OdeVecGetData(fy);
   const double *scratch = OdeVecGetData(instance->solver->derivativeScratch);
@@ -157,67 +184,39 @@ int fmiGroupedDenseJacobian(double t, OdeVector y, OdeVector fy, DenseMatrix *J,
     const int r = evaluateGroup(instance, t, y, columns, sqrtU, minIncrement, ewt, inc);
     if (r < 0) return -1;
     if (r != 0) return 1;
-    const JacobianGroupPattern &p = jacobianGroupPatterns[g];
-    if (p.kind == 0) {
-      for (int row = 0; row < nx; ++row) {
-        const int c = p.pattern[row];
-        if (c > 0) J->colPtrs[c - 1][row] = (scratch[row] - fyd[row]) / inc[c - 1];
-      }
-    } else if (p.kind == 1) {
-      const int *block = p.pattern + 1;
-      for (int b = 0; b < p.pattern[0]; ++b) {
-        const int c = block[0];
-        const int count = block[1];
-        for (int k = 0; k < count; ++k) {
-          const int row = block[2 + k] - 1;
-          J->colPtrs[c - 1][row] = (scratch[row] - fyd[row]) / inc[c - 1];
-        }
-        block += 2 + count;
-      }
-    } else {
-      return 1;
-    }
+    const bool known = forEachEntry(jacobianGroupPatterns[g], nx, [&](int row, int column) {
+      store(g, row, column, (scratch[row] - fyd[row]) / inc[column - 1]);
+    });
+    if (!known) return 1;
     columns += columns[0] + 1;
   }
   return 0;
 }
 
-// The grouped sparse Jacobian into the compressed-column matrix J.
+// The grouped dense Jacobian into J.
+int fmiGroupedDenseJacobian(double t, OdeVector y, OdeVector fy, DenseMatrix *J, double sqrtU,
+                            double minIncrement, const double *ewt, OdeVector increments,
+                            fmiInstance *instance) {
+  return groupedJacobian(
+      t, y, fy, sqrtU, minIncrement, ewt, increments, instance,
+      [&](int, int row, int column, double value) { J->colPtrs[column - 1][row] = value; });
+}
+
+// The grouped sparse Jacobian into the compressed-column matrix J: each entry
+// at its position of the sparse pattern.
 int fmiGroupedSparseJacobian(double t, OdeVector y, OdeVector fy, SparseJacobianMatrix *J,
                              double sqrtU, double minIncrement, const double *ewt,
                              OdeVector increments, fmiInstance *instance) {
   fmiSolverData *solver = instance->solver;
   const int nx = static_cast<int>(instance->nx);
-  const double *fyd = OdeVecGetData(fy);
-  const double *scratch = OdeVecGetData(solver->derivativeScratch);
-  double *inc = OdeVecGetData(increments);
-  const int *columns = jacobianColumnGroups + 1;
-  for (int g = 0; g < jacobianColumnGroups[0]; ++g) {
-    const int r = evaluateGroup(instance, t, y, columns, sqrtU, minIncrement, ewt, inc);
-    if (r < 0) return -1;
-    if (r != 0) return 1;
-    const JacobianGroupPattern &p = jacobianGroupPatterns[g];
-    auto store = [&](int row, int column) {
-      const int position = solver->patternIndex[g * nx + row];
-      if (position < 0) return;
-      J->values[position] = (scratch[row] - fyd[row]) / inc[column - 1];
-      J->rowIndex[position] = row;
-    };
-    if (p.kind == 0) {
-      for (int row = 0; row < nx; ++row) {
-        if (p.pattern[row] > 0) store(row, p.pattern[row]);
-      }
-    } else if (p.kind == 1) {
-      const int *block = p.pattern + 1;
-      for (int b = 0; b < p.pattern[0]; ++b) {
-        for (int k = 0; k < block[1]; ++k) store(block[2 + k] - 1, block[0]);
-        block += 2 + block[1];
-      }
-    } else {
-      return 1;
-    }
-    columns += columns[0] + 1;
-  }
+  const int result = groupedJacobian(t, y, fy, sqrtU, minIncrement, ewt, increments, instance,
+                                     [&](int g, int row, int, double value) {
+                                       const int position = solver->patternIndex[g * nx + row];
+                                       if (position < 0) return;
+                                       J->values[position] = value;
+                                       J->rowIndex[position] = row;
+                                     });
+  if (result != 0) return result;
   std::memcpy(J->columnStarts, solver->columnStarts,
               (static_cast<std::size_t>(nx) + 1) * sizeof(int));
   return 0;
@@ -351,16 +350,7 @@ int fmiCountStructureNonZeros(int nx, fmiSolverData *solver) {
   if (solver->requestedCores == 0 || groups <= 0) return 0;
   int count = 0;
   for (int g = 0; g < groups; ++g) {
-    const JacobianGroupPattern &p = jacobianGroupPatterns[g];
-    if (p.kind == 0) {
-      for (int r = 0; r < nx; ++r) count += p.pattern[r] > 0 ? 1 : 0;
-    } else if (p.kind == 1) {
-      const int *block = p.pattern + 1;
-      for (int b = 0; b < p.pattern[0]; ++b) {
-        count += block[1];
-        block += 2 + block[1];
-      }
-    }
+    (void)forEachEntry(jacobianGroupPatterns[g], nx, [&](int, int) { ++count; });
   }
   return count;
 }
@@ -382,26 +372,11 @@ int fmiBuildSparsePattern(fmiInstance * /*instance*/, fmiSolverData *solver, int
       bool member = false;
       for (int k = 1; k <= columns[0]; ++k) member = member || columns[k] == j + 1;
       if (member) {
-        const JacobianGroupPattern &p = jacobianGroupPatterns[g];
-        if (p.kind == 0) {
-          for (int r = 0; r < nx; ++r) {
-            if (p.pattern[r] == j + 1) {
-              solver->patternIndex[g * nx + r] = position++;
-              note(r, j);
-            }
-          }
-        } else if (p.kind == 1) {
-          const int *block = p.pattern + 1;
-          for (int b = 0; b < p.pattern[0]; ++b) {
-            if (block[0] == j + 1) {
-              for (int k = 0; k < block[1]; ++k) {
-                solver->patternIndex[g * nx + block[2 + k] - 1] = position++;
-                note(block[2 + k] - 1, j);
-              }
-            }
-            block += 2 + block[1];
-          }
-        }
+        (void)forEachEntry(jacobianGroupPatterns[g], nx, [&](int row, int column) {
+          if (column != j + 1) return;
+          solver->patternIndex[g * nx + row] = position++;
+          note(row, j);
+        });
       }
       columns += columns[0] + 1;
     }

@@ -13,7 +13,9 @@
 #include <array>
 #include <cstring>
 
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiGuarded.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResult.h"
 #include "fmi/fmiSolver.h"
 #include "model/ModelInstanceData.h"

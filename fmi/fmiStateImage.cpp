@@ -26,6 +26,7 @@
 
 #include "bim/bim.h"
 #include "fmi/fmiGuarded.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiState.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"

@@ -1,5 +1,6 @@
 // The one check of the state machine: accept, or log the table's refusal.
 #include "fmi/fmiStateMachine.h"
+#include "fmi/fmiLog.h"
 
 bool fmiCheckState(fmiInstance *instance, fmiFunction f, const char *name) {
   if (fmiStateAccepted(f, instance->state)) return true;

@@ -13,13 +13,18 @@
 // parameter, input or start value, and the values there are the ones the
 // initialization computes from it: a read after such a set evaluates the
 // initialization again, as fmi2EnterInitializationMode did.
+#include "fmi/fmiVariables.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <span>
 
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiLog.h"
+#include "fmi/fmiSolverBase.h"
 #include "fmi/fmiStateMachine.h"
 #include "fmi/fmiValueReference.h"
 #include "model/ModelInstanceData.h"

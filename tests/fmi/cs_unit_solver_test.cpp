@@ -7,8 +7,13 @@
 #include <cmath>
 #include <string>
 
+#include "fmi/fmiCoSim.h"
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
 #include "fmi/fmiSolver.h"
+#include "fmi/fmiSolverBase.h"
+#include "fmi/fmiSolverCallbacks.h"
 #include "integrator/ode.h"
 #include "model/ModelInstanceData.h"
 #include "model/model_data.h"

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "fmi/fmiEvaluate.h"
 #include "fmi/fmiInstance.h"
+#include "fmi/fmiInstantiate.h"
+#include "fmi/fmiLog.h"
 #include "fmi/fmiResource.h"
+#include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 #include "model/model_data.h"
 #include "source/kernel.h"

@@ -21,6 +21,7 @@
 
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiResult.h"
+#include "fmi/fmiResultWriter.h"
 #include "matfile/amat.h"
 #include "model/ModelInstanceData.h"
 #include "model/model_data.h"
