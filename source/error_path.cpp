@@ -1,7 +1,6 @@
 // The recovery point of the error path (see error_path.h).
 #include "source/error_path.h"
 
-#include "source/dsblock5/runcontrol.h"
 #include "source/runtime_messages.h"
 
 ErrorRecoveryScope::ErrorRecoveryScope() : ErrorRecoveryScope(getThreadContext()) {}

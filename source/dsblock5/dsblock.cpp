@@ -18,6 +18,7 @@
 #include "source/dsblock5/delay.h"
 #include "source/dsblock5/fixedstep.h"
 #include "source/dsblock5/model_interface.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
@@ -66,7 +67,7 @@ public:
         binding_(context != nullptr ? context->currentInstance : nullptr), busy_(instance->busy) {}
   ~BindingRestore() {
     instance_->busy = busy_;
-    if (context_ != nullptr) context_->currentInstance = binding_;
+    if (context_ != nullptr) bindInstance(context_, binding_);
   }
   BindingRestore(const BindingRestore &) = delete;
   BindingRestore &operator=(const BindingRestore &) = delete;
@@ -416,7 +417,7 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
                       int32_t *IUSER, char **strings, ModelInstanceData *instance, int32_t *QiErr) {
   if (instance == nullptr) instance = &defaultInstanceData;
   BindingRestore restore(context, instance);
-  if (context != nullptr) context->currentInstance = instance;
+  if (context != nullptr) bindInstance(context, instance);
   ModelInstanceData *d = instance;
 
   // Re-entrance guard: a nested request 3 returns with QiErr untouched, any
