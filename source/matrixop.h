@@ -5,9 +5,9 @@
 // function names for error reports, the recovery point of the error path, the
 // instance under evaluation with the addresses of its time and status word,
 // and four typed bump buffers plus a character area for the temporaries of
-// one evaluation.  The buffers are created at the
-// thread's first allocation or mark operation and released wholesale when an
-// evaluation completes (endEvaluation) or back to a saved mark (restoreMark).
+// one evaluation.  The buffers are created at the thread's first allocation
+// or mark operation and released wholesale when an evaluation completes
+// (endEvaluation) or back to a saved mark (restoreMark).
 // A thread that only asks for its record gets the zero-filled record and no
 // buffers.  The record and its buffers go when the thread ends and when the
 // library is unloaded (platform/threadslot.h).

@@ -16,8 +16,8 @@
 //     external libraries;
 //   - the evaluation driver (dsblockInstance_, dsblock_, the QiErr and
 //     request codes).
-// The headers it includes are private to the runtime: outside source/ only
-// tests include them directly.
+// Apart from the library face, the headers it includes are private to the
+// runtime: outside source/ only tests include them directly.
 
 #include "source/runtime_services.h"
 
