@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "source/arrays/arrays.h"
-#include "source/runtime.h"
+#include "source/runtime_services.h"
 
 namespace {
 

@@ -39,7 +39,7 @@ void initInstanceData(ModelInstanceData *record) {
   if (record == nullptr) return;
   if (ThreadContext *context = getThreadContext()) {
     context->externalCallState = 0;
-    context->currentInstance = nullptr;
+    bindInstance(context, nullptr);
   }
   std::memcpy(static_cast<void *>(record), &defaultInstanceData, sizeof(ModelInstanceData));
   // The template's own rings (it has some once dsblock_ evaluated it) stay
@@ -107,7 +107,7 @@ void initZeroedInstanceData(ModelInstanceData *record) {
   if (record == nullptr) return;
   if (ThreadContext *context = getThreadContext()) {
     context->externalCallState = 0;
-    context->currentInstance = nullptr;
+    bindInstance(context, nullptr);
   }
   copyRanges(record, defaultInstanceData, kInstanceDataLiveRanges);
   std::memset(static_cast<void *>(record->delayBuffers), 0, sizeof record->delayBuffers);

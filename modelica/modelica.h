@@ -24,7 +24,7 @@
 #include <cstdint>
 
 #include "source/arrays/arrays.h"
-#include "source/runtime.h"
+#include "source/runtime_services.h"
 
 extern "C" {
 

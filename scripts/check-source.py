@@ -9,6 +9,10 @@ targets are exempt):
 2. No number is printed or scanned, and no text written to a stream, outside
    the "C"-locale wrappers: the printf, scanf, strtod and puts/putc families
    are used only in source/clocale/clocale_io.cpp.
+3. The runtime's library face (source/runtime_services.h), which the arrays,
+   the external functions and the model-level matrix functions include,
+   reaches no header of model/, directly or through the headers it includes,
+   so that those libraries do not compile against the model's record.
 
 Exits 1 with one line per finding."""
 import os
@@ -23,6 +27,7 @@ RAW = re.compile(
     r"|f?puts|f?putc|putchar)\s*\(")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 ALLOW = re.compile(r"^#\s*May include:(.*)$", re.M)
+LIBRARY_FACE = "source/runtime_services.h"
 
 
 def rules():
@@ -58,9 +63,31 @@ def strip_comments(text):
     return re.sub(r'"(?:\\.|[^"\\\n])*"', '""', text)
 
 
+def model_headers_reached(header):
+    """[(model header, chain of includes)] reached from header."""
+    found = []
+    seen = {header}
+    todo = [(header, [header])]
+    while todo:
+        path, chain = todo.pop()
+        text = open(os.path.join(ROOT, path), encoding="utf-8", errors="replace").read()
+        for inc in INCLUDE.findall(text):
+            if inc in seen or not os.path.isfile(os.path.join(ROOT, inc)):
+                continue
+            seen.add(inc)
+            if inc.startswith("model/"):
+                found.append((inc, chain + [inc]))
+            else:
+                todo.append((inc, chain + [inc]))
+    return found
+
+
 def main():
     allowed = rules()
     problems = []
+    for inc, chain in model_headers_reached(LIBRARY_FACE):
+        problems.append(f"{LIBRARY_FACE}: reaches {inc} ({' -> '.join(chain)}); the libraries "
+                        f"that include it must not compile against the model")
     for dirpath, dirnames, filenames in os.walk(ROOT):
         rel = os.path.relpath(dirpath, ROOT)
         top = rel.split(os.sep)[0]

@@ -1,23 +1,9 @@
 // The recovery point of the error path (see error_path.h).
 #include "source/error_path.h"
 
-#include "source/dsblock5/runcontrol.h"
 #include "source/runtime_messages.h"
 
 ErrorRecoveryScope::ErrorRecoveryScope() : ErrorRecoveryScope(getThreadContext()) {}
-
-ErrorRecoveryScope::ErrorRecoveryScope(ThreadContext *context)
-    : context_(context), previous_(nullptr), stackAtEntry_(nullptr) {
-  if (context_ != nullptr) {
-    previous_ = context_->errorJump;
-    stackAtEntry_ = context_->functionStack;
-    context_->errorJump = this;
-  }
-}
-
-ErrorRecoveryScope::~ErrorRecoveryScope() {
-  if (context_ != nullptr) context_->errorJump = previous_;
-}
 
 void ErrorRecoveryScope::recover() {
   if (context_ != nullptr) context_->functionStack = stackAtEntry_;

@@ -44,9 +44,19 @@ class ErrorRecoveryScope {
 public:
   ErrorRecoveryScope();
   // The same for a caller that holds the calling thread's record already
-  // (null when the thread has none: the scope then arms nothing).
-  explicit ErrorRecoveryScope(ThreadContext *context);
-  ~ErrorRecoveryScope();
+  // (null when the thread has none: the scope then arms nothing).  Inline:
+  // the driver arms one at every evaluation.
+  explicit ErrorRecoveryScope(ThreadContext *context)
+      : context_(context), previous_(nullptr), stackAtEntry_(nullptr) {
+    if (context_ != nullptr) {
+      previous_ = context_->errorJump;
+      stackAtEntry_ = context_->functionStack;
+      context_->errorJump = this;
+    }
+  }
+  ~ErrorRecoveryScope() {
+    if (context_ != nullptr) context_->errorJump = previous_;
+  }
   ErrorRecoveryScope(const ErrorRecoveryScope &) = delete;
   ErrorRecoveryScope &operator=(const ErrorRecoveryScope &) = delete;
 

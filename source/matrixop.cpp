@@ -1,9 +1,6 @@
-// Per-thread record, evaluation buffers, marks and the persistent buffers.
-//
-// The record of a thread lives in the platform's per-thread slot, which
-// releases it (buffers first) when the thread ends; the library destructor at
-// the end of this file releases the records of all threads still alive and
-// the cached "C" locale when the library is unloaded.
+// Evaluation buffers, marks and the persistent buffers.  The thread's record
+// itself, with the creation and release of its buffers, is in
+// thread_context.cpp.
 //
 // Allocation is a bump of one position with one room test.  The test compares
 // the request with the room left (bound minus position), so no pointer beyond
@@ -13,25 +10,13 @@
 // the buffer's failed assertion, which does not return.
 #include "source/matrixop.h"
 
-#include "platform/heap.h"
 #include "platform/threadslot.h"
-#include "source/clocale/clocale_io.h"
 #include "source/runtime_messages.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
-
-namespace {
-
-// Bytes of the four typed per-thread buffers.
-constexpr std::size_t kRealBytes = RealbufferSize * sizeof(double);
-constexpr std::size_t kIntegerBytes = IntegerbufferSize * sizeof(int);
-constexpr std::size_t kSizeBytes = SizebufferSize * sizeof(int);
-constexpr std::size_t kStringBytes = StringbufferSize * sizeof(char *);
-
-} // namespace
 
 namespace {
 
@@ -63,14 +48,6 @@ int SizebufferNon[SizebufferNonSize];
 char *StringbufferNon[StringbufferNonSize];
 char persistentStringArea[PersistentStringAreaSize];
 
-// ---- thread record -----------------------------------------------------------
-
-void releaseThreadRecord(void *value) {
-  auto *context = static_cast<ThreadContext *>(value);
-  freeThreadBuffers(context);
-  platform::heapFree(context);
-}
-
 // Whether p lies in [begin, end).  The pointers may belong to different
 // objects, so the comparison goes through std::less.
 bool inside(const char *p, const char *begin, const char *end) {
@@ -79,9 +56,12 @@ bool inside(const char *p, const char *begin, const char *end) {
 }
 
 // The calling thread's record with its buffers; null when either cannot be
-// had.
+// had.  Every allocation, mark and completed evaluation comes here, so the
+// record is taken from the platform's slot in place, and only a thread that
+// has none yet goes to getThreadContext to create it.
 ThreadContext *contextWithBuffers() {
-  ThreadContext *context = getThreadContext();
+  auto *context = static_cast<ThreadContext *>(platform::threadSlotGet());
+  if (context == nullptr) context = getThreadContext();
   if (context == nullptr) return nullptr;
   if (context->EndRealbuffer == nullptr) initThreadBuffers();
   return context->EndRealbuffer != nullptr ? context : nullptr;
@@ -116,81 +96,6 @@ int *IntegerbufferNonStart() { return IntegerbufferNon; }
 int *SizebufferNonStart() { return SizebufferNon; }
 char **StringbufferNonStart() { return StringbufferNon; }
 char *persistentStringAreaStart() { return persistentStringArea; }
-
-ThreadContext *findThreadContext() {
-  return static_cast<ThreadContext *>(platform::threadSlotGet());
-}
-
-ThreadContext *getThreadContext() {
-  if (auto *context = findThreadContext()) return context;
-  if (!platform::threadSlotOpen(releaseThreadRecord)) return nullptr;
-  auto *context = static_cast<ThreadContext *>(platform::heapAllocZeroed(1, sizeof(ThreadContext)));
-  if (context == nullptr) return nullptr;
-  if (!platform::threadSlotSet(context)) {
-    platform::heapFree(context);
-    return nullptr;
-  }
-  return context;
-}
-
-ThreadContext *setCurrentInstance(ModelInstanceData *instance) {
-  ThreadContext *context = getThreadContext();
-  if (context != nullptr) context->currentInstance = instance;
-  return context;
-}
-
-// ---- buffers -------------------------------------------------------------------
-
-void initThreadBuffers() {
-  ThreadContext *context = getThreadContext();
-  if (context == nullptr || context->EndRealbuffer != nullptr) return;
-  // The four typed buffers (4.5 MB) are large blocks: only the pages an
-  // evaluation writes become resident.
-  auto *reals = static_cast<double *>(platform::takeLargeZeroed(kRealBytes));
-  auto *integers = static_cast<int *>(platform::takeLargeZeroed(kIntegerBytes));
-  auto *sizes = static_cast<int *>(platform::takeLargeZeroed(kSizeBytes));
-  auto *strings = static_cast<char **>(platform::takeLargeZeroed(kStringBytes));
-  auto *characters = static_cast<char *>(platform::heapAllocZeroed(SimplestringSize, 1));
-  if (!reals || !integers || !sizes || !strings || !characters) {
-    // Keep none: the allocators then report their buffer as exhausted.
-    platform::releaseLarge(reals, kRealBytes);
-    platform::releaseLarge(integers, kIntegerBytes);
-    platform::releaseLarge(sizes, kSizeBytes);
-    platform::releaseLarge(strings, kStringBytes);
-    platform::heapFree(characters);
-    return;
-  }
-  context->EndRealbuffer = reals + RealbufferSize;
-  context->EndIntegerbuffer = integers + IntegerbufferSize;
-  context->EndSizebuffer = sizes + SizebufferSize;
-  context->EndStringbuffer = strings + StringbufferSize;
-  context->currentMark.place = {reals, integers, sizes, strings};
-  context->currentMark.savedPlace = context->currentMark.place;
-  context->startMark = context->currentMark;
-  context->simplestring = characters;
-  context->stringmark = characters;
-  context->Endsimplestring = characters + SimplestringSize;
-}
-
-void freeThreadBuffers(ThreadContext *context) {
-  if (context == nullptr || context->EndRealbuffer == nullptr) return;
-  platform::releaseLarge(context->startMark.place.Realbuffer, kRealBytes);
-  platform::releaseLarge(context->startMark.place.Integerbuffer, kIntegerBytes);
-  platform::releaseLarge(context->startMark.place.Sizebuffer, kSizeBytes);
-  platform::releaseLarge(context->startMark.place.Stringbuffer, kStringBytes);
-  platform::heapFree(context->simplestring);
-  context->startMark = MemoryMark{};
-  context->currentMark = MemoryMark{};
-  context->stringmark = nullptr;
-  context->simplestring = nullptr;
-  context->Endsimplestring = nullptr;
-  context->EndRealbuffer = nullptr;
-  context->EndIntegerbuffer = nullptr;
-  context->EndSizebuffer = nullptr;
-  context->EndStringbuffer = nullptr;
-}
-
-void releaseThreadBuffers() { freeThreadBuffers(getThreadContext()); }
 
 // ---- allocation ----------------------------------------------------------------
 
@@ -344,14 +249,4 @@ MarkGuard::MarkGuard() : mark_(saveMark()), uncaught_(std::uncaught_exceptions()
 
 MarkGuard::~MarkGuard() {
   if (std::uncaught_exceptions() == uncaught_) restoreMark(mark_);
-}
-
-// ---- unload --------------------------------------------------------------------
-
-// Runs when the library is unloaded (or the program ends): releases the
-// records and buffers of every thread that still has one, then the "C"
-// locale object.
-__attribute__((destructor)) static void releaseRuntimeAtUnload() {
-  platform::threadSlotClose();
-  releaseCLocale();
 }

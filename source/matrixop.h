@@ -3,10 +3,11 @@
 //
 // Every thread that evaluates a model owns one ThreadContext: the stack of
 // function names for error reports, the recovery point of the error path, the
-// instance under evaluation, and four typed bump buffers plus a character area
-// for the temporaries of one evaluation.  The buffers are created at the
-// thread's first allocation or mark operation and released wholesale when an
-// evaluation completes (endEvaluation) or back to a saved mark (restoreMark).
+// instance under evaluation with the addresses of its time and status word,
+// and four typed bump buffers plus a character area for the temporaries of
+// one evaluation.  The buffers are created at the thread's first allocation
+// or mark operation and released wholesale when an evaluation completes
+// (endEvaluation) or back to a saved mark (restoreMark).
 // A thread that only asks for its record gets the zero-filled record and no
 // buffers.  The record and its buffers go when the thread ends and when the
 // library is unloaded (platform/threadslot.h).
@@ -21,6 +22,7 @@
 // fails the same way as an oversized one.
 
 #include <cstddef>
+#include <cstdint>
 
 struct ModelInstanceData;
 class ErrorRecoveryScope;
@@ -61,6 +63,11 @@ struct ThreadContext {
   char **EndStringbuffer;
   ErrorRecoveryScope *errorJump;      // armed recovery point, null when none
   ModelInstanceData *currentInstance; // null: defaultInstanceData serves
+  // The time and status word of currentInstance, bound with it (bindInstance,
+  // runcontrol.h), so that reports and the error path read them without
+  // knowing the instance record; null while no instance is bound.
+  const double *currentTime;
+  int32_t *currentStatus;
 };
 
 // Sizes of the per-thread buffers (elements).
@@ -88,9 +95,17 @@ ThreadContext *getThreadContext();
 // The calling thread's record if it has one; never creates it.
 ThreadContext *findThreadContext();
 
-// Binds the instance under evaluation to the calling thread; returns the
-// record (null when it cannot be allocated).
-ThreadContext *setCurrentInstance(ModelInstanceData *instance);
+// ---- the evaluation under way ---------------------------------------------
+
+// time of the calling thread's instance under evaluation; while none is
+// bound, that of the record registered with setUnboundEvaluation, else 0.
+double getCurrentTime();
+// Address of the status word of that instance; while none is bound, that of
+// the registered record, else a word of the calling thread.
+int32_t *getStatusPointer();
+// Registers the time and status word of the record that serves while no
+// instance is bound (setUnboundInstanceData, runcontrol.h, does it).
+void setUnboundEvaluation(const double *time, int32_t *status);
 
 // ---- buffers ---------------------------------------------------------------
 

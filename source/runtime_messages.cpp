@@ -6,7 +6,6 @@
 #include "source/runtime_messages.h"
 
 #include "source/clocale/clocale_io.h"
-#include "source/dsblock5/runcontrol.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"

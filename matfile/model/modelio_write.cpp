@@ -12,7 +12,7 @@
 
 #include "matfile/model/modelio_private.h"
 #include "source/arrays/arrays.h"
-#include "source/runtime.h"
+#include "source/runtime_services.h"
 
 #include <cstdarg>
 #include <cstdio>

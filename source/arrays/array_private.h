@@ -24,7 +24,7 @@
 // lower position.
 
 #include "source/arrays/array_records.h"
-#include "source/runtime.h"
+#include "source/runtime_services.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -18,6 +18,7 @@
 #include "source/dsblock5/delay.h"
 #include "source/dsblock5/fixedstep.h"
 #include "source/dsblock5/model_interface.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
@@ -66,7 +67,7 @@ public:
         binding_(context != nullptr ? context->currentInstance : nullptr), busy_(instance->busy) {}
   ~BindingRestore() {
     instance_->busy = busy_;
-    if (context_ != nullptr) context_->currentInstance = binding_;
+    if (context_ != nullptr) bindInstance(context_, binding_);
   }
   BindingRestore(const BindingRestore &) = delete;
   BindingRestore &operator=(const BindingRestore &) = delete;
@@ -250,13 +251,16 @@ bool prepareInitialCall(const Call &c, ErrorRecoveryScope &scope) {
   return true;
 }
 
-// The pass loop from the pass preparation to the end of the call.
-void runPasses(const Call &c, ErrorRecoveryScope &scope) {
-  ModelInstanceData *d = c.instance;
-  enum class Step { Prepare, PassStart, Evaluate, After, Return };
-  Step step = Step::Prepare;
+// The steps of the pass loop, from the pass preparation to the end of the
+// call.  Each step names the one that follows.
+enum class Step { Prepare, PassStart, Evaluate, After, Return };
 
-  // Pass preparation, steps 1 to 4.
+// Pass preparation, the part done once per call: the step event, the pass
+// counter and the inline check that turns an event call whose time event
+// lies ahead into a plain evaluation.  In event phase 5 the call evaluates at
+// once, without preparation or pass bookkeeping.
+Step preparePasses(const Call &c) {
+  ModelInstanceData *d = c.instance;
   if (d->eventFlag != 0 && d->inlineIntegration == 0) c.IUSER[kIuserStepEvent] = 0;
   if (d->eventPhase < 3) d->iteration = 0;
   if (d->inlineIntegration != 0 && *c.request == kRequestEvent &&
@@ -265,135 +269,172 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
     *c.request = kRequestEverything;
     d->iteration = 1;
   }
-  if (d->eventPhase == 5) step = Step::Evaluate;
+  return d->eventPhase == 5 ? Step::Evaluate : Step::Prepare;
+}
 
-  for (;;) {
+// The rest of the pass preparation, also where the inline sign check turns
+// the call into an event call: an event call forgets the known time event
+// (the model's time events register again while it evaluates) and clears
+// the samples; the relation flags start cleared.
+void prepareEventPasses(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  if (d->eventFlag != 0) {
+    c.DUSER[kDuserNextTimeEvent] = 1e100;
+    d->eventThisCall = 1;
+  }
+  if (*c.request == kRequestEverything ||
+      (d->eventFlag != 0 && d->eventPhase != 3 && d->eventPhase != 4))
+    c.clearRelationFlags();
+  if (d->eventFlag != 0) dsclearsamples_(d);
+}
+
+// Pass start, before the first evaluation and every further pass.  The
+// relation flags are cleared again at the start of passes 11 and 22.
+void startPass(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  d->homotopyStepReduced = 0;
+  if (d->eventFlag != 0) d->eventCount = increment(d->eventCount);
+  if (d->iteration % 11 == 10) c.clearRelationFlags();
+  d->repeatPass = 0;
+  d->iteration += 1;
+  d->needPass = 0;
+  d->keepParametersChanged = 0;
+}
+
+// The inline sign check after the second pass of a plain evaluation: an
+// event indicator that changed its sign since the last event needs a pass.
+// True when the call then turns into an event call.
+bool turnsIntoEventCall(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  if (d->inlineIntegration == 0 || *c.request != kRequestEverything || d->iteration != 2)
+    return false;
+  const double *stored = storedIndicators(d);
+  for (int32_t m = 0; m < 2 * c.relations(); ++m)
+    if (stored[m] * c.Z[m] < 0.0) d->needPass = 1;
+  if (d->needPass == 0) return false;
+  *c.request = kRequestEvent;
+  d->eventFlag = 1;
+  d->iteration = 0;
+  return true;
+}
+
+// Another pass of the event iteration: the call returns when the pass failed;
+// otherwise the iteration goes on within the call (event phase 0 or 4) or
+// returns unfinished, for the caller to continue it with a later call.
+Step iterate(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  if (d->status != 0 || *c.QiErr != 0) return Step::Return;
+  const bool logging = c.eventLogging();
+  if (logging && (d->eventPhase == 0 || d->eventPhase == 4)) {
+    logText("Iterating to find consistent restart conditions.");
+  } else if (!logging && d->iteration == d->iterationLimit && !c.quiet()) {
+    logText("");
+    logText("On the final iteration for restart conditions we get:");
+    c.IUSER[kIuserOptions] |= 2;
+  }
+  if (d->relationChanged == 1) {
+    d->relationChanged = 2;
+  } else {
+    if (d->initial != 0) d->iteration = 0;
+    d->initial = 0;
+    d->relationChanged = 0;
+  }
+  d->parametersChanged = (d->parametersChanged != 0 && d->keepParametersChanged != 0) ? 1 : 0;
+  d->eventFlag = 1;
+  *c.computedLevel = 0;
+  if (d->eventPhase == 4) {
+    d->eventPhase = 0;
+    return Step::PassStart;
+  }
+  if (d->eventPhase == 0) return Step::PassStart;
+  d->eventPhase = 3;
+  return Step::Return;
+}
+
+// The event iteration did not settle within iterationLimit passes (or the
+// passes that relationChanged forces did not end).
+void failIteration(const Call &c) {
+  logText("");
+  logTextValue("ERROR: Finding consistent restart conditions failed at time: ", *c.time);
+  logText("");
+  *c.QiErr = 1;
+  c.instance->status = 1;
+}
+
+// End of the passes: the fixed-step event approach, the indicators of the
+// relations that this event did not flag, and the level now computed.
+void endPasses(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  d->eventPhase = 0;
+  d->initial = d->initialCallPending;
+  d->initialCallPending = 0;
+  if (((d->initial != 0 && c.relations() > 0) || d->needPass != 0 || d->iteration > 1) &&
+      c.eventLogging())
+    logTextValue("      during event at Time : ", *c.time);
+  if (c.IUSER[kIuserFixedStepMode] != 0)
+    fixedStepEvents(d, *c.time, d->initial, d->eventFlag, c.Z, kernelDimensions.nzpairs, c.F,
+                    c.IUSER[kIuserFixedStepMode] == 1 ? kernelDimensions.nx : 0, c.DUSER, c.IUSER);
+  if (d->eventFlag != 0) {
+    double *stored = storedIndicators(d);
+    for (int32_t k = 1; k <= c.relations(); ++k) {
+      if (d->relationFlags[k] == 0) {
+        if ((d->relationState[k] & 2) != 0 || c.Z[2 * k - 1] == 0.0)
+          c.Z[2 * k - 2] = c.Z[2 * k - 1] = 0.1;
+        d->relationState[k] &= 1;
+      } else {
+        d->relationState[k] &= 3;
+      }
+    }
+    if (d->inlineIntegration != 0)
+      for (int32_t m = 0; m < 2 * c.relations(); ++m) stored[m] = c.Z[m];
+  }
+  *c.computedLevel = *c.request;
+}
+
+// After the evaluation: another pass when generated code asked for one, when
+// a relation changed, or while the initial call or needPass wants one within
+// iterationLimit; else the failure of an iteration that needed too many
+// passes, or the end of the passes.
+Step afterEvaluation(const Call &c) {
+  ModelInstanceData *d = c.instance;
+  if (d->repeatPass != 0) return Step::PassStart;
+  if (d->eventPhase == -1) d->eventPhase = 0;
+  if (turnsIntoEventCall(c)) return Step::Prepare;
+  if (d->needPass != 0) d->eventThisCall = 1;
+  const bool withinLimit = d->iteration <= d->iterationLimit;
+  const bool forced = d->relationChanged != 0 && d->iteration < kForcedPassBound;
+  if (forced || (((d->initial != 0 && c.relations() > 0) || d->needPass != 0) && withinLimit))
+    return iterate(c);
+  if (!withinLimit || d->relationChanged != 0) {
+    failIteration(c);
+    return Step::Return;
+  }
+  endPasses(c);
+  return Step::Return;
+}
+
+// The pass loop from the pass preparation to the end of the call.
+void runPasses(const Call &c, ErrorRecoveryScope &scope) {
+  ModelInstanceData *d = c.instance;
+  for (Step step = preparePasses(c);;) {
     switch (step) {
     case Step::Prepare:
-      if (d->eventFlag != 0) {
-        c.DUSER[kDuserNextTimeEvent] = 1e100;
-        d->eventThisCall = 1;
-      }
-      if (*c.request == kRequestEverything ||
-          (d->eventFlag != 0 && d->eventPhase != 3 && d->eventPhase != 4))
-        c.clearRelationFlags();
-      if (d->eventFlag != 0) dsclearsamples_(d);
+      prepareEventPasses(c);
       step = Step::PassStart;
       break;
-
     case Step::PassStart:
-      d->homotopyStepReduced = 0;
-      if (d->eventFlag != 0) d->eventCount = increment(d->eventCount);
-      if (d->iteration % 11 == 10) c.clearRelationFlags();
-      d->repeatPass = 0;
-      d->iteration += 1;
-      d->needPass = 0;
-      d->keepParametersChanged = 0;
+      startPass(c);
       step = Step::Evaluate;
       break;
-
     case Step::Evaluate:
       if (evaluate(c, scope) == EvalOutcome::Failed) return;
       step = Step::After;
       break;
-
-    case Step::After: {
-      if (d->repeatPass != 0) {
-        step = Step::PassStart;
-        break;
-      }
-      if (d->eventPhase == -1) d->eventPhase = 0;
-      if (d->inlineIntegration != 0 && *c.request == kRequestEverything && d->iteration == 2) {
-        const double *stored = storedIndicators(d);
-        for (int32_t m = 0; m < 2 * c.relations(); ++m)
-          if (stored[m] * c.Z[m] < 0.0) d->needPass = 1;
-        if (d->needPass != 0) {
-          *c.request = kRequestEvent;
-          d->eventFlag = 1;
-          d->iteration = 0;
-          step = Step::Prepare;
-          break;
-        }
-      }
-      if (d->needPass != 0) d->eventThisCall = 1;
-      const bool withinLimit = d->iteration <= d->iterationLimit;
-      const bool forced = d->relationChanged != 0 && d->iteration < kForcedPassBound;
-      const bool another =
-          forced || (((d->initial != 0 && c.relations() > 0) || d->needPass != 0) && withinLimit);
-      if (another) {
-        if (d->status != 0 || *c.QiErr != 0) {
-          step = Step::Return;
-          break;
-        }
-        const bool logging = c.eventLogging();
-        if (logging && (d->eventPhase == 0 || d->eventPhase == 4)) {
-          logText("Iterating to find consistent restart conditions.");
-        } else if (!logging && d->iteration == d->iterationLimit && !c.quiet()) {
-          logText("");
-          logText("On the final iteration for restart conditions we get:");
-          c.IUSER[kIuserOptions] |= 2;
-        }
-        if (d->relationChanged == 1) {
-          d->relationChanged = 2;
-        } else {
-          if (d->initial != 0) d->iteration = 0;
-          d->initial = 0;
-          d->relationChanged = 0;
-        }
-        d->parametersChanged = (d->parametersChanged != 0 && d->keepParametersChanged != 0) ? 1 : 0;
-        d->eventFlag = 1;
-        *c.computedLevel = 0;
-        if (d->eventPhase == 4) {
-          d->eventPhase = 0;
-          step = Step::PassStart;
-        } else if (d->eventPhase == 0) {
-          step = Step::PassStart;
-        } else {
-          d->eventPhase = 3;
-          step = Step::Return;
-        }
-        break;
-      }
-      if (!withinLimit || d->relationChanged != 0) {
-        logText("");
-        logTextValue("ERROR: Finding consistent restart conditions failed at time: ", *c.time);
-        logText("");
-        *c.QiErr = 1;
-        d->status = 1;
-        step = Step::Return;
-        break;
-      }
-      // End of the passes.
-      d->eventPhase = 0;
-      d->initial = d->initialCallPending;
-      d->initialCallPending = 0;
-      if (((d->initial != 0 && c.relations() > 0) || d->needPass != 0 || d->iteration > 1) &&
-          c.eventLogging())
-        logTextValue("      during event at Time : ", *c.time);
-      if (c.IUSER[kIuserFixedStepMode] != 0)
-        fixedStepEvents(d, *c.time, d->initial, d->eventFlag, c.Z, kernelDimensions.nzpairs, c.F,
-                        c.IUSER[kIuserFixedStepMode] == 1 ? kernelDimensions.nx : 0, c.DUSER,
-                        c.IUSER);
-      if (d->eventFlag != 0) {
-        double *stored = storedIndicators(d);
-        for (int32_t k = 1; k <= c.relations(); ++k) {
-          if (d->relationFlags[k] == 0) {
-            if ((d->relationState[k] & 2) != 0 || c.Z[2 * k - 1] == 0.0)
-              c.Z[2 * k - 2] = c.Z[2 * k - 1] = 0.1;
-            d->relationState[k] &= 1;
-          } else {
-            d->relationState[k] &= 3;
-          }
-        }
-        if (d->inlineIntegration != 0)
-          for (int32_t m = 0; m < 2 * c.relations(); ++m) stored[m] = c.Z[m];
-      }
-      *c.computedLevel = *c.request;
-      step = Step::Return;
+    case Step::After:
+      step = afterEvaluation(c);
       break;
-    }
-
     case Step::Return:
+      // A status the equations or the operators set is the call's outcome.
       if (d->status != 0 && *c.QiErr == 0) *c.QiErr = d->status;
       return;
     }
@@ -416,7 +457,7 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
                       int32_t *IUSER, char **strings, ModelInstanceData *instance, int32_t *QiErr) {
   if (instance == nullptr) instance = &defaultInstanceData;
   BindingRestore restore(context, instance);
-  if (context != nullptr) context->currentInstance = instance;
+  if (context != nullptr) bindInstance(context, instance);
   ModelInstanceData *d = instance;
 
   // Re-entrance guard: a nested request 3 returns with QiErr untouched, any

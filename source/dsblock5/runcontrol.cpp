@@ -3,7 +3,6 @@
 
 #include <atomic>
 
-#include "model/ModelInstanceData.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"
@@ -24,14 +23,18 @@ ModelInstanceData *boundInstance() {
   return unboundRecord.load(std::memory_order_acquire);
 }
 
-// Status word of a thread that evaluates with neither a bound instance nor a
-// registered record (a runtime linked without a model).
-thread_local int32_t unboundStatus = 0;
-
 } // namespace
+
+ThreadContext *setCurrentInstance(ModelInstanceData *instance) {
+  ThreadContext *context = getThreadContext();
+  if (context != nullptr) bindInstance(context, instance);
+  return context;
+}
 
 void setUnboundInstanceData(ModelInstanceData *record) {
   unboundRecord.store(record, std::memory_order_release);
+  setUnboundEvaluation(record != nullptr ? &record->time : nullptr,
+                       record != nullptr ? &record->status : nullptr);
 }
 
 ModelInstanceData *getUnboundInstanceData() {
@@ -60,16 +63,6 @@ int32_t *runControlStatus() {
   int32_t *status = getStatusPointer();
   *status = kRunControl;
   return status;
-}
-
-double getCurrentTime() {
-  const ModelInstanceData *d = boundInstance();
-  return d != nullptr ? d->time : 0.0;
-}
-
-int32_t *getStatusPointer() {
-  ModelInstanceData *d = boundInstance();
-  return d != nullptr ? &d->status : &unboundStatus;
 }
 
 int32_t getEventFlag() {

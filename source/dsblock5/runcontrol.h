@@ -1,7 +1,8 @@
 #pragma once
 // The instance under evaluation as the runtime and generated code see it: its
-// time, status word and event flag, the homotopy and terminate operators, and
-// the run-control status.
+// binding to the thread, its event flag, the homotopy and terminate
+// operators, and the run-control status.  Its time and status word are read
+// through the thread's record (getCurrentTime, getStatusPointer, matrixop.h).
 //
 // The instance is the one bound to the calling thread (ThreadContext::
 // currentInstance, bound by the evaluation driver for the length of an
@@ -11,7 +12,20 @@
 // 0.
 #include <cstdint>
 
-struct ModelInstanceData;
+#include "model/ModelInstanceData.h"
+#include "source/matrixop.h"
+
+// Binds instance (null: none) to the thread's record as the instance under
+// evaluation, together with the addresses of its time and status word.
+inline void bindInstance(ThreadContext *context, ModelInstanceData *instance) {
+  context->currentInstance = instance;
+  context->currentTime = instance != nullptr ? &instance->time : nullptr;
+  context->currentStatus = instance != nullptr ? &instance->status : nullptr;
+}
+
+// bindInstance on the calling thread's record; returns the record (null when
+// it cannot be allocated).
+ThreadContext *setCurrentInstance(ModelInstanceData *instance);
 
 // The record that serves while no instance is bound (null: none).
 void setUnboundInstanceData(ModelInstanceData *record);
@@ -30,11 +44,7 @@ void terminateModel(const char *message);
 // Sets the status word to -998 and returns its address.
 int32_t *runControlStatus();
 
-// time of the calling thread's instance under evaluation.
-double getCurrentTime();
-// Address of the status word of that instance.
-int32_t *getStatusPointer();
-// eventFlag of that instance.
+// eventFlag of the calling thread's instance under evaluation.
 int32_t getEventFlag();
 // The instance's DUSER, or the DUSER registered in the kernel context when
 // the instance or its duser is null.

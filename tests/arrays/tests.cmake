@@ -22,8 +22,7 @@ file(GLOB arrays_c_test_srcs CONFIGURE_DEPENDS
 unit_test(arrays_c_tests
   SOURCES ${arrays_c_test_srcs}
     ${PROJECT_SOURCE_DIR}/tests/driver/fake_model.cpp
-    ${PROJECT_SOURCE_DIR}/model/ModelInstanceData.cpp
-  LIBS unit::arrays unit::driver)
+  LIBS unit::arrays unit::driver unit::model_data)
 set_target_properties(arrays_c_tests PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON
   C_EXTENSIONS OFF)
 target_compile_options(arrays_c_tests PRIVATE $<$<COMPILE_LANGUAGE:C>:-fexceptions -Wpedantic>)

@@ -4,5 +4,4 @@ unit_test(driver_tests
   SOURCES
     ${PROJECT_SOURCE_DIR}/tests/driver/fake_model.cpp
     ${PROJECT_SOURCE_DIR}/tests/driver/driver_test.cpp
-    ${PROJECT_SOURCE_DIR}/model/ModelInstanceData.cpp
-  LIBS unit::driver unit::runtime)
+  LIBS unit::driver unit::model_data unit::runtime)

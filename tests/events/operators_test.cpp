@@ -10,6 +10,7 @@
 
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/model_interface.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/matrixop.h"
 #include "source/operators.h"
 

@@ -6,5 +6,4 @@ file(GLOB events_test_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/events/
 unit_test(events_tests
   SOURCES
     ${events_test_srcs}
-    ${PROJECT_SOURCE_DIR}/model/ModelInstanceData.cpp
-  LIBS unit::driver unit::runtime)
+  LIBS unit::driver unit::model_data unit::runtime)

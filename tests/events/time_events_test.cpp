@@ -12,6 +12,7 @@
 #include "model/ModelInstanceData.h"
 #include "source/dsblock5/events.h"
 #include "source/dsblock5/modulepath.h"
+#include "source/dsblock5/runcontrol.h"
 #include "source/error_path.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "source/runtime.h"
 #include "tests/modelica/support.h"
 
 namespace fs = std::filesystem;

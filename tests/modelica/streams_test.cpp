@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "source/runtime.h"
 #include "tests/modelica/support.h"
 
 namespace {

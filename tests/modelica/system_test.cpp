@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "source/runtime.h"
 #include "tests/modelica/support.h"
 
 namespace fs = std::filesystem;

@@ -1,5 +1,6 @@
 #include "tests/runtime/support.h"
 
+#include "source/dsblock5/runcontrol.h"
 #include "source/kernel.h"
 #include "source/matrixop.h"
 #include "source/runtime_messages.h"

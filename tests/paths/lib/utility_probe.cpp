@@ -14,7 +14,6 @@
 namespace {
 
 std::string seen;
-int status = 0;
 
 void capture(const char *text, int emit, int level) {
   // Digits by hand: std::to_string would bring a unique symbol that keeps
@@ -25,10 +24,6 @@ void capture(const char *text, int emit, int level) {
 }
 
 } // namespace
-
-// The driver's accessors of the instance under evaluation.
-double getCurrentTime() { return 0.0; }
-int *getStatusPointer() { return &status; }
 
 // Loads (load 1, with the module's own path, as instantiation does) or
 // releases (load 0) the libraries of names into *handles.
