@@ -1,6 +1,23 @@
+# unit_discover_tests(<program> [TEST_PREFIX <prefix>] [SET <VAR=value>])
+#   Registers the tests of a GoogleTest program with CTest test by test (their
+#   names prefixed), each run with UNIT_BINARY_DIR and the variable SET names
+#   in its environment.  (gtest_discover_tests hands each element of a
+#   property's value on as an argument of its own, so each property here
+#   takes one value: the variable goes by ENVIRONMENT_MODIFICATION, not as a
+#   second element of ENVIRONMENT.)
+function(unit_discover_tests program)
+  cmake_parse_arguments(D "" "TEST_PREFIX;SET" "" ${ARGN})
+  set(properties ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(D_SET MATCHES "^([^=]+)=(.*)$")
+    list(APPEND properties ENVIRONMENT_MODIFICATION "${CMAKE_MATCH_1}=set:${CMAKE_MATCH_2}")
+  endif()
+  gtest_discover_tests(${program} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${D_TEST_PREFIX}"
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${properties})
+endfunction()
+
 # unit_test(<name> SOURCES <files...> LIBS <targets...>)
 #   One GoogleTest executable of a subsystem, registered with CTest test by
-#   test.  Declared right after the library it tests.
+#   test (unit_discover_tests).  Declared right after the library it tests.
 function(unit_test name)
   if(NOT UNIT_BUILD_TESTS)
     return()
@@ -9,9 +26,7 @@ function(unit_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  unit_discover_tests(${name})
 endfunction()
 
 # unit_library(<name> [SOURCES <files...>] [DIRS <subdirs...>] [LIBS <targets...>])
