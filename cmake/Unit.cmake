@@ -1,18 +1,29 @@
+include(${PROJECT_SOURCE_DIR}/tests/threads.cmake)
+
 # unit_discover_tests(<program> [TEST_PREFIX <prefix>] [SET <VAR=value>])
 #   Registers the tests of a GoogleTest program with CTest test by test (their
 #   names prefixed), each run with UNIT_BINARY_DIR and the variable SET names
-#   in its environment.  (gtest_discover_tests hands each element of a
-#   property's value on as an argument of its own, so each property here
-#   takes one value: the variable goes by ENVIRONMENT_MODIFICATION, not as a
-#   second element of ENVIRONMENT.)
+#   in its environment.  The tests that tests/threads.cmake names for the
+#   program carry the label "threads".  (gtest_discover_tests hands each
+#   element of a property's value on as an argument of its own, so each
+#   property here takes one value: the variable goes by
+#   ENVIRONMENT_MODIFICATION, not as a second element of ENVIRONMENT.)
 function(unit_discover_tests program)
   cmake_parse_arguments(D "" "TEST_PREFIX;SET" "" ${ARGN})
   set(properties ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
   if(D_SET MATCHES "^([^=]+)=(.*)$")
     list(APPEND properties ENVIRONMENT_MODIFICATION "${CMAKE_MATCH_1}=set:${CMAKE_MATCH_2}")
   endif()
-  gtest_discover_tests(${program} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${D_TEST_PREFIX}"
-    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${properties})
+  set(common DISCOVERY_MODE PRE_TEST TEST_PREFIX "${D_TEST_PREFIX}"
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  if(NOT DEFINED unit_thread_tests_${program})
+    gtest_discover_tests(${program} ${common} PROPERTIES ${properties})
+    return()
+  endif()
+  list(JOIN unit_thread_tests_${program} ":" threads)
+  gtest_discover_tests(${program} ${common} TEST_FILTER "${threads}"
+    PROPERTIES ${properties} LABELS threads)
+  gtest_discover_tests(${program} ${common} TEST_FILTER "-${threads}" PROPERTIES ${properties})
 endfunction()
 
 # unit_test(<name> SOURCES <files...> LIBS <targets...>)

@@ -3,7 +3,7 @@
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   scripts/test.sh --tsan     ThreadSanitizer in build-tsan/, the tests that start
-#                              threads (their names say "Thread")
+#                              threads (CTest label "threads", tests/threads.cmake)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,7 +15,7 @@ case "${1:-}" in
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
     ;;
   --tsan)
-    dir=build-tsan; flags=(-DUNIT_SANITIZE_THREAD=ON -DUNIT_BUILD_BENCH=OFF); select=(-R Thread)
+    dir=build-tsan; flags=(-DUNIT_SANITIZE_THREAD=ON -DUNIT_BUILD_BENCH=OFF); select=(-L threads)
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
     ;;
   "") ;;
