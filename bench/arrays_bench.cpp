@@ -47,7 +47,8 @@ template <class Lib, class Loop> void compare(benchmark::State &state, Lib lib, 
     loopSeconds += std::chrono::duration<double>(t2 - t1).count();
     state.SetIterationTime(libTime);
   }
-  const double elements = static_cast<double>(state.iterations()) * batch * n;
+  const double elements =
+      static_cast<double>(state.iterations()) * static_cast<double>(batch) * static_cast<double>(n);
   state.counters["lib_ns/elem"] = libSeconds * 1e9 / elements;
   state.counters["loop_ns/elem"] = loopSeconds * 1e9 / elements;
   state.counters["ratio"] = loopSeconds > 0 ? libSeconds / loopSeconds : 0;
@@ -55,8 +56,8 @@ template <class Lib, class Loop> void compare(benchmark::State &state, Lib lib, 
 
 // Real operands a, b and a result r of n elements with values of both signs.
 struct RealOperands {
-  explicit RealOperands(int n)
-      : n(n), a(RealAllocVector(n)), b(RealAllocVector(n)), r(RealAllocVector(n)) {
+  explicit RealOperands(int size)
+      : n(size), a(RealAllocVector(size)), b(RealAllocVector(size)), r(RealAllocVector(size)) {
     for (int k = 0; k < n; ++k) {
       a.data[k] = std::sin(k + 1.0) * 1e3;
       b.data[k] = std::cos(k + 1.0);
@@ -67,8 +68,9 @@ struct RealOperands {
 };
 
 struct IntegerOperands {
-  explicit IntegerOperands(int n)
-      : n(n), a(IntegerAllocVector(n)), b(IntegerAllocVector(n)), r(IntegerAllocVector(n)) {
+  explicit IntegerOperands(int size)
+      : n(size), a(IntegerAllocVector(size)), b(IntegerAllocVector(size)),
+        r(IntegerAllocVector(size)) {
     for (int k = 0; k < n; ++k) {
       a.data[k] = static_cast<int>(static_cast<unsigned>(k) * 2654435761u);
       b.data[k] = k ^ 0x5bd1e995;

@@ -57,7 +57,7 @@ long writeTrajectory(const std::string &path) {
     std::vector<float> row(kSignals);
     bool ok = true;
     for (int r = 0; r < kRows && ok; ++r) {
-      row[0] = 0.001F * r;
+      row[0] = 0.001F * static_cast<float>(r);
       for (int i = 1; i < kSignals; ++i) row[static_cast<std::size_t>(i)] = float(i) + row[0];
       ok = atrajPutRow(&file, row.data()) == 0;
     }

@@ -1,6 +1,34 @@
+include(${PROJECT_SOURCE_DIR}/tests/threads.cmake)
+
+# unit_discover_tests(<program> [TEST_PREFIX <prefix>] [SET <VAR=value>])
+#   Registers the tests of a GoogleTest program with CTest test by test (their
+#   names prefixed), each run with UNIT_BINARY_DIR and the variable SET names
+#   in its environment.  The tests that tests/threads.cmake names for the
+#   program carry the label "threads".  (gtest_discover_tests hands each
+#   element of a property's value on as an argument of its own, so each
+#   property here takes one value: the variable goes by
+#   ENVIRONMENT_MODIFICATION, not as a second element of ENVIRONMENT.)
+function(unit_discover_tests program)
+  cmake_parse_arguments(D "" "TEST_PREFIX;SET" "" ${ARGN})
+  set(properties ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(D_SET MATCHES "^([^=]+)=(.*)$")
+    list(APPEND properties ENVIRONMENT_MODIFICATION "${CMAKE_MATCH_1}=set:${CMAKE_MATCH_2}")
+  endif()
+  set(common DISCOVERY_MODE PRE_TEST TEST_PREFIX "${D_TEST_PREFIX}"
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  if(NOT DEFINED unit_thread_tests_${program})
+    gtest_discover_tests(${program} ${common} PROPERTIES ${properties})
+    return()
+  endif()
+  list(JOIN unit_thread_tests_${program} ":" threads)
+  gtest_discover_tests(${program} ${common} TEST_FILTER "${threads}"
+    PROPERTIES ${properties} LABELS threads)
+  gtest_discover_tests(${program} ${common} TEST_FILTER "-${threads}" PROPERTIES ${properties})
+endfunction()
+
 # unit_test(<name> SOURCES <files...> LIBS <targets...>)
 #   One GoogleTest executable of a subsystem, registered with CTest test by
-#   test.  Declared right after the library it tests.
+#   test (unit_discover_tests).  Declared right after the library it tests.
 function(unit_test name)
   if(NOT UNIT_BUILD_TESTS)
     return()
@@ -9,9 +37,7 @@ function(unit_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  unit_discover_tests(${name})
 endfunction()
 
 # unit_library(<name> [SOURCES <files...>] [DIRS <subdirs...>] [LIBS <targets...>])

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in build-bench/ (Release) and runs them: the
-# integrator on its test problems, a Co-Simulation run of the vessel, matrix
-# files beside SciPy, array operations beside plain loops, and the cost of
-# instances and FMU states through the shared library beside memcpy.
+# Builds the benchmarks in build-bench/ (Release, the preset bench of
+# CMakePresets.json) and runs them: the integrator on its test problems, a
+# Co-Simulation run of the vessel, matrix files beside SciPy, array operations
+# beside plain loops, and the cost of instances and FMU states through the
+# shared library beside memcpy.
 #
 # The build and the benchmarks' own output go to build-bench/bench.log; each
 # program's raw Google Benchmark results to build-bench/results/<program>.json.
@@ -28,8 +29,8 @@ if [ -n "$(bash scripts/setup.sh --missing)" ]; then
   bash scripts/setup.sh >>"$log" 2>&1 || fail "installing the packages"
 fi
 echo "building the benchmarks in build-bench/ (output in $log)..." >&2
-{ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNIT_BUILD_TESTS=OFF &&
-  cmake --build build-bench -j"$(nproc)" --target "${programs[@]}"; } >>"$log" 2>&1 || fail "the build"
+{ cmake --preset bench &&
+  cmake --build --preset bench -j"$(nproc)" --target "${programs[@]}"; } >>"$log" 2>&1 || fail "the build"
 files=()
 for p in "${programs[@]}"; do
   echo "running $p..." >&2

@@ -3,10 +3,18 @@
 # Does nothing when they are all present already.
 #   scripts/setup.sh            install what is missing (apt-get, with sudo when not root)
 #   scripts/setup.sh --missing  only print the missing packages, one line (empty when none)
+#   scripts/setup.sh --clang-format  only print the clang-format that formats the sources
 set -euo pipefail
+# The one clang-format version the sources are formatted with (scripts/format.sh
+# runs it): another version lays some lines out otherwise.
+clang_format=clang-format-14
+if [ "${1:-}" = --clang-format ]; then
+  echo "$clang_format"
+  exit 0
+fi
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev liblapack-dev libblas-dev
       uthash-dev libzip-dev libpugixml-dev zip unzip locales clang libclang-rt-14-dev
-      clang-format python3 python3-scipy)
+      "$clang_format" python3 python3-scipy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

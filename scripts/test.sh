@@ -1,26 +1,42 @@
 #!/usr/bin/env bash
-# Builds the unit and its tests (warnings are errors) and runs them.
-#   scripts/test.sh            normal build in build/
-#   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
-#   scripts/test.sh --tsan     ThreadSanitizer in build-tsan/, the tests that start
-#                              threads (their names say "Thread")
+# Builds the unit and its tests (warnings are errors) and runs them, each
+# build as its preset in CMakePresets.json makes it.
+#   scripts/test.sh            normal build in build/ (preset default)
+#   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/ (asan)
+#   scripts/test.sh --tsan     ThreadSanitizer in build-tsan/ (tsan), the tests that start
+#                              threads (CTest label "threads", tests/threads.cmake)
+#   scripts/test.sh [--sanitize|--tsan] -R REGEX
+#                              only the tests whose names match REGEX (ctest -R)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-dir=build; flags=(); select=()
-case "${1:-}" in
-  --sanitize)
-    dir=build-asan; flags=(-DUNIT_SANITIZE=ON -DUNIT_BUILD_BENCH=OFF)
+usage() {
+  echo "usage: scripts/test.sh [--sanitize|--tsan] [-R REGEX]" >&2
+  exit 2
+}
+preset=default; filter=()
+while (($#)); do
+  case "$1" in
+    --sanitize) preset=asan ;;
+    --tsan) preset=tsan ;;
+    -R)
+      (($# >= 2)) || usage
+      filter=(-R "$2")
+      shift
+      ;;
+    *) usage ;;
+  esac
+  shift
+done
+case "$preset" in
+  asan)
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
     ;;
-  --tsan)
-    dir=build-tsan; flags=(-DUNIT_SANITIZE_THREAD=ON -DUNIT_BUILD_BENCH=OFF); select=(-R Thread)
+  tsan)
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
     ;;
-  "") ;;
-  *) echo "usage: scripts/test.sh [--sanitize|--tsan]" >&2; exit 2 ;;
 esac
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNIT_WERROR=ON "${flags[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
-ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300 "${select[@]}"
+bash scripts/setup.sh
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)"
+ctest --preset "$preset" -j"$(nproc)" "${filter[@]}"

@@ -148,8 +148,8 @@ typename Traits::Array arrayFromFile(const char *fileName, const char *matrixNam
     }
     if (ndims > 2 && sameName(m.name, sizeName.c_str()) && m.nrow == ndims) {
       runtimeAssert(m.type == integerMatrix, "amatrix.type == integerMatrix", kIntegerRequired);
-      const auto *sizes = static_cast<const int32_t *>(m.data);
-      for (int k = 0; k < ndims; ++k) dims[k] = sizes[k];
+      const auto *stored = static_cast<const int32_t *>(m.data);
+      for (int k = 0; k < ndims; ++k) dims[k] = stored[k];
       sizeFound = true;
       return found;
     }

@@ -188,7 +188,7 @@ TEST_F(BimCheck, ImagesCutOrCorruptedAnywhereAreHandledSafely) {
     images.push_back(cut);
   }
   for (size_t at = 0; at < valid.size(); ++at)
-    for (uint8_t v : {0x00, 0x7F, 0xFF}) {
+    for (uint8_t v : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0xFF}}) {
       Image bad = valid;
       bad[at] = v;
       images.push_back(bad);

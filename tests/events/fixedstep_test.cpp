@@ -105,7 +105,7 @@ TEST_F(FixedStepTest, AFallingIndicatorPredictsItsCrossing) {
     window = FixedStepWindow{};
     at(0.0, c.values[0], 1, 1);
     double f = 0.0;
-    for (size_t k = 1; k < c.values.size(); ++k) f = at(k / 10.0, c.values[k]);
+    for (size_t k = 1; k < c.values.size(); ++k) f = at(static_cast<double>(k) / 10.0, c.values[k]);
     EXPECT_DOUBLE_EQ(window.bestFraction, c.best);
     if (c.shortens) {
       EXPECT_DOUBLE_EQ(DUSER[kDuserStepScale], c.best);

@@ -138,7 +138,7 @@ TEST_F(ModelExchange, Rk4RunFollowsTheExactSolution) {
   const std::vector<double> levels = runRk4(c_);
   ASSERT_EQ(levels.size(), 1000u) << host_.dump();
   for (size_t i = 0; i < levels.size(); ++i) {
-    const double t = (i + 1) * 0.01;
+    const double t = static_cast<double>(i + 1) * 0.01;
     ASSERT_NEAR(levels[i], exactLevel(t), 1e-6) << "t = " << t;
   }
   EXPECT_EQ(real(e2e::vrTime), 10.0);

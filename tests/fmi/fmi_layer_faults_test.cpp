@@ -602,8 +602,8 @@ TEST_P(LayerFaults, ResetRightAfterInstantiationDeclaresTheStartValues) {
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, LayerFaults,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         [](const ::testing::TestParamInfo<fmi2Type> &info) {
-                           return std::string(kindName(info.param));
+                         [](const ::testing::TestParamInfo<fmi2Type> &kind) {
+                           return std::string(kindName(kind.param));
                          });
 
 } // namespace

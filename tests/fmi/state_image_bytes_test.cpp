@@ -129,8 +129,8 @@ TEST_P(ImageBytes, FixedRunGivesThePinnedImage) {
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, ImageBytes,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         [](const auto &info) {
-                           return info.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
+                         [](const auto &kind) {
+                           return kind.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
                          });
 
 } // namespace

@@ -566,8 +566,8 @@ TEST_P(StateImageProcess, TrajectoryContinuesInAFreshProcess) {
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, StateImageProcess,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         [](const auto &info) {
-                           return info.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
+                         [](const auto &kind) {
+                           return kind.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
                          });
 
 } // namespace

@@ -227,8 +227,8 @@ TEST_P(StateReuse, ReusedRecordsEndUpAsNewOnes) {
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, StateReuse,
                          ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         [](const auto &info) {
-                           return info.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
+                         [](const auto &kind) {
+                           return kind.param == fmi2CoSimulation ? "CoSimulation" : "ModelExchange";
                          });
 
 // The reserved block and the work area hold nothing (no code reads or writes

@@ -488,7 +488,8 @@ TEST_F(Read, CallerStorageIsFilledOnlyWhenTheMatrixFits) {
 // 10 i + j.
 void appendRows(AmatPutFile *f, int from, int to) {
   for (int i = from; i < to; ++i) {
-    float row[3] = {10.0F * i, 10.0F * i + 1, 10.0F * i + 2};
+    const float x = 10.0F * float(i);
+    float row[3] = {x, x + 1, x + 2};
     ASSERT_EQ(amatPutRrow(f, row), 0) << amatMessage;
   }
 }

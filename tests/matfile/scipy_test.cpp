@@ -96,7 +96,7 @@ TEST_F(SciPy, TrajectoryLoadsAfterEveryRowAsLaidOut) {
   AmatPutFile f{};
   ASSERT_EQ(atrajPutOpen(file.c_str(), &traj, 1, 1, &f), 0) << amatMessage;
   for (int rows = 1; rows <= 3; ++rows) {
-    const float row[2] = {0.1F * rows, 0.25F * rows};
+    const float row[2] = {0.1F * float(rows), 0.25F * float(rows)};
     ASSERT_EQ(atrajPutRow(&f, row), 0);
     SCOPED_TRACE(rows);
     auto loaded = scipyLoad(file);
@@ -107,8 +107,8 @@ TEST_F(SciPy, TrajectoryLoadsAfterEveryRowAsLaidOut) {
     ASSERT_EQ(d2.rows, 2);
     ASSERT_EQ(d2.cols, rows);
     for (int k = 0; k < rows; ++k) {
-      EXPECT_EQ(d2.number(static_cast<std::size_t>(k)), double(0.1F * (k + 1)));
-      EXPECT_EQ(d2.number(static_cast<std::size_t>(rows + k)), double(0.25F * (k + 1)));
+      EXPECT_EQ(d2.number(static_cast<std::size_t>(k)), double(0.1F * float(k + 1)));
+      EXPECT_EQ(d2.number(static_cast<std::size_t>(rows + k)), double(0.25F * float(k + 1)));
     }
     if (rows < 3) continue;
     const SciMatrix &cls = loaded["Aclass"], &name = loaded["name"], &desc = loaded["description"];

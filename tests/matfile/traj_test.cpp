@@ -102,7 +102,7 @@ TEST_F(Traj, BinaryFileGrowsRowByRowAndReadsBack) {
   AmatPutFile f{};
   ASSERT_EQ(atrajPutOpen(file.c_str(), &traj_, 1, 1, &f), 0) << message();
   for (int i = 0; i < 3; ++i) {
-    const float row[2] = {float(i), 10.0F * i};
+    const float row[2] = {float(i), 10.0F * float(i)};
     ASSERT_EQ(atrajPutRow(&f, row), 0);
   }
   // Readable before the end, with the three rows.

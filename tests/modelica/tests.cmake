@@ -7,7 +7,5 @@ unit_test(modelica_tests
   SOURCES ${modelica_test_srcs} ${PROJECT_SOURCE_DIR}/tests/runtime/support.cpp
   LIBS unit::modelica)
 if(TARGET modelica_tests)
-  gtest_discover_tests(modelica_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "comma."
-    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "UNIT_BINARY_DIR=${PROJECT_BINARY_DIR};UNIT_TEST_COMMA_LOCALE=1")
+  unit_discover_tests(modelica_tests TEST_PREFIX "comma." SET UNIT_TEST_COMMA_LOCALE=1)
 endif()

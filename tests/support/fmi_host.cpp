@@ -12,8 +12,8 @@ namespace fmihost {
 
 const std::vector<std::string> &fmi2FunctionNames() {
   static const std::vector<std::string> names = {
-#define FMIHOST_NAME(name) #name,
-      FMIHOST_FMI2_FUNCTIONS(FMIHOST_NAME)
+#define FMIHOST_NAME(name, use) #name,
+      FMI2_FUNCTIONS(FMIHOST_NAME)
 #undef FMIHOST_NAME
   };
   return names;
@@ -29,15 +29,7 @@ Fmi2Library::Fmi2Library(const std::string &path) {
     const char *why = dlerror();
     throw std::runtime_error("cannot load " + path + ": " + (why ? why : "unknown error"));
   }
-  std::string missing;
-  auto lookUp = [&](const char *name) -> void * {
-    void *p = dlsym(handle_, name);
-    if (!p) missing += std::string(missing.empty() ? "" : ", ") + name;
-    return p;
-  };
-#define FMIHOST_LOOKUP(name) fmi.name = reinterpret_cast<name##TYPE *>(lookUp(#name));
-  FMIHOST_FMI2_FUNCTIONS(FMIHOST_LOOKUP)
-#undef FMIHOST_LOOKUP
+  const std::string missing = fmi2::lookUpFunctions(handle_, fmi, [](fmi2::Use) { return true; });
   if (!missing.empty()) {
     dlclose(handle_);
     handle_ = nullptr;
@@ -248,24 +240,6 @@ void failAllocation(std::size_t n) {
   AllocatorState &a = allocator();
   std::lock_guard lock(a.mutex);
   a.failIn = n;
-}
-
-std::string statusName(fmi2Status status) {
-  switch (status) {
-  case fmi2OK:
-    return "fmi2OK";
-  case fmi2Warning:
-    return "fmi2Warning";
-  case fmi2Discard:
-    return "fmi2Discard";
-  case fmi2Error:
-    return "fmi2Error";
-  case fmi2Fatal:
-    return "fmi2Fatal";
-  case fmi2Pending:
-    return "fmi2Pending";
-  }
-  return "fmi2Status(" + std::to_string(static_cast<int>(status)) + ")";
 }
 
 } // namespace fmihost

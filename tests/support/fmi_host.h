@@ -17,6 +17,7 @@
 #define TESTS_SUPPORT_FMI_HOST_H
 
 #include "fmi/fmi2.h"
+#include "fmi/fmi2Names.h"
 
 #include <cstddef>
 #include <mutex>
@@ -26,61 +27,8 @@
 
 namespace fmihost {
 
-// X-list of the 44 fmi2 functions, in the order of the standard's header.
-// clang-format off
-#define FMIHOST_FMI2_FUNCTIONS(X)                                                                  \
-  X(fmi2GetTypesPlatform)                                                                          \
-  X(fmi2GetVersion)                                                                                \
-  X(fmi2SetDebugLogging)                                                                           \
-  X(fmi2Instantiate)                                                                               \
-  X(fmi2FreeInstance)                                                                              \
-  X(fmi2SetupExperiment)                                                                           \
-  X(fmi2EnterInitializationMode)                                                                   \
-  X(fmi2ExitInitializationMode)                                                                    \
-  X(fmi2Terminate)                                                                                 \
-  X(fmi2Reset)                                                                                     \
-  X(fmi2GetReal)                                                                                   \
-  X(fmi2GetInteger)                                                                                \
-  X(fmi2GetBoolean)                                                                                \
-  X(fmi2GetString)                                                                                 \
-  X(fmi2SetReal)                                                                                   \
-  X(fmi2SetInteger)                                                                                \
-  X(fmi2SetBoolean)                                                                                \
-  X(fmi2SetString)                                                                                 \
-  X(fmi2GetFMUstate)                                                                               \
-  X(fmi2SetFMUstate)                                                                               \
-  X(fmi2FreeFMUstate)                                                                              \
-  X(fmi2SerializedFMUstateSize)                                                                    \
-  X(fmi2SerializeFMUstate)                                                                         \
-  X(fmi2DeSerializeFMUstate)                                                                       \
-  X(fmi2GetDirectionalDerivative)                                                                  \
-  X(fmi2EnterEventMode)                                                                            \
-  X(fmi2NewDiscreteStates)                                                                         \
-  X(fmi2EnterContinuousTimeMode)                                                                   \
-  X(fmi2CompletedIntegratorStep)                                                                   \
-  X(fmi2SetTime)                                                                                   \
-  X(fmi2SetContinuousStates)                                                                       \
-  X(fmi2GetDerivatives)                                                                            \
-  X(fmi2GetEventIndicators)                                                                        \
-  X(fmi2GetContinuousStates)                                                                       \
-  X(fmi2GetNominalsOfContinuousStates)                                                             \
-  X(fmi2SetRealInputDerivatives)                                                                   \
-  X(fmi2GetRealOutputDerivatives)                                                                  \
-  X(fmi2DoStep)                                                                                    \
-  X(fmi2CancelStep)                                                                                \
-  X(fmi2GetStatus)                                                                                 \
-  X(fmi2GetRealStatus)                                                                             \
-  X(fmi2GetIntegerStatus)                                                                          \
-  X(fmi2GetBooleanStatus)                                                                          \
-  X(fmi2GetStringStatus)
-// clang-format on
-
 // One pointer per fmi2 function, named as the function: lib.fmi.fmi2DoStep(...).
-struct Fmi2Functions {
-#define FMIHOST_MEMBER(name) name##TYPE *name = nullptr;
-  FMIHOST_FMI2_FUNCTIONS(FMIHOST_MEMBER)
-#undef FMIHOST_MEMBER
-};
+using Fmi2Functions = fmi2::Functions;
 
 // The names of the 44 functions, in the same order.
 const std::vector<std::string> &fmi2FunctionNames();
@@ -209,7 +157,7 @@ private:
 };
 
 // The name of a status as in the standard ("fmi2OK", ...), "fmi2Status(N)" otherwise.
-std::string statusName(fmi2Status status);
+using fmi2::statusName;
 
 } // namespace fmihost
 

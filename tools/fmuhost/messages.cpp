@@ -2,24 +2,6 @@
 
 namespace fmuhost {
 
-std::string statusName(fmi2Status status) {
-  switch (status) {
-  case fmi2OK:
-    return "fmi2OK";
-  case fmi2Warning:
-    return "fmi2Warning";
-  case fmi2Discard:
-    return "fmi2Discard";
-  case fmi2Error:
-    return "fmi2Error";
-  case fmi2Fatal:
-    return "fmi2Fatal";
-  case fmi2Pending:
-    return "fmi2Pending";
-  }
-  return "fmi2Status(" + std::to_string(static_cast<int>(status)) + ")";
-}
-
 std::string MessageLog::line(const Message &m) {
   std::string text = "[" + statusName(m.status) + "] " + m.instance;
   if (!m.category.empty()) text += " " + m.category;

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmi2Names.h"
 
 namespace fmuhost {
 
 // "fmi2OK" ... "fmi2Pending"; "fmi2Status(N)" for a value outside the enumeration.
-std::string statusName(fmi2Status status);
+using fmi2::statusName;
 
 class MessageLog {
 public:

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "fmi/fmi2.h"
+#include "fmi/fmi2Names.h"
 #include "tools/fmuhost/archive.h"
 #include "tools/fmuhost/messages.h"
 #include "tools/fmuhost/model_description.h"
@@ -40,45 +41,9 @@ std::string formatNumber(double v) {
 }
 
 // ---- The loaded unit ------------------------------------------------------------
-// Common functions first, then those of each kind; a host looks up what the
-// kind it runs needs and fails when any of them is missing.
-// clang-format off
-#define FMUHOST_COMMON(X)                                                                          \
-  X(fmi2GetTypesPlatform)                                                                          \
-  X(fmi2GetVersion)                                                                                \
-  X(fmi2SetDebugLogging)                                                                           \
-  X(fmi2Instantiate)                                                                               \
-  X(fmi2FreeInstance)                                                                              \
-  X(fmi2SetupExperiment)                                                                           \
-  X(fmi2EnterInitializationMode)                                                                   \
-  X(fmi2ExitInitializationMode)                                                                    \
-  X(fmi2Terminate)                                                                                 \
-  X(fmi2Reset)                                                                                     \
-  X(fmi2GetReal)                                                                                   \
-  X(fmi2GetInteger)                                                                                \
-  X(fmi2GetBoolean)                                                                                \
-  X(fmi2GetString)                                                                                 \
-  X(fmi2SetReal)                                                                                   \
-  X(fmi2SetInteger)                                                                                \
-  X(fmi2SetBoolean)                                                                                \
-  X(fmi2SetString)
-// clang-format on
-// clang-format off
-#define FMUHOST_ME(X)                                                                              \
-  X(fmi2EnterEventMode)                                                                            \
-  X(fmi2NewDiscreteStates)                                                                         \
-  X(fmi2EnterContinuousTimeMode)                                                                   \
-  X(fmi2CompletedIntegratorStep)                                                                   \
-  X(fmi2SetTime)                                                                                   \
-  X(fmi2SetContinuousStates)                                                                       \
-  X(fmi2GetDerivatives)                                                                            \
-  X(fmi2GetEventIndicators)                                                                        \
-  X(fmi2GetContinuousStates)                                                                       \
-  X(fmi2GetNominalsOfContinuousStates)
-// clang-format on
-#define FMUHOST_CS(X) X(fmi2DoStep) X(fmi2GetStatus) X(fmi2GetRealStatus) X(fmi2GetBooleanStatus)
-
-class Unit {
+// The functions of both kinds and those of the kind it runs (fmi2::Use): a
+// host looks up what its runs call and fails when any of them is missing.
+class Unit : public fmi2::Functions {
 public:
   // `member` is the library's name inside the archive, for messages.
   // RTLD_NODELETE: a unit that carries its own static C++ runtime allocates
@@ -94,20 +59,10 @@ public:
       if (text.compare(0, member.size() + 2, member + ": ") == 0) text.erase(0, member.size() + 2);
       throw RunError(where + "cannot load: " + text);
     }
-    std::string missing;
-    auto lookUp = [&](const char *name) {
-      void *p = dlsym(handle_, name);
-      if (!p) missing += std::string(missing.empty() ? "" : ", ") + name;
-      return p;
-    };
-#define FMUHOST_LOOKUP(name) name = reinterpret_cast<name##TYPE *>(lookUp(#name));
-    FMUHOST_COMMON(FMUHOST_LOOKUP)
-    if (mode == Mode::ModelExchange) {
-      FMUHOST_ME(FMUHOST_LOOKUP)
-    } else {
-      FMUHOST_CS(FMUHOST_LOOKUP)
-    }
-#undef FMUHOST_LOOKUP
+    const fmi2::Use kind =
+        mode == Mode::ModelExchange ? fmi2::Use::ModelExchange : fmi2::Use::CoSimulation;
+    const std::string missing = fmi2::lookUpFunctions(
+        handle_, *this, [kind](fmi2::Use use) { return use == fmi2::Use::Common || use == kind; });
     if (!missing.empty()) {
       dlclose(handle_);
       throw RunError(where + "does not export " + missing);
@@ -116,12 +71,6 @@ public:
   ~Unit() { dlclose(handle_); }
   Unit(const Unit &) = delete;
   Unit &operator=(const Unit &) = delete;
-
-#define FMUHOST_MEMBER(name) name##TYPE *name = nullptr;
-  FMUHOST_COMMON(FMUHOST_MEMBER)
-  FMUHOST_ME(FMUHOST_MEMBER)
-  FMUHOST_CS(FMUHOST_MEMBER)
-#undef FMUHOST_MEMBER
 
 private:
   void *handle_ = nullptr;

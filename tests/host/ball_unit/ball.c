@@ -80,7 +80,7 @@ static fmi2Status violation(Ball *b, const char *what) {
   return fmi2Error;
 }
 
-static double nextEventTime(const Ball *b) { return PERIOD * b->eventIndex; }
+static double nextEventTime(const Ball *b) { return PERIOD * (double)b->eventIndex; }
 
 static double *real(Ball *b, fmi2ValueReference vr) {
   switch (vr) {

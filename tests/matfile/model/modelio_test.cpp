@@ -247,7 +247,7 @@ TEST_F(ModelIo, RealMatrixToFileWritesAProperMatrix) {
   EXPECT_EQ(A.kind, "float64");
   EXPECT_EQ(A.rows, 2);
   EXPECT_EQ(A.cols, 3);
-  for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(A.number(k), k + 1.0);
+  for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(A.number(k), static_cast<double>(k) + 1.0);
 }
 
 TEST_F(ModelIo, AppendingKeepsEveryOtherMatrixAndReplacesTheOldOne) {
