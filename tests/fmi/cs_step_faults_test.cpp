@@ -40,17 +40,6 @@ protected:
   void set(fmi2ValueReference vr, double v) {
     ASSERT_EQ(fmi().fmi2SetReal(c_, &vr, 1, &v), fmi2OK) << host_.dump();
   }
-  // The instance's complete state, as the bytes of its FMU-state image.
-  Bytes image() {
-    fmi2FMUstate s = nullptr;
-    EXPECT_EQ(fmi().fmi2GetFMUstate(c_, &s), fmi2OK) << host_.dump();
-    size_t size = 0;
-    EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, s, &size), fmi2OK);
-    Bytes bytes(size);
-    EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, s, bytes.data(), bytes.size()), fmi2OK);
-    EXPECT_EQ(fmi().fmi2FreeFMUstate(c_, &s), fmi2OK);
-    return bytes;
-  }
   bool anyMessageAt(fmi2Status status) const {
     for (const auto &m : host_.messages())
       if (m.status == status) return true;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/fmi/fmi_e2e.h"
 
@@ -75,6 +76,18 @@ protected:
     double t = NAN;
     EXPECT_EQ(fmi().fmi2GetRealStatus(c_, fmi2LastSuccessfulTime, &t), fmi2OK);
     return t;
+  }
+
+  // The instance's complete state, as the bytes of its FMU-state image.
+  std::vector<fmi2Byte> image() {
+    fmi2FMUstate s = nullptr;
+    EXPECT_EQ(fmi().fmi2GetFMUstate(c_, &s), fmi2OK) << host_.dump();
+    size_t size = 0;
+    EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, s, &size), fmi2OK);
+    std::vector<fmi2Byte> bytes(size);
+    EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, s, bytes.data(), bytes.size()), fmi2OK);
+    EXPECT_EQ(fmi().fmi2FreeFMUstate(c_, &s), fmi2OK);
+    return bytes;
   }
 
   // Terminates (as a well-behaved host does before freeing).

@@ -38,20 +38,7 @@ template <typename T> T read(const Bytes &image, size_t at) {
   return value;
 }
 
-class HostileInput : public cs::CoSimTest {
-protected:
-  // The image of the instance's current state.
-  Bytes image() {
-    fmi2FMUstate s = nullptr;
-    EXPECT_EQ(fmi().fmi2GetFMUstate(c_, &s), fmi2OK) << host_.dump();
-    size_t size = 0;
-    EXPECT_EQ(fmi().fmi2SerializedFMUstateSize(c_, s, &size), fmi2OK);
-    Bytes bytes(size);
-    EXPECT_EQ(fmi().fmi2SerializeFMUstate(c_, s, bytes.data(), bytes.size()), fmi2OK);
-    EXPECT_EQ(fmi().fmi2FreeFMUstate(c_, &s), fmi2OK);
-    return bytes;
-  }
-};
+class HostileInput : public cs::CoSimTest {};
 
 // ---- FMU-state images --------------------------------------------------------------
 
