@@ -103,6 +103,12 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
   return c->lastQiErr;
 }
 
+int32_t fmiEvaluateInitialization(fmiInstance *c) {
+  c->computedLevel = -1;
+  setEventPhase(c->runtime, 2);
+  return fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
+}
+
 bool fmiEvaluated(const fmiInstance *c, int32_t request) {
   const ModelInstanceData *data = c->runtime;
   return c->state == fmiStateContinuousTimeMode && c->computedLevel >= request &&
@@ -120,9 +126,7 @@ fmi2Status fmiInitialize(fmiInstance *c) {
   } else {
     setInlineIntegration(c->runtime, 0);
   }
-  c->computedLevel = -1;
-  setEventPhase(c->runtime, 2);
-  const int32_t qiErr = fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
+  const int32_t qiErr = fmiEvaluateInitialization(c);
   if (qiErr != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "fmiInitialize: dsblock_ failed, QiErr = %d",
            static_cast<int>(qiErr));

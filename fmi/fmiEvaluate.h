@@ -16,6 +16,10 @@ struct fmiKindOperations;
 // converged (optional): 1 when the event phase is 0 afterwards.
 [[nodiscard]] int32_t fmiEvaluate(fmiInstance *instance, int32_t request, const char *name,
                                   int32_t *converged);
+// Evaluates the initialization as fmi2EnterInitializationMode does (computed
+// level -1, event phase 2, request 0); returns QiErr (0 for the success
+// codes).
+[[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
 // True when the instance's values are what fmiEvaluate(request) would compute
 // now, so that the evaluation can be left out: in continuous-time mode, with
 // no event phase set, the computed level reaching request, the last

@@ -300,12 +300,6 @@ bool isStringCategory(fmiCategory category) {
 
 } // namespace
 
-int32_t fmiEvaluateInitialization(fmiInstance *c) {
-  c->computedLevel = -1;
-  setEventPhase(c->runtime, 2);
-  return fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
-}
-
 int32_t fmiRefreshInitialization(fmiInstance *c, const char *name) {
   if (!initializationDue(c)) return 0;
   const int32_t qiErr = fmiEvaluateInitialization(c);

@@ -10,10 +10,6 @@
 
 struct fmiInstance;
 
-// Evaluates the initialization again as fmi2EnterInitializationMode does
-// (computed level -1, event phase 2, request 0); returns QiErr (0 for the
-// success codes).
-[[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
 // In Initialization Mode after a value was set since the last evaluation:
 // fmiEvaluateInitialization, after which the values follow what was set;
 // a failure is logged as "<name>: dsblock_ failed, QiErr = %d" when name is
