@@ -12,8 +12,18 @@
 // fmi2Error and stores nothing) end the call with that refusal, and the
 // instance goes on unchanged.
 //
-// The six work arrays belong to the instance, come from its allocateMemory,
-// only grow, and are released by fmi2FreeInstance.
+// The call is a read: the perturbed sets and evaluations leave their marks
+// (values computed at the perturbed points, the changed flags that restart
+// a Co-Simulation integrator, the change count, the model's evaluation
+// state), so the instance is saved into its snapshot record before the
+// first read and copied back from it before the call returns.  Afterwards
+// the instance is exactly what it was, and the next step, or the next read
+// in Model Exchange, is that of an instance that made no call.  Only a call
+// that terminates the instance keeps its end.
+//
+// The six work arrays and the snapshot record belong to the instance, come
+// from its allocateMemory, only grow (the record is made at first use), and
+// are released by fmi2FreeInstance.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -23,6 +33,7 @@
 #include "fmi/fmiGuarded.h"
 #include "fmi/fmiInstance.h"
 #include "fmi/fmiLog.h"
+#include "fmi/fmiState.h"
 #include "fmi/fmiVariables.h"
 #include "model/ModelInstanceData.h"
 
@@ -61,6 +72,31 @@ void releaseBlock(fmiInstance *c, double *&block) {
   return true;
 }
 
+// Saves the instance into its snapshot record, made at first use (and anew
+// when the instance's counts no longer fit it).  False when memory is short.
+[[nodiscard]] bool saveSnapshot(fmiInstance *c) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (c->derivativeState == nullptr && fmiCreateStateRecord(&c->derivativeState, c) != fmi2OK) {
+      return false;
+    }
+    const int copied = fmiCopyInstanceRecord(c, c->derivativeState, c->functions);
+    if (copied == 0) return true;
+    fmiReleaseStateRecord(c, c->derivativeState);
+    c->derivativeState = nullptr;
+    if (copied == 1) return false;
+  }
+  return false;
+}
+
+// Puts the instance back as saveSnapshot found it, with the two outcomes of
+// the last evaluation that the record does not hold.  False when memory is
+// short (the instance's delay rings could not be given back).
+[[nodiscard]] bool restoreSnapshot(fmiInstance *c, int32_t lastQiErr, int32_t noSolverReinit) {
+  c->lastQiErr = lastQiErr;
+  c->noSolverReinit = noSolverReinit;
+  return fmiCopyInstanceRecord(c->derivativeState, c, c->functions) == 0;
+}
+
 // The worse of two results in the order OK < Warning < Discard < Error < Fatal.
 fmi2Status worse(fmi2Status a, fmi2Status b) { return a > b ? a : b; }
 
@@ -76,14 +112,19 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
   derivativeFlag = 1;
   fmi2Status result = fmi2OK;
   bool refused = false;
+  bool saved = false;
+  const int32_t lastQiErr = c->lastQiErr;
+  const int32_t noSolverReinit = c->noSolverReinit;
   do {
     if (!reserveGroup(c, c->knownCapacity, c->knownBase, c->knownPlus, c->knownMinus, nKnown) ||
         !reserveGroup(c, c->unknownCapacity, c->unknownBase, c->unknownPlus, c->unknownMinus,
-                      nUnknown)) {
+                      nUnknown) ||
+        !saveSnapshot(c)) {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: memory allocation failed", kName);
       result = fmi2Error;
       break;
     }
+    saved = true;
     result = fmiGetReal(c, vKnown, nKnown, c->knownBase);
     if (result != fmi2OK) break;
     result = fmiGetReal(c, vUnknown, nUnknown, c->unknownBase);
@@ -159,8 +200,16 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
     }
   } while (false);
 
+  // Everything but a failure that ends the instance (an error of a read has
+  // terminated it already) leaves the instance as the call found it.
+  const bool terminating = result == fmi2Error && !refused;
+  if (saved && !terminating && !restoreSnapshot(c, lastQiErr, noSolverReinit)) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: memory allocation failed", kName);
+    derivativeFlag = 0;
+    return fmiTerminateOnError(c);
+  }
   derivativeFlag = 0;
-  if (result == fmi2Error && !refused) return fmiTerminateOnError(c);
+  if (terminating) return fmiTerminateOnError(c);
   return result;
 }
 

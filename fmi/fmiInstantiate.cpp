@@ -24,6 +24,7 @@
 #include "fmi/fmiLog.h"
 #include "fmi/fmiResource.h"
 #include "fmi/fmiResult.h"
+#include "fmi/fmiState.h"
 #include "fmi/fmiStateMachine.h"
 #include "model/ModelInstanceData.h"
 #include "model/model.h"
@@ -307,6 +308,8 @@ void fmiFreeModelInstance(fmiInstance *c) {
   release(c, c->unknownBase);
   release(c, c->unknownPlus);
   release(c, c->unknownMinus);
+  fmiReleaseStateRecord(c, c->derivativeState);
+  c->derivativeState = nullptr;
   if (c->externalLibraryHandles != nullptr && externalLibraryNames[0] != nullptr) {
     loadExternalLibraries(externalLibraryNames, &c->externalLibraryHandles, 0, nullptr);
   }

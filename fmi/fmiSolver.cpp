@@ -87,8 +87,8 @@ bool giveStepBudget(fmiInstance *instance, fmiSolverData *solver, int budget) {
 bool giveStopTime(fmiInstance *instance, fmiSolverData *solver) {
   if (instance->stopTimeDefined) {
     if (solver->givenStopMode == 1 && solver->givenStopTime == instance->stopTime) return false;
-    if (flagFails(OdeSetStopTime(solver->odeMemory, instance->stopTime), "OdeSetStopTime",
-                  instance)) {
+    if (flagFails(OdeSetStopTime(solver->odeMemory, fmiIntegratorTime(solver, instance->stopTime)),
+                  "OdeSetStopTime", instance)) {
       return true;
     }
     solver->givenStopMode = 1;
@@ -101,10 +101,31 @@ bool giveStopTime(fmiInstance *instance, fmiSolverData *solver) {
   return false;
 }
 
-// Restarts the integrator at the instance's time and states.  Returns the
-// OdeReInit check (the sparse hook is not part of the result).
+// OdeSolve toward instance time tout, with *tret (in and out) in instance
+// time: the integrator's own time differs only where it counts from an
+// origin.
+int solveTo(fmiSolverData *solver, double tout, double *tret) {
+  const double origin = solver->timeOrigin;
+  if (origin == 0.0) {
+    return OdeSolve(solver->odeMemory, tout, solver->stateVector, tret, ODE_NORMAL);
+  }
+  double tau = *tret - origin;
+  const int flag =
+      OdeSolve(solver->odeMemory, tout - origin, solver->stateVector, &tau, ODE_NORMAL);
+  *tret = origin + tau;
+  return flag;
+}
+
+// Restarts the integrator at the instance's time and states, counting its
+// time from the origin that time calls for.  Returns the OdeReInit check (the
+// sparse hook is not part of the result).
 bool restartIntegrator(fmiInstance *instance, fmiSolverData *solver) {
-  int flag = OdeReInit(solver->odeMemory, instance->time, solver->stateVector);
+  const double origin = fmiTimeOriginFor(instance->time);
+  // A stop time given in the integrator's time of another origin is given anew.
+  if (origin != solver->timeOrigin && solver->givenStopMode == 1) solver->givenStopMode = 0;
+  solver->timeOrigin = origin;
+  int flag =
+      OdeReInit(solver->odeMemory, fmiIntegratorTime(solver, instance->time), solver->stateVector);
   bool failed = flagFails(flag, "OdeReInit", instance);
   if (solver->nonZeroCount != 0) {
     (void)flagFails(OdeReInitSparse(solver->odeMemory), "OdeReInitSparse", instance);
@@ -192,8 +213,10 @@ int fmiSetupSolver(fmiInstance *instance, double relTol) {
   if (pointerFails(solver->stateVector, "OdeVecMake_Serial", instance)) return fail();
   memory = OdeCreate(ODE_BDF, ODE_NEWTON);
   if (pointerFails(memory, "OdeCreate", instance)) return fail();
-  if (flagFails(OdeInit(memory, fmiOdeRhs, instance->time, solver->stateVector), "OdeInit",
-                instance)) {
+  solver->timeOrigin = fmiTimeOriginFor(instance->time);
+  if (flagFails(OdeInit(memory, fmiOdeRhs, fmiIntegratorTime(solver, instance->time),
+                        solver->stateVector),
+                "OdeInit", instance)) {
     return fail();
   }
   if (flagFails(OdeSetUserData(memory, instance), "OdeSetUserData", instance)) return fail();
@@ -311,7 +334,7 @@ int integration_step(fmiInstance *instance, double tout) {
     }
     double tret = instance->time;
     solver->callbackFailure = 0;
-    int flag = OdeSolve(memory, tout, solver->stateVector, &tret, ODE_NORMAL);
+    int flag = solveTo(solver, tout, &tret);
 
     // A callback that failed other than by a model error ends the integration
     // now that the integrator is no longer running.
@@ -354,8 +377,11 @@ int integration_step(fmiInstance *instance, double tout) {
       double h = 0.0;
       if (flagFails(OdeGetCurrentStep(memory, &h), "OdeGetCurrentStep", instance)) return 1;
       if (h == 0.0) {
+        // The integrator judges closeness in its own time.
+        const double start = fmiIntegratorTime(solver, startTime);
+        const double target = fmiIntegratorTime(solver, tout);
         const double scale =
-            std::fabs(tout) > std::fabs(startTime) ? std::fabs(tout) : std::fabs(startTime);
+            std::fabs(target) > std::fabs(start) ? std::fabs(target) : std::fabs(start);
         h = (scale + 1.0) * kTwoPowMinus51;
       }
       fmiLog(instance, instance->instanceName, fmi2OK, "",
@@ -559,11 +585,7 @@ fmi2Status fmiSetSolverState(fmiInstance *state, fmiInstance *instance) {
   fmiSolverData *solver = instance->solver;
   if (solver != nullptr) {
     solver->restartPending = 0;
-    int flag = OdeReInit(solver->odeMemory, instance->time, solver->stateVector);
-    (void)flagFails(flag, "OdeReInit", instance);
-    if (solver->nonZeroCount != 0) {
-      (void)flagFails(OdeReInitSparse(solver->odeMemory), "OdeReInitSparse", instance);
-    }
+    (void)restartIntegrator(instance, solver);
   }
   return fmi2OK;
 }

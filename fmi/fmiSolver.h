@@ -19,6 +19,7 @@
 #include "integrator/ode.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 struct fmiInstance;
@@ -76,7 +77,35 @@ struct fmiSolverData {
   int32_t givenStepBudget;
   int32_t givenStopMode;
   double givenStopTime;
+  // The instance time from which the integrator counts its time (see
+  // fmiIntegratorTime), chosen at every start and restart.
+  double timeOrigin;
 };
+
+// Far from time 0 the time's resolution is coarse (2^-20 s at 2^32 s, 1 s at
+// 2^53 s): an integrator that stepped in absolute time there would round its
+// internal times, and with them its steps, to that grid unseen by its error
+// control.  An integration that starts at or beyond kAbsoluteTimeLimit
+// therefore counts its time from its start, as accurate as from time 0; one
+// that starts below it counts the absolute time, as it always has (times
+// since 1970 among them), so that its results keep their bits.
+inline constexpr double kAbsoluteTimeLimit = 4294967296.0; // 2^32 s
+
+// The time origin of an integration that starts at instance time t.
+[[nodiscard]] inline double fmiTimeOriginFor(double t) {
+  return std::fabs(t) >= kAbsoluteTimeLimit ? t : 0.0;
+}
+
+// The integrator's time of instance time t, and the instance time of the
+// integrator's time tau.  Without an origin (+0) both are the time itself, to
+// the bit: x - (+0) is x for every x, -0 included, and tau - (0 - origin) is
+// tau + origin otherwise.
+[[nodiscard]] inline double fmiIntegratorTime(const fmiSolverData *solver, double t) {
+  return t - solver->timeOrigin;
+}
+[[nodiscard]] inline double fmiInstanceTime(const fmiSolverData *solver, double tau) {
+  return tau - (0.0 - solver->timeOrigin);
+}
 
 // Process-wide column-group count of the model's Jacobian table, written at
 // every set-up (the same constant by every instance, on any thread, hence

@@ -53,14 +53,16 @@ void rememberFailure(fmiInstance *instance, int32_t qiErr) {
   }
 }
 
-// Evaluates the model at (t, y) with the inputs extrapolated to t and copies
-// count values of source (xdot or z) into out.  The instance's time, state
+// Evaluates the model at the integrator's point (tau, y), that is at instance
+// time t, with the inputs extrapolated to t, and copies count values of
+// source (xdot or z) into out.  The instance's time, state
 // pointer and inputs are restored afterwards; its value arrays keep what the
 // evaluation computed at (t, y), so its computed level is 0: nothing in them
 // belongs to the restored point.  Returns the QiErr of the evaluation (0 for
 // success).
-int32_t evaluateAt(fmiInstance *instance, double t, OdeVector y, double *out, std::size_t count,
+int32_t evaluateAt(fmiInstance *instance, double tau, OdeVector y, double *out, std::size_t count,
                    int32_t request, const char *name, bool indicators) {
+  const double t = fmiInstanceTime(instance->solver, tau);
   const double savedTime = instance->time;
   double *savedX = instance->x;
   fmiExtrapolateInputs(instance, t);
@@ -287,8 +289,16 @@ void fmiOdeErrHandler(int errorCode, const char *module, const char *function, c
   const bool denseSolver = module != nullptr && (std::strcmp(module, "ODEDENSE") == 0 ||
                                                  std::strcmp(module, "ODEDLS") == 0);
   char *name = fmiSolverFlagText(errorCode, denseSolver);
-  fmiLog(instance, instance->instanceName, fmi2Warning, "", "%s: %s failed with %s:\n %s", module,
-         function, name != nullptr ? name : "NONE", message);
+  const fmiSolverData *solver = instance->solver;
+  if (solver != nullptr && solver->timeOrigin != 0.0) {
+    // The times in the integrator's text are its own: say where they count from.
+    fmiLog(instance, instance->instanceName, fmi2Warning, "",
+           "%s: %s failed with %s:\n %s\n (integrator times count from t = %.16e)", module,
+           function, name != nullptr ? name : "NONE", message, solver->timeOrigin);
+  } else {
+    fmiLog(instance, instance->instanceName, fmi2Warning, "", "%s: %s failed with %s:\n %s", module,
+           function, name != nullptr ? name : "NONE", message);
+  }
   std::free(name);
 }
 

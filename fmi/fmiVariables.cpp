@@ -283,7 +283,11 @@ fmi2Status setNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
       const fmiCategory category = fmiReferenceCategory(vr[i]);
       if (category == fmiCategory::Parameter) {
         countChange(c);
-      } else if (category == fmiCategory::Input && c->fmuType == fmi2CoSimulation) {
+      } else if (category == fmiCategory::Input && c->fmuType == fmi2CoSimulation &&
+                 c->iuser[kIuserDerivativeEvaluation] == 0) {
+        // (A perturbation of the directional derivative is no new input:
+        // it is undone before that call returns, and the base of the input
+        // extrapolation, which the integrator's data hold, stays.)
         fmiSetInputBase(c, static_cast<int32_t>(fmiReferenceIndex(vr[i])));
         c->inputsChanged = 1;
       }

@@ -1,13 +1,15 @@
 // Co-Simulation steps as masters drive them at the edges: ends near the top
-// of the double range, steps that compute nothing, output derivatives of
-// orders the unit does not provide, reads between a set and the next step,
-// steps across the emptying of the vessel, a stop time just before it, and
-// several orders of one input in one call.  Every call returns (a hang shows
-// as the test's timeout).
+// of the double range, starts far from time 0, steps that compute nothing,
+// output derivatives of orders the unit does not provide, reads between a
+// set and the next step, steps across the emptying of the vessel, a stop
+// time just before it, and several orders of one input in one call.  Every
+// call returns (a hang shows as the test's timeout).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -84,6 +86,97 @@ TEST_F(StepFaults, StepsToHugeEndsReturn) {
       }
     }
   }
+}
+
+// ---- Huge start times ------------------------------------------------------------------------
+
+// The vessel does not depend on the absolute time: a step from any start time
+// either gives the level of the same step from 0 (within the integrator's
+// tolerance) or is refused with fmi2Error and changes nothing.
+TEST_F(StepFaults, StepsFromHugeStartTimesKeepTheAccuracyOfStartZero) {
+  const double starts[] = {0.0,  1e9,  1.8e9, 1e12, 1e13, 1e14, 1e15,
+                           2e15, 4e15, 8e15,  9e15, 1e16, -8e15};
+  for (const double step : {1.0, 4.0}) {
+    free();
+    readyAt(0.0);
+    ASSERT_EQ(fmi().fmi2DoStep(c_, 0.0, step, fmi2True), fmi2OK) << host_.dump();
+    const double reference = real(e2e::vrLevel);
+    for (const double start : starts) {
+      SCOPED_TRACE("DoStep(" + std::to_string(start) + ", " + std::to_string(step) + ")");
+      free();
+      host_.clearMessages();
+      readyAt(start);
+      const Bytes before = image();
+      const fmi2Status status = fmi().fmi2DoStep(c_, start, step, fmi2True);
+      if (status == fmi2Error) {
+        EXPECT_TRUE(image() == before);
+        EXPECT_EQ(lastSuccessfulTime(), start);
+        continue;
+      }
+      ASSERT_EQ(status, fmi2OK) << host_.dump();
+      EXPECT_EQ(lastSuccessfulTime(), start + step);
+      EXPECT_NEAR(real(e2e::vrLevel), reference, 1e-4 * reference);
+    }
+  }
+}
+
+// Far from time 0 as well, also across a restart (a step of 0 on the way),
+// the integrator stays before a stop time just before the vessel is empty:
+// no evaluation beyond it fails, and the level there follows the closed form
+// of the time elapsed.
+TEST_F(StepFaults, StopTimeKeepsTheIntegratorBeforeItFarFromTimeZero) {
+  for (const double start : {0.0, 1e12, 8e15}) {
+    SCOPED_TRACE("start " + std::to_string(start));
+    free();
+    host_.clearMessages();
+    const double stop = start + 15.4; // 8e15 + 15 at the resolution there
+    readyAt(start, fmi2True, stop);
+    double t = start;
+    for (int i = 0; t < stop; ++i) {
+      if (i == 4) {
+        ASSERT_EQ(fmi().fmi2DoStep(c_, t, 0.0, fmi2True), fmi2OK) << host_.dump();
+      }
+      const double step = std::min(1.0, stop - t);
+      ASSERT_EQ(fmi().fmi2DoStep(c_, t, step, fmi2True), fmi2OK) << host_.dump();
+      t = lastSuccessfulTime();
+    }
+    EXPECT_EQ(t, stop);
+    EXPECT_NEAR(real(e2e::vrLevel), cs::exactLevel(stop - start), 1e-5);
+    EXPECT_FALSE(anyMessageAt(fmi2Error)) << host_.dump();
+  }
+}
+
+// Far from time 0 the integrator's own reports give its times from the start
+// of its integration, and say so: the report of a step across the emptying
+// of the vessel is that of the same step from 0, with its origin.
+TEST_F(StepFaults, IntegratorReportsFarFromTimeZeroNameWhereTheirTimesCountFrom) {
+  const auto report = [&](double start) {
+    free();
+    host_.clearMessages();
+    readyAt(start);
+    EXPECT_EQ(fmi().fmi2DoStep(c_, start, 30.0, fmi2True), fmi2Error);
+    for (const auto &m : host_.messages()) {
+      if (m.status == fmi2Warning && m.message.rfind("ODE: OdeSolve failed with", 0) == 0) {
+        return m.message;
+      }
+    }
+    return std::string();
+  };
+  const std::string fromZero = report(0.0);
+  ASSERT_FALSE(fromZero.empty()) << host_.dump();
+  EXPECT_EQ(report(8e15), fromZero + "\n (integrator times count from t = 8.0000000000000000e+15)")
+      << host_.dump();
+}
+
+// Start times that hosts use (seconds since 1970) keep the bits of the
+// integration in absolute time.
+TEST_F(StepFaults, StepFromASecondsSince1970StartKeepsItsBits) {
+  readyAt(1.8e9);
+  ASSERT_EQ(fmi().fmi2DoStep(c_, 1.8e9, 1.0, fmi2True), fmi2OK) << host_.dump();
+  const double level = real(e2e::vrLevel);
+  uint64_t bits = 0;
+  std::memcpy(&bits, &level, sizeof bits);
+  EXPECT_EQ(bits, 0x4005079d36b3463bull) << level; // 2.6287178300342737
 }
 
 // ---- Steps that compute nothing ------------------------------------------------------------
