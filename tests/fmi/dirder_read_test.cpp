@@ -52,13 +52,14 @@ struct Case {
 };
 
 void PrintTo(const Case &k, std::ostream *os) {
-  *os << (k.kind == fmi2CoSimulation ? "Co-Simulation, " : "Model Exchange, ")
-      << stageName(k.stage) << ", known " << k.knownName;
+  *os << (k.kind == fmi2CoSimulation ? "Co-Simulation, " : "Model Exchange, ") << stageName(k.stage)
+      << ", known " << k.knownName;
 }
 
 // Where two images differ: the offsets of their first differing bytes.
 std::string differences(const Bytes &a, const Bytes &b) {
-  if (a.size() != b.size()) return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+  if (a.size() != b.size())
+    return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
   std::string text;
   int shown = 0;
   for (size_t i = 0; i < a.size() && shown < 8; ++i) {
@@ -87,8 +88,8 @@ constexpr double kStep = 0.5;
 class Twin {
 public:
   explicit Twin(fmi2Type kind) : kind_(kind) {
-    c_ = fmi().fmi2Instantiate("tank", kind, FMI_MODEL_GUID, nullptr, &host_.functions(),
-                               fmi2False, fmi2True);
+    c_ = fmi().fmi2Instantiate("tank", kind, FMI_MODEL_GUID, nullptr, &host_.functions(), fmi2False,
+                               fmi2True);
     EXPECT_NE(c_, nullptr);
   }
   ~Twin() {
@@ -171,10 +172,9 @@ public:
 private:
   // Every variable, and in Model Exchange the states and their derivatives.
   void readAll(Trace &trace) {
-    const fmi2ValueReference refs[] = {vrLevel,        vrOutflow,       vrDerivative,
-                                       vrAuxDerivative, vrState,        vrInputRate,
-                                       vrHoleSurface,  vrVornSurface,   vrInitialLevel,
-                                       vrGravity,      vrTime};
+    const fmi2ValueReference refs[] = {vrLevel,        vrOutflow,   vrDerivative,  vrAuxDerivative,
+                                       vrState,        vrInputRate, vrHoleSurface, vrVornSurface,
+                                       vrInitialLevel, vrGravity,   vrTime};
     double values[std::size(refs)] = {};
     trace.statuses.push_back(fmi().fmi2GetReal(c_, refs, std::size(refs), values));
     trace.values.insert(trace.values.end(), std::begin(values), std::end(values));
