@@ -109,10 +109,10 @@ int solveTo(fmiSolverData *solver, double tout, double *tret) {
   if (origin == 0.0) {
     return OdeSolve(solver->odeMemory, tout, solver->stateVector, tret, ODE_NORMAL);
   }
-  double tau = *tret - origin;
-  const int flag =
-      OdeSolve(solver->odeMemory, tout - origin, solver->stateVector, &tau, ODE_NORMAL);
-  *tret = origin + tau;
+  double tau = fmiIntegratorTime(solver, *tret);
+  const int flag = OdeSolve(solver->odeMemory, fmiIntegratorTime(solver, tout), solver->stateVector,
+                            &tau, ODE_NORMAL);
+  *tret = fmiInstanceTime(solver, tau);
   return flag;
 }
 
