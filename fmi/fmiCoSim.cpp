@@ -144,6 +144,7 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   } else if (instance->computedLevel < 2) {
     const int32_t qiErr = fmiEvaluate(instance, 2, kDoStep, nullptr);
     if (qiErr == kQiErrError) return fmi2Discard;
+    if (qiErr == kQiErrTerminated) return fmiEndedByModel(instance, kDoStep);
     if (qiErr != 0) return fmiTerminateOnError(instance);
   }
   solver = instance->solver;
@@ -401,7 +402,10 @@ fmi2Status getOutputDerivatives(fmiInstance *instance, const fmi2ValueReference 
       return fmi2Error;
     }
   }
-  if (fmiEvaluate(instance, 1, name, nullptr) != 0) return fmiTerminateOnError(instance);
+  if (const int32_t qiErr = fmiEvaluate(instance, 1, name, nullptr); qiErr != 0) {
+    if (qiErr == kQiErrTerminated) return fmiEndedByModel(instance, name);
+    return fmiTerminateOnError(instance);
+  }
   for (size_t i = 0; i < nvr; ++i) {
     const uint32_t index = fmiReferenceIndex(vr[i]);
     if (fmiReferenceCategory(vr[i]) != fmiCategory::Output || index >= instance->ny) {

@@ -45,7 +45,10 @@ size_t checkCount(fmiInstance *c, const char *name, CountKind kind, size_t given
 
 // Status after a failed evaluation of a reader: model errors are discarded
 // with the instance unchanged, everything else terminates it.
-fmi2Status readerFailure(fmiInstance *c, int32_t qiErr) {
+fmi2Status readerFailure(fmiInstance *c, int32_t qiErr, const char *name) {
+  // The model's request to end the run reaches the host here and through
+  // terminateSimulation at the next completed step.
+  if (qiErr == kQiErrTerminated) return fmiEndedByModel(c, name);
   return qiErr == kQiErrError ? fmi2Discard : fmiTerminateOnError(c);
 }
 
@@ -114,7 +117,7 @@ fmi2Status fmiGetContinuousStates(fmiInstance *c, double x[], size_t nx) {
   const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   // In Initialization Mode the states follow the values set there.
   if (const int32_t qiErr = fmiRefreshInitialization(c, name); qiErr != 0) {
-    return readerFailure(c, qiErr);
+    return readerFailure(c, qiErr, name);
   }
   std::copy_n(c->x, n, x);
   trace(c, name);
@@ -127,11 +130,11 @@ fmi2Status fmiGetDerivatives(fmiInstance *c, double derivatives[], size_t nx) {
   bool mismatch = false;
   const size_t n = checkCount(c, name, CountKind::States, nx, c->nx, &mismatch);
   if (const int32_t qiErr = fmiRefreshInitialization(c, name); qiErr != 0) {
-    return readerFailure(c, qiErr);
+    return readerFailure(c, qiErr, name);
   }
   if (c->computedLevel < kRequestDerivatives) {
     const int32_t qiErr = fmiEvaluate(c, kRequestDerivatives, name, nullptr);
-    if (qiErr != 0) return readerFailure(c, qiErr);
+    if (qiErr != 0) return readerFailure(c, qiErr, name);
   }
   std::copy_n(c->xdot, n, derivatives);
   trace(c, name);
@@ -145,7 +148,7 @@ fmi2Status fmiGetEventIndicators(fmiInstance *c, double indicators[], size_t ni)
   const size_t n = checkCount(c, name, CountKind::Indicators, ni, c->nz, &mismatch);
   if (c->computedLevel < kRequestEverything && c->terminatedByModel == 0) {
     const int32_t qiErr = fmiEvaluate(c, kRequestEverything, name, nullptr);
-    if (qiErr != 0) return readerFailure(c, qiErr);
+    if (qiErr != 0) return readerFailure(c, qiErr, name);
   }
   std::copy_n(c->z, n, indicators);
   trace(c, name);

@@ -95,12 +95,30 @@ int32_t fmiEvaluate(fmiInstance *c, int32_t request, const char *name, int32_t *
   c->noSolverReinit =
       request == kRequestEvent && (c->lastQiErr == -995 || c->lastQiErr == -993) ? 1 : 0;
   if (qiErrIsSuccess(c->lastQiErr)) c->lastQiErr = 0;
-  if (c->lastQiErr == 0) return 0;
-  if (name != nullptr) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
-           static_cast<int>(c->lastQiErr));
+  // The outcome of this call, whatever a logger that calls back into the
+  // unit evaluates meanwhile.
+  const int32_t qiErr = c->lastQiErr;
+  if (qiErr == 0) return 0;
+  if (data != nullptr && data->iteration > data->iterationLimit) {
+    // The driver explains an event iteration that did not settle in plain
+    // log lines, which a host without logging never sees.
+    const fmiCall call = fmiThreadOf(c)->call;
+    fmiLog(c, c->instanceName, fmi2Error, "",
+           "%s: Finding consistent restart conditions failed at time: %.16G",
+           call.name != nullptr ? call.name : "fmiEvaluate", c->time);
   }
-  return c->lastQiErr;
+  if (name != nullptr && qiErr != kQiErrTerminated) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
+           static_cast<int>(qiErr));
+  }
+  c->lastQiErr = qiErr;
+  return qiErr;
+}
+
+fmi2Status fmiEndedByModel(fmiInstance *c, const char *name) {
+  fmiLog(c, c->instanceName, fmi2Discard, "", "%s: simulation terminated by model", name);
+  c->terminatedByModel = 1;
+  return fmi2Discard;
 }
 
 int32_t fmiEvaluateInitialization(fmiInstance *c) {
@@ -127,6 +145,11 @@ fmi2Status fmiInitialize(fmiInstance *c) {
     setInlineIntegration(c->runtime, 0);
   }
   const int32_t qiErr = fmiEvaluateInitialization(c);
+  if (qiErr == kQiErrTerminated) {
+    (void)fmiEndedByModel(c, fmiFunctionName(fmiFunction::EnterInitializationMode));
+    (void)fmiTerminateOnError(c);
+    return fmi2Discard;
+  }
   if (qiErr != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "fmiInitialize: dsblock_ failed, QiErr = %d",
            static_cast<int>(qiErr));
@@ -154,7 +177,13 @@ fmi2Status fmiEnterInitializationModeME(fmiInstance *c) {
 fmi2Status fmiExitInitialization(fmiInstance *c, const char *name, int32_t target) {
   if (!fmiCheckState(c, fmiFunction::ExitInitializationMode, name)) return fmi2Warning;
   setEventPhase(c->runtime, 4);
-  if (fmiEvaluate(c, kRequestInitial, nullptr, nullptr) != 0) return fmiTerminateOnError(c);
+  const int32_t qiErr = fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
+  if (qiErr == kQiErrTerminated) {
+    (void)fmiEndedByModel(c, name);
+    (void)fmiTerminateOnError(c);
+    return fmi2Discard;
+  }
+  if (qiErr != 0) return fmiTerminateOnError(c);
   setEventPhase(c->runtime, 0);
   fmiResultStore(c, 1);
   c->state = target;

@@ -20,6 +20,10 @@ struct fmiKindOperations;
 // level -1, event phase 2, request 0); returns QiErr (0 for the success
 // codes).
 [[nodiscard]] int32_t fmiEvaluateInitialization(fmiInstance *instance);
+// The model asked to end the run (QiErr -999) during the call name: says so
+// at fmi2Discard, marks the instance terminated by the model and returns
+// fmi2Discard.  A request to end the run is no error.
+fmi2Status fmiEndedByModel(fmiInstance *instance, const char *name);
 // True when the instance's values are what fmiEvaluate(request) would compute
 // now, so that the evaluation can be left out: in continuous-time mode, with
 // no event phase set, the computed level reaching request, the last

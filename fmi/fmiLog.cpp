@@ -115,22 +115,41 @@ void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, f
   va_end(args);
 }
 
-void fmiAppendPending(fmiInstance *instance, fmi2String /*instanceName*/, fmi2Status status,
-                      fmi2String /*category*/, const char *format, ...) {
+void fmiAppendPending(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
+                      fmi2String category, const char *format, ...) {
   if (instance == nullptr || dropped(instance, status)) return;
   size_t pending = pendingLength(instance);
   char *end = instance->pendingText + pending;
   // The area's last byte is never used: the text and its zero fit in 255 bytes.
   const size_t room = kFmiPendingSize - 1 - pending;
+  char text[kComposeSize];
   va_list args;
   va_start(args, format);
-  int n = vsnprintfFullC(end, room, format, args);
+  const int n = vsnprintfFullC(text, sizeof text, format, args);
   va_end(args);
-  if (n <= 0 || static_cast<size_t>(n) >= room) {
-    emptyPending(instance);
+  if (n <= 0) return;
+  const size_t length = std::strlen(text);
+  if (length < room) {
+    std::memcpy(end, text, length + 1);
+    instance->pendingEnd = end + length;
     return;
   }
-  instance->pendingEnd = end + n;
+  // No text is lost: what is pending goes to the host first, at the status
+  // of the text that does not fit, and a text longer than the whole area
+  // goes out on its own.
+  if (pending > 0) {
+    char flushed[kFmiPendingSize];
+    std::memcpy(flushed, instance->pendingText, pending);
+    flushed[pending] = '\0';
+    emptyPending(instance);
+    deliver(instance, instanceName, status, category, flushed);
+  }
+  if (length < kFmiPendingSize - 1) {
+    std::memcpy(instance->pendingText, text, length + 1);
+    instance->pendingEnd = instance->pendingText + length;
+    return;
+  }
+  deliver(instance, instanceName, status, category, text);
 }
 
 void fmiRuntimeMessage(const char *text, int emit, int level) {

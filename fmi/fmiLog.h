@@ -21,8 +21,10 @@ inline bool fmiLogDelivers(const fmiInstance *instance, fmi2Status status) {
 }
 void fmiLog(fmiInstance *instance, fmi2String instanceName, fmi2Status status, fmi2String category,
             const char *format, ...) __attribute__((format(printf, 5, 6)));
-// Appends formatted text to the instance's pending text; text that does not
-// fit empties the pending text.
+// Appends formatted text to the instance's pending text.  When it does not
+// fit, the pending text is delivered first as a message of its own (at
+// status), and a text longer than the whole area is delivered on its own, so
+// nothing is lost and the order stays.
 void fmiAppendPending(fmiInstance *instance, fmi2String instanceName, fmi2Status status,
                       fmi2String category, const char *format, ...)
     __attribute__((format(printf, 5, 6)));

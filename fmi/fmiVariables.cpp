@@ -307,7 +307,8 @@ bool isStringCategory(fmiCategory category) {
 int32_t fmiRefreshInitialization(fmiInstance *c, const char *name) {
   if (!initializationDue(c)) return 0;
   const int32_t qiErr = fmiEvaluateInitialization(c);
-  if (qiErr != 0 && name != nullptr) {
+  // The model's request to end the run is no failure; the reader says so.
+  if (qiErr != 0 && qiErr != kQiErrTerminated && name != nullptr) {
     fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
            static_cast<int>(qiErr));
   }

@@ -8,8 +8,8 @@
 // the equations through it; the scope catches the signal, puts the thread's
 // function-name stack back to its value at arming (so no entry points into a
 // finished frame) and reports that the error path was taken.  Nothing else is
-// reset: the temporaries of the failed evaluation stay allocated until the
-// next completed evaluation of the thread.
+// reset here: the evaluation driver gives the evaluation memory of a failed
+// evaluation back itself.
 //
 // Raised with no recovery point armed (for example while an FMU state is
 // created outside any evaluation): the report is still formatted and logged

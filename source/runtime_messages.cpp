@@ -170,10 +170,11 @@ double runtimeReport(const char *text, int level) {
     ThreadContext *context = findThreadContext();
     if (context != nullptr && context->functionStack != nullptr) {
       logTextLevel(level, "The stack of functions is:");
-      while (context->functionStack != nullptr) {
-        logTextLevel(level, context->functionStack->name);
-        context->functionStack = context->functionStack->next;
-      }
+      // A warning returns into the frames it names: their entries stay.  An
+      // error unwinds them, so it pops them as it prints.
+      FunctionStackEntry *entry = context->functionStack;
+      for (; entry != nullptr; entry = entry->next) logTextLevel(level, entry->name);
+      if (level != 1) context->functionStack = nullptr;
       logTextLevel(level, "");
     }
   }

@@ -124,6 +124,36 @@ bool reduceHomotopyStep(const Call &c) {
   return true;
 }
 
+// The evaluation memory of the thread at the entry of a call.  A completed
+// evaluation releases its temporaries itself (endEvaluation); one that ends
+// through the error path gives them back here, so that a failing model can
+// never fill the buffers that later evaluations of the thread need.
+class EvaluationMemory {
+public:
+  explicit EvaluationMemory(ThreadContext *context)
+      : context_(context), mark_(context != nullptr ? context->currentMark : MemoryMark{}),
+        stringmark_(context != nullptr ? context->stringmark : nullptr),
+        area_(context != nullptr ? context->simplestring : nullptr) {}
+  // Back to the positions at entry; to the buffer starts when the buffers
+  // were allocated (or replaced) since.
+  void giveBack() const {
+    if (context_ == nullptr || context_->EndRealbuffer == nullptr) return;
+    if (area_ != nullptr && context_->simplestring == area_) {
+      context_->currentMark = mark_;
+      context_->stringmark = stringmark_;
+    } else {
+      context_->currentMark = context_->startMark;
+      context_->stringmark = context_->simplestring;
+    }
+  }
+
+private:
+  ThreadContext *context_;
+  MemoryMark mark_;
+  char *stringmark_;
+  char *area_;
+};
+
 enum class EvalOutcome { Completed, Failed };
 
 // Evaluates the equations, with the homotopy method's repeated evaluations.
@@ -131,7 +161,7 @@ enum class EvalOutcome { Completed, Failed };
 // lambda is announced to the model (dsrestarthook_) right before the next
 // evaluation, under the same recovery point, so a model error raised by the
 // hook ends in error recovery like one raised by the equations.
-EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
+EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope, const EvaluationMemory &memory) {
   ModelInstanceData *d = c.instance;
   bool announce = false;
   for (;;) {
@@ -141,6 +171,7 @@ EvalOutcome evaluate(const Call &c, ErrorRecoveryScope &scope) {
     });
     announce = false;
     if (!completed) {
+      memory.giveBack();
       // Error recovery: the status word is already 1.
       *c.QiErr = 1;
       if (*c.time <= d->initialTime && d->iteration <= 1 && d->usesHomotopy != 0) {
@@ -414,7 +445,7 @@ Step afterEvaluation(const Call &c) {
 }
 
 // The pass loop from the pass preparation to the end of the call.
-void runPasses(const Call &c, ErrorRecoveryScope &scope) {
+void runPasses(const Call &c, ErrorRecoveryScope &scope, const EvaluationMemory &memory) {
   ModelInstanceData *d = c.instance;
   for (Step step = preparePasses(c);;) {
     switch (step) {
@@ -427,7 +458,7 @@ void runPasses(const Call &c, ErrorRecoveryScope &scope) {
       step = Step::Evaluate;
       break;
     case Step::Evaluate:
-      if (evaluate(c, scope) == EvalOutcome::Failed) return;
+      if (evaluate(c, scope, memory) == EvalOutcome::Failed) return;
       step = Step::After;
       break;
     case Step::After:
@@ -468,6 +499,7 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
   }
   d->busy = 1;
   ErrorRecoveryScope scope(context);
+  const EvaluationMemory memory(context);
   const Call c{{time, X, reserved, U, DP, IP, LP, F, Y, W, Z, DUSER, IUSER, strings, d},
                request,
                computedLevel,
@@ -506,7 +538,7 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
     *QiErr = kQiErrDelayAllocation;
     return 0;
   }
-  runPasses(c, scope);
+  runPasses(c, scope, memory);
   return 0;
 }
 

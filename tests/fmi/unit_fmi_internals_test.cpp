@@ -161,23 +161,37 @@ TEST(PendingText, PrefixesTheNextMessage) {
   fmiFreeModelInstance(c);
 }
 
-TEST(PendingText, TextThatDoesNotFitIsLostWithEverythingPending) {
+TEST(PendingText, TextThatDoesNotFitSendsThePendingTextFirst) {
   fmihost::HostCallbacks host;
   fmiInstance *c = create(host);
   ASSERT_NE(c, nullptr);
   host.clearMessages();
   const std::string first(200, 'a'), second(200, 'b');
   fmiAppendPending(c, c->instanceName, fmi2OK, "", "%s", first.c_str());
-  fmiAppendPending(c, c->instanceName, fmi2OK, "", "%s", second.c_str());
+  fmiAppendPending(c, c->instanceName, fmi2Warning, "", "%s", second.c_str());
   fmiLog(c, c->instanceName, fmi2OK, "", "next");
-  ASSERT_EQ(host.messages().size(), 1u);
-  EXPECT_EQ(host.messages()[0].message, "next");
+  ASSERT_EQ(host.messages().size(), 2u);
+  EXPECT_EQ(host.messages()[0].message, first);
+  EXPECT_EQ(host.messages()[0].status, fmi2Warning) << "at the status of the text that did not fit";
+  EXPECT_EQ(host.messages()[1].message, second + "next");
   // 254 characters fit, 255 do not.
+  host.clearMessages();
   const std::string fits(254, 'c');
   fmiAppendPending(c, c->instanceName, fmi2OK, "", "%s", fits.c_str());
   EXPECT_EQ(c->pendingEnd, c->pendingText + 254);
+  EXPECT_TRUE(host.messages().empty());
   fmiAppendPending(c, c->instanceName, fmi2OK, "", "d");
+  EXPECT_EQ(c->pendingEnd, c->pendingText + 1);
+  ASSERT_EQ(host.messages().size(), 1u);
+  EXPECT_EQ(host.messages()[0].message, fits);
+  // A text longer than the whole area follows what is pending on its own.
+  host.clearMessages();
+  const std::string longer(300, 'e');
+  fmiAppendPending(c, c->instanceName, fmi2OK, "", "%s", longer.c_str());
   EXPECT_EQ(c->pendingEnd, c->pendingText);
+  ASSERT_EQ(host.messages().size(), 2u);
+  EXPECT_EQ(host.messages()[0].message, "d");
+  EXPECT_EQ(host.messages()[1].message, longer);
   // Pending text stays while its message is dropped (logging off, fmi2OK).
   fmiAppendPending(c, c->instanceName, fmi2OK, "", "kept ");
   c->loggingOn = 0;
