@@ -25,6 +25,44 @@ std::size_t copyWhole(const char *text, char *buffer, std::size_t size) {
   return length;
 }
 
+// The working folder at the time the module was loaded: a loader name that
+// is relative was taken against it, whatever folder is current later.
+char loadFolder[PATH_MAX + 1];
+
+__attribute__((constructor)) void keepLoadFolder() {
+  if (getcwd(loadFolder, sizeof loadFolder) == nullptr) loadFolder[0] = '\0';
+}
+
+// The loader's name made absolute without following links: a relative name
+// is put after the folder of the load, with its "." parts and repeated
+// separators left out.  A symbolic link keeps the name it was loaded by.
+std::size_t absoluteName(const char *name, char *buffer, std::size_t size) {
+  if (name[0] == '/' || loadFolder[0] != '/') return copyWhole(name, buffer, size);
+  char joined[2 * PATH_MAX + 2];
+  std::size_t n = std::strlen(loadFolder);
+  std::memcpy(joined, loadFolder, n);
+  const char *p = name;
+  while (*p != '\0') {
+    while (*p == '/') ++p;
+    const char *end = p;
+    while (*end != '\0' && *end != '/') ++end;
+    const std::size_t part = static_cast<std::size_t>(end - p);
+    const bool dot = part == 1 && p[0] == '.';
+    if (part > 0 && !dot) {
+      if (n + 1 + part + 1 > sizeof joined) {
+        buffer[0] = '\0';
+        return 0;
+      }
+      if (n == 0 || joined[n - 1] != '/') joined[n++] = '/';
+      std::memcpy(joined + n, p, part);
+      n += part;
+    }
+    p = end;
+  }
+  joined[n] = '\0';
+  return copyWhole(joined, buffer, size);
+}
+
 } // namespace
 
 std::size_t moduleFileName(const void *codeAddress, char *buffer, std::size_t size) {
@@ -44,11 +82,7 @@ std::size_t moduleFileName(const void *codeAddress, char *buffer, std::size_t si
     exe[n] = '\0';
     return copyWhole(exe, buffer, size);
   }
-  char *resolved = realpath(name, nullptr);
-  if (resolved == nullptr) return copyWhole(name, buffer, size);
-  const std::size_t length = copyWhole(resolved, buffer, size);
-  std::free(resolved);
-  return length;
+  return absoluteName(name, buffer, size);
 }
 
 const void *moduleBase(const void *codeAddress) {

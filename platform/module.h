@@ -14,9 +14,10 @@ namespace platform {
 
 // Writes the full file name of the module (shared library or executable)
 // that contains codeAddress into buffer (size bytes, terminated).  The name
-// is absolute: relative loader names are resolved, and the main program is
-// named by /proc/self/exe.  Returns the length written, or 0 with buffer
-// emptied when the module is unknown or the name does not fit in size - 1
+// is absolute and names the file as it was loaded: a relative loader name is
+// taken against the working folder at the time this code was loaded, links
+// are not followed, and the main program is named by /proc/self/exe.  Returns the length written,
+// or 0 with buffer emptied when the module is unknown or the name does not fit in size - 1
 // characters; a name is never cut.
 std::size_t moduleFileName(const void *codeAddress, char *buffer, std::size_t size);
 

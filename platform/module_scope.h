@@ -14,7 +14,9 @@ namespace platform {
 // Adds the module that holds codeAddress to the global scope and returns a
 // handle of it, to be released with moduleRelease (platform/module.h) after
 // the libraries that need its names.  Null when the module is the main
-// program (whose exports are global already) or cannot be reopened.
+// program (whose exports are global already), lies in a namespace of its
+// own (loaded with dlmopen: only the base namespace has a global scope) or
+// cannot be reopened.
 void *moduleShareSymbols(const void *codeAddress);
 
 } // namespace platform

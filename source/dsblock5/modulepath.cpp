@@ -61,10 +61,15 @@ bool deriveResourcePath(char *buffer, std::size_t size) {
   if (size == 0) return false;
   if (buffer[0] == '\0') return false;
   // Drop the file name and the two folders above it; the third separator
-  // from the end stays.  Fewer separators end the cutting early.
+  // from the end stays.  Fewer separators end the cutting early, and the
+  // root folder is its own parent: its separator always stays.
   for (int cut = 0; cut < 3; ++cut) {
     char *separator = std::strrchr(buffer, '/');
     if (separator == nullptr) break;
+    if (separator == buffer) {
+      buffer[1] = '\0';
+      break;
+    }
     separator[cut < 2 ? 0 : 1] = '\0';
   }
   const std::size_t length = std::strlen(buffer);

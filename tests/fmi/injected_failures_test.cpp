@@ -147,11 +147,13 @@ ReadingLogger readingLogger;
 void readingLog(fmi2ComponentEnvironment env, fmi2String name, fmi2Status status,
                 fmi2String category, fmi2String message, ...) {
   fmihost::HostCallbacks::logger(env, name, status, category, message);
-  if (readingLogger.reads == 0 && std::string(message).find("dsblock_ failed") != std::string::npos) {
+  if (readingLogger.reads == 0 &&
+      std::string(message).find("dsblock_ failed") != std::string::npos) {
     ++readingLogger.reads;
     inject(kInjectNothing);
     const fmi2ValueReference vr = vrLevel;
-    readingLogger.readStatus = fmi().fmi2GetReal(readingLogger.component, &vr, 1, &readingLogger.level);
+    readingLogger.readStatus =
+        fmi().fmi2GetReal(readingLogger.component, &vr, 1, &readingLogger.level);
   }
 }
 
@@ -253,9 +255,8 @@ TEST_F(InjectedTest, TerminateRequestInsideDerivativesReachesTheHostAsTerminateS
   EXPECT_EQ(countMessages("terminated by model", fmi2Discard), 1u) << host_.dump();
   fmi2Boolean enterEventMode = fmi2True;
   fmi2Boolean terminateSimulation = fmi2False;
-  EXPECT_EQ(
-      fmi().fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
-      fmi2OK);
+  EXPECT_EQ(fmi().fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
+            fmi2OK);
   EXPECT_EQ(terminateSimulation, fmi2True);
 }
 

@@ -34,6 +34,11 @@ protected:
   // Builds the tree under a fresh temporary folder; nest adds one folder
   // level of that many characters above "unit".
   void build(std::size_t nest = 0) {
+    makeTree(nest);
+    open((binaries_ / "vornwin3264.so").string());
+  }
+  // The tree of build, without loading the probe.
+  void makeTree(std::size_t nest = 0) {
     std::string pattern = (fs::temp_directory_path() / "paths-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = fs::canonical(pattern);
@@ -48,7 +53,10 @@ protected:
     fs::create_directories(binaries_);
     fs::copy_file(PATHS_PROBE_MODULE, binaries_ / "vornwin3264.so");
     fs::copy_file(PATHS_EXT_LIBRARY, binaries_ / "libpathsext.so");
-    probe_ = dlopen((binaries_ / "vornwin3264.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
+  // Loads the probe by the name file, as a host would.
+  void open(const std::string &file) {
+    probe_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(probe_, nullptr) << dlerror();
     modulePath_ = reinterpret_cast<PathQuery>(dlsym(probe_, "probeModulePath"));
     resourcePath_ = reinterpret_cast<PathQuery>(dlsym(probe_, "probeResourcePath"));
@@ -77,6 +85,68 @@ TEST_F(ModuleTree, ResourcesFolderLiesTwoLevelsAboveTheModuleFolder) {
   build();
   EXPECT_EQ(std::string(modulePath_()), (binaries_ / "vornwin3264.so").string());
   EXPECT_EQ(std::string(resourcePath_()), unit_.string() + "/resources/");
+}
+
+TEST_F(ModuleTree, SymlinkedModuleIsNamedByTheLinkNotByItsTarget) {
+  makeTree();
+  const fs::path store = root_ / "store" / "abc";
+  fs::create_directories(store);
+  fs::rename(binaries_ / "vornwin3264.so", store / "vornwin3264.so");
+  fs::create_symlink(store / "vornwin3264.so", binaries_ / "vornwin3264.so");
+  open((binaries_ / "vornwin3264.so").string());
+  EXPECT_EQ(std::string(modulePath_()), (binaries_ / "vornwin3264.so").string());
+  EXPECT_EQ(std::string(resourcePath_()), unit_.string() + "/resources/");
+}
+
+TEST_F(ModuleTree, RelativeLoadIsNamedFromTheFolderOfTheLoad) {
+  makeTree();
+  const fs::path previous = fs::current_path();
+  for (const char *name :
+       {"unit/binaries/linux64/vornwin3264.so", "./unit//binaries/./linux64/vornwin3264.so"}) {
+    SCOPED_TRACE(name);
+    fs::current_path(root_);
+    open(name);
+    // The first queries come after a change of the working folder.
+    fs::current_path("/");
+    EXPECT_EQ(std::string(modulePath_()), (binaries_ / "vornwin3264.so").string());
+    EXPECT_EQ(std::string(resourcePath_()), unit_.string() + "/resources/");
+    dlclose(probe_);
+    probe_ = nullptr;
+  }
+  fs::current_path(previous);
+}
+
+TEST_F(ModuleTree, ModuleInATopLevelFolderHasTheRootResourcesFolder) {
+  std::string pattern = "/paths-top-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) GTEST_SKIP() << "no folder can be made under /";
+  root_ = pattern;
+  fs::copy_file(PATHS_PROBE_MODULE, root_ / "vornwin3264.so");
+  open((root_ / "vornwin3264.so").string());
+  EXPECT_EQ(std::string(modulePath_()), (root_ / "vornwin3264.so").string());
+  EXPECT_STREQ(resourcePath_(), "/resources/");
+}
+
+// Loads a copy of the probe into a new namespace and its library through
+// it; 0 when the library was loaded.
+int loadInAnotherNamespace(const std::string &probe) {
+  void *copy = dlmopen(LM_ID_NEWLM, probe.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (copy == nullptr) return 2;
+  auto load = reinterpret_cast<LoadLibraries>(dlsym(copy, "probeLoadLibraries"));
+  if (load == nullptr) return 3;
+  const char *names[] = {"./libpathsext.so", nullptr};
+  void **handles = nullptr;
+  load(names, &handles, 1);
+  const bool loaded = handles != nullptr && handles[0] != nullptr;
+  load(names, &handles, 0);
+  return loaded ? 0 : 4;
+}
+
+// A second copy of the unit in a namespace of its own (dlmopen) has no
+// global scope to share its names in; it loads its libraries all the same.
+TEST_F(ModuleTree, CopyInAnotherNamespaceLoadsItsLibraries) {
+  build();
+  const std::string probe = (binaries_ / "vornwin3264.so").string();
+  EXPECT_EXIT(_exit(loadInAnotherNamespace(probe)), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ModuleTree, DefaultSetBeforeTheFirstQueryIsAnsweredWithoutDerivation) {

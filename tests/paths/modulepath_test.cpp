@@ -82,7 +82,10 @@ TEST(DeriveResourcePath, FolderTwoLevelsAboveTheModuleFolder) {
       {"units/vorn/binaries/linux64/vornwin3264.so", "units/vorn/resources/"},
       // Fewer separators end the cutting early.
       {"C:/vornwin3264.so", "C:resources/"},
-      {"/vornwin3264.so", "resources/"},
+      // The root folder is its own parent.
+      {"/vornwin3264.so", "/resources/"},
+      {"/top/vornwin3264.so", "/resources/"},
+      {"/top/binaries/vornwin3264.so", "/resources/"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.moduleFile);
