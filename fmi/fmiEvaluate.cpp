@@ -183,7 +183,11 @@ fmi2Status fmiExitInitialization(fmiInstance *c, const char *name, int32_t targe
     (void)fmiTerminateOnError(c);
     return fmi2Discard;
   }
-  if (qiErr != 0) return fmiTerminateOnError(c);
+  if (qiErr != 0) {
+    fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
+           static_cast<int>(qiErr));
+    return fmiTerminateOnError(c);
+  }
   setEventPhase(c->runtime, 0);
   fmiResultStore(c, 1);
   c->state = target;

@@ -223,6 +223,7 @@ fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
         c->forceEvaluation != 0 && level < 1 ? kRequestAuxiliaries : static_cast<int32_t>(level);
     const int32_t qiErr =
         initializing ? fmiEvaluateInitialization(c) : fmiEvaluate(c, request, nullptr, nullptr);
+    if (qiErr == kQiErrTerminated) return fmiEndedByModel(c, fmiFunctionName(Kind::getter));
     if (qiErr != 0) {
       const fmi2Status status =
           Kind::discardModelError && qiErr == kQiErrError ? fmi2Discard : fmi2Error;
@@ -354,6 +355,7 @@ fmi2Status fmiGetString(fmiInstance *c, const fmi2ValueReference vr[], size_t nv
     const int32_t qiErr = initializing
                               ? fmiEvaluateInitialization(c)
                               : fmiEvaluate(c, static_cast<int32_t>(level), nullptr, nullptr);
+    if (qiErr == kQiErrTerminated) return fmiEndedByModel(c, name);
     if (qiErr != 0) {
       fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
              static_cast<int>(qiErr));

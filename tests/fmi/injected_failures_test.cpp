@@ -246,18 +246,42 @@ TEST_F(InjectedTest, TerminateRequestInsideAStepEndsItWithDiscard) {
   EXPECT_EQ(countMessages("terminated by model", fmi2Discard), 1u) << host_.dump();
 }
 
-TEST_F(InjectedTest, TerminateRequestInsideDerivativesReachesTheHostAsTerminateSimulation) {
-  running(fmi2ModelExchange);
-  inject(kInjectTerminate);
-  double der = NAN;
-  EXPECT_EQ(derivatives(&der), fmi2Discard) << host_.dump();
-  EXPECT_EQ(countAtLeast(fmi2Error), 0u) << host_.dump();
-  EXPECT_EQ(countMessages("terminated by model", fmi2Discard), 1u) << host_.dump();
-  fmi2Boolean enterEventMode = fmi2True;
-  fmi2Boolean terminateSimulation = fmi2False;
-  EXPECT_EQ(fmi().fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
-            fmi2OK);
-  EXPECT_EQ(terminateSimulation, fmi2True);
+TEST_F(InjectedTest, TerminateRequestInsideAReadReachesTheHostAsTerminateSimulation) {
+  const struct {
+    const char *name;
+    fmi2Status (*read)(fmi2Component);
+  } readers[] = {
+      {"fmi2GetDerivatives",
+       [](fmi2Component c) {
+         double der = NAN;
+         return fmi().fmi2GetDerivatives(c, &der, 1);
+       }},
+      {"fmi2GetReal",
+       [](fmi2Component c) {
+         const fmi2ValueReference vr = e2e::vrOutflow;
+         double value = NAN;
+         return fmi().fmi2GetReal(c, &vr, 1, &value);
+       }},
+  };
+  for (const auto &r : readers) {
+    SCOPED_TRACE(r.name);
+    running(fmi2ModelExchange);
+    EXPECT_EQ(fmi().fmi2SetTime(c_, 0.25), fmi2OK);
+    inject(kInjectTerminate);
+    EXPECT_EQ(r.read(c_), fmi2Discard) << host_.dump();
+    EXPECT_EQ(countAtLeast(fmi2Error), 0u) << host_.dump();
+    EXPECT_EQ(countMessages("terminated by model", fmi2Discard), 1u) << host_.dump();
+    fmi2Boolean enterEventMode = fmi2True;
+    fmi2Boolean terminateSimulation = fmi2False;
+    EXPECT_EQ(
+        fmi().fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
+        fmi2OK);
+    EXPECT_EQ(terminateSimulation, fmi2True);
+    inject(kInjectNothing);
+    fmi().fmi2FreeInstance(c_);
+    c_ = nullptr;
+    host_.clearMessages();
+  }
 }
 
 TEST_F(InjectedTest, TerminateRequestDuringInitializationIsNoError) {
