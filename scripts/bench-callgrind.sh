@@ -7,6 +7,36 @@
 #   scripts/bench-callgrind.sh [path of cosim_bench]   (default build-bench/bench/cosim_bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage="usage: bash scripts/bench-callgrind.sh [path of cosim_bench]"
+case "${1:-}" in
+  -h | --help)
+    cat <<TEXT
+$usage
+
+Counts with callgrind the instructions the unit executes inside fmi2DoStep
+during the Co-Simulation benchmark's 10 s runs (communication steps of 10 ms
+and 1 ms) and prints them per step, with the functions that take 10 or more
+of them.  The benchmark is build-bench/bench/cosim_bench unless named
+(bash scripts/bench.sh builds it).  Prints one line and does nothing else
+when valgrind is not installed.
+  -h, --help  this text
+
+Exit status: 0 when counted (or valgrind is missing), 2 for an unknown option
+or more than one argument, 1 when the benchmark fails under valgrind.
+TEXT
+    exit 0
+    ;;
+  -*)
+    echo "bench-callgrind.sh: unknown option $1" >&2
+    echo "$usage   (--help tells more)" >&2
+    exit 2
+    ;;
+esac
+if (($# > 1)); then
+  echo "bench-callgrind.sh: one argument at most, not also $2" >&2
+  echo "$usage   (--help tells more)" >&2
+  exit 2
+fi
 bench=${1:-build-bench/bench/cosim_bench}
 if ! command -v valgrind >/dev/null; then
   echo "callgrind: valgrind is not installed, no instruction counts"

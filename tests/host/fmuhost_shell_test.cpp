@@ -242,4 +242,119 @@ TEST(FmuhostShell, ModeTheArchiveDoesNotDeclareIsAMisfitOfTheOptions) {
   EXPECT_EQ(parseCsv(r.out).rows.size(), 101u);
 }
 
+// run.sh in a copy of the project's layout whose build is done: fmuhost and
+// the vessel's archive in build/, a set-up that finds nothing missing and a
+// cmake that has nothing to build, so that only the script's own work is
+// tested.  It is started from a folder of its own, with archives named
+// relative to that folder.
+TEST(FmuhostShell, RunScriptReadsPathsFromTheFolderItIsStartedIn) {
+  ScratchFolder dir("project");
+  const fs::path repo = dir.path / "repo", bin = dir.path / "bin", models = dir.path / "models",
+                 tmp = dir.path / "tmp";
+  for (const fs::path &p : {repo / "scripts", repo / "build" / "tools", bin, models, tmp})
+    fs::create_directories(p);
+  fs::copy_file(projectSource + "/scripts/run.sh", repo / "scripts" / "run.sh");
+  std::ofstream(repo / "scripts" / "setup.sh") << "exit 0\n";
+  std::ofstream(repo / "build" / "CMakeCache.txt") << "";
+  fs::create_symlink(FMUHOST_PATH, repo / "build" / "tools" / "fmuhost");
+  fs::copy_file(UNIT_FMU_PATH, repo / "build" / "vornwin3264.fmu");
+  std::ofstream(bin / "cmake") << "#!/bin/sh\nexit 0\n";
+  fs::permissions(bin / "cmake", fs::perms::owner_all);
+  fs::copy_file(BALL_UNIT_FMU_PATH, models / "mine.fmu");
+
+  const std::string defaults = "--mode cs --stop 10 --step 0.01 --interval 0.5 ";
+  const Result ball = runFmuhost(defaults + "--mode me --stop 1 " + BALL_UNIT_FMU_PATH);
+  const Result vessel = runFmuhost(defaults + "--stop 1 " + UNIT_FMU_PATH);
+  ASSERT_EQ(ball.exitStatus, 0) << ball.err;
+  ASSERT_EQ(vessel.exitStatus, 0) << vessel.err;
+  struct Case {
+    const char *arguments;
+    int exitStatus;
+    std::string out;
+    const char *err; // on the last line of stderr
+  } cases[] = {
+      {"mine.fmu --mode me --stop 1", 0, ball.out, "building"},
+      {"--mode me ./mine.fmu --stop 1", 0, ball.out, "building"},
+      {"--mode me --stop 1 ../models/mine.fmu", 0, ball.out, "building"},
+      {"--stop 1", 0, vessel.out, "building"}, // the vessel's archive of the project's build
+      {"--stop 1 > /dev/full", 1, "", "fmuhost: cannot write to stdout: No space left on device"},
+      {"--mode me mine.fmu > /dev/full", 1, "",
+       "fmuhost: cannot write to stdout: No space left on device"},
+      {"--stop 1000 --interval 0.01 --input 1 | head -1", 128 + SIGPIPE, "time,level,outflow\n",
+       "building"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.arguments);
+    Result r =
+        runShell("cd \"$MODELS\" && PATH=\"$BIN:$PATH\" bash ../repo/scripts/run.sh " +
+                     std::string(c.arguments) + "\nexit \"${PIPESTATUS[0]}\"",
+                 "MODELS=" + models.string() + " BIN=" + bin.string() + " TMPDIR=" + tmp.string());
+    EXPECT_EQ(r.exitStatus, c.exitStatus) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_THAT(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), HasSubstr(c.err)) << r.err;
+    EXPECT_TRUE(fs::is_empty(tmp));
+  }
+  EXPECT_TRUE(fs::exists(repo / "build" / "run.log"));
+  EXPECT_FALSE(fs::exists(models / "build"));
+}
+
+// The options of every script the README names: --help says what the script
+// does and exits 0; an unknown option, or one without its value, is refused
+// with its name and exit status 2.  Neither builds nor installs anything: a
+// cmake, ctest or apt-get that is called leaves a mark.
+TEST(FmuhostShell, ScriptsAnswerHelpAndRefuseUnknownOptionsWithoutBuilding) {
+  ScratchFolder dir("scripts");
+  const fs::path bin = dir.path / "bin", mark = dir.path / "called";
+  fs::create_directories(bin);
+  for (const char *tool : {"cmake", "ctest", "apt-get", "sudo", "valgrind", "clang-format-14"}) {
+    std::ofstream(bin / tool) << "#!/bin/sh\necho \"$0 $*\" >> \"" << mark.string()
+                              << "\"\nexit 97\n";
+    fs::permissions(bin / tool, fs::perms::owner_all);
+  }
+  struct Case {
+    const char *command;
+    int exitStatus;
+    const char *text; // the start of stdout (exit status 0) or the first line of stderr
+  } cases[] = {
+      {"bash scripts/run.sh --help", 0, "usage: bash scripts/run.sh"},
+      {"bash scripts/run.sh --foo", 2, "run.sh: unknown option --foo\n"},
+      {"bash scripts/run.sh --stop 1 --step", 2, "run.sh: --step needs a value\n"},
+      {"bash scripts/test.sh --help", 0, "usage: bash scripts/test.sh"},
+      {"bash scripts/test.sh --foo", 2, "test.sh: unknown option --foo\n"},
+      {"bash scripts/test.sh --tsan -R", 2, "test.sh: -R needs a value"},
+      {"bash scripts/bench.sh --help", 0, "usage: bash scripts/bench.sh"},
+      {"bash scripts/bench.sh --foo", 2, "bench.sh: unknown option --foo\n"},
+      {"bash scripts/bench.sh cosim", 2, "bench.sh: takes no arguments, not cosim\n"},
+      {"bash scripts/bench-callgrind.sh --help", 0, "usage: bash scripts/bench-callgrind.sh"},
+      {"bash scripts/bench-callgrind.sh --foo", 2, "bench-callgrind.sh: unknown option --foo\n"},
+      {"bash scripts/fuzz.sh --help", 0, "usage: bash scripts/fuzz.sh"},
+      {"bash scripts/fuzz.sh 10 --foo", 2, "fuzz.sh: unknown option --foo\n"},
+      {"bash scripts/fuzz.sh ten", 2, "fuzz.sh: SECONDS is a whole number, not \"ten\"\n"},
+      {"bash scripts/format.sh --help", 0, "usage: bash scripts/format.sh"},
+      {"bash scripts/format.sh --foo", 2, "format.sh: unknown option --foo\n"},
+      {"bash scripts/setup.sh --help", 0, "usage: bash scripts/setup.sh"},
+      {"bash scripts/setup.sh --foo", 2, "setup.sh: unknown option --foo\n"},
+      {"python3 scripts/check-source.py --help", 0, "usage: scripts/check-source.py"},
+      {"python3 scripts/check-source.py --foo", 2, "usage: scripts/check-source.py"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.command);
+    Result r = runShell(std::string("cd \"$SOURCE\" && PATH=\"$BIN:$PATH\" ") + c.command,
+                        "SOURCE=" + projectSource + " BIN=" + bin.string());
+    EXPECT_EQ(r.exitStatus, c.exitStatus) << r.err;
+    if (c.exitStatus == 0) {
+      EXPECT_THAT(r.out, StartsWith(c.text));
+      EXPECT_GT(occurrences(r.out, "\n"), 5u) << r.out;
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_THAT(r.err, StartsWith(c.text));
+      const std::string command = c.command;
+      EXPECT_THAT(r.err, HasSubstr(command.substr(command.rfind(' ') + 1))); // the word at fault
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(mark)) << slurp(mark);
+    fs::remove(mark);
+  }
+}
+
 } // namespace
