@@ -8,8 +8,9 @@
 # The build and the benchmarks' own output go to build-bench/bench.log; each
 # program's raw Google Benchmark results to build-bench/results/<program>.json.
 # At the end one table (also build-bench/results/table.txt) shows each figure
-# with its unit and its ratio to the baseline measured beside it, then the
-# instructions per fmi2DoStep counted by callgrind (results/callgrind.txt).
+# with its unit and, where a baseline is measured beside it, the ratio to it,
+# and whether a goal is met where a row has one; then the instructions per
+# fmi2DoStep counted by callgrind (results/callgrind.txt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 usage="usage: bash scripts/bench.sh"
@@ -28,8 +29,11 @@ installed.  Packages are installed first when missing (scripts/setup.sh).
 
 Output: the build's and the benchmarks' own in build-bench/bench.log; each
 program's Google Benchmark JSON in build-bench/results/<program>.json; on
-stdout one table (also build-bench/results/table.txt) and the instruction
-counts (also build-bench/results/callgrind.txt).
+stdout one table (also build-bench/results/table.txt: each figure, its ratio
+to the baseline measured beside it where there is one, and whether a goal is
+met where a row has one) and the instruction counts (also
+build-bench/results/callgrind.txt).  Figures vary with the machine and its
+load.
   -h, --help  this text (the script takes no other option)
 
 Exit status: 0 when every benchmark ran, 2 for any argument but --help, 1 when
