@@ -15,6 +15,7 @@ targets are exempt):
    so that those libraries do not compile against the model's record.
 
 Exits 1 with one line per finding."""
+import argparse
 import os
 import re
 import sys
@@ -119,4 +120,11 @@ def main():
 
 
 if __name__ == "__main__":
+    # No options but --help; anything else is refused with its name (status 2).
+    argparse.ArgumentParser(
+        prog="scripts/check-source.py",
+        description=__doc__,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog="Exit status: 0 when nothing is found, 1 with one line per finding, "
+        "2 for an unknown option or argument.").parse_args()
     sys.exit(main())

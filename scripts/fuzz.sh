@@ -6,6 +6,36 @@
 # Fails on the first finding; the reproducer is left in build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage="usage: bash scripts/fuzz.sh [SECONDS [TARGET...]]"
+for a in "$@"; do
+  case "$a" in
+    -h | --help)
+      cat <<TEXT
+$usage
+
+Builds every libFuzzer target with clang (ASan + UBSan, in build-fuzz/: the
+preset fuzz) and runs each for SECONDS (default 60) on a corpus seeded by its
+seed writer, or only the TARGETs named (build-fuzz/fuzz_targets.txt lists
+them).  Stops at the first finding; its reproducer is left in build-fuzz/.
+  -h, --help  this text
+
+Exit status: 0 when no target found anything, 2 for an unknown option or a
+SECONDS that is not a whole number, else that of the failing build or target.
+TEXT
+      exit 0
+      ;;
+    -*)
+      echo "fuzz.sh: unknown option $a" >&2
+      echo "$usage   (--help tells more)" >&2
+      exit 2
+      ;;
+  esac
+done
+if (($#)) && [[ ! "$1" =~ ^[0-9]+$ ]]; then
+  echo "fuzz.sh: SECONDS is a whole number, not \"$1\"" >&2
+  echo "$usage   (--help tells more)" >&2
+  exit 2
+fi
 bash scripts/setup.sh
 seconds=${1:-60}
 shift || true

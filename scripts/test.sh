@@ -9,8 +9,28 @@
 #                              only the tests whose names match REGEX (ctest -R)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-usage() {
-  echo "usage: scripts/test.sh [--sanitize|--tsan] [-R REGEX]" >&2
+usage="usage: bash scripts/test.sh [--sanitize|--tsan] [-R REGEX]"
+help() {
+  cat <<TEXT
+$usage
+
+Builds the unit and its tests (warnings are errors) and runs them with ctest,
+each build as its preset in CMakePresets.json makes it; packages are
+installed first when missing (scripts/setup.sh).
+  (no option)    normal build in build/ (preset default)
+  --sanitize     AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/ (asan)
+  --tsan         ThreadSanitizer in build-tsan/ (tsan): the tests that start threads
+                 (CTest label "threads", tests/threads.cmake)
+  -R REGEX       only the tests whose names match REGEX (ctest -R)
+  -h, --help     this text
+
+Exit status: 0 when every test passes, 2 for an unknown option or one without
+its value, else that of the failing build or ctest.
+TEXT
+}
+refuse() {
+  echo "test.sh: $1" >&2
+  echo "$usage   (--help tells more)" >&2
   exit 2
 }
 preset=default; filter=()
@@ -19,11 +39,15 @@ while (($#)); do
     --sanitize) preset=asan ;;
     --tsan) preset=tsan ;;
     -R)
-      (($# >= 2)) || usage
+      (($# >= 2)) || refuse "-R needs a value (a regular expression)"
       filter=(-R "$2")
       shift
       ;;
-    *) usage ;;
+    -h | --help)
+      help
+      exit 0
+      ;;
+    *) refuse "unknown option $1" ;;
   esac
   shift
 done

@@ -15,6 +15,7 @@ unit_test(host_unit_tests
           ${PROJECT_SOURCE_DIR}/tests/host/fmu_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_events_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_shell_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/unload_test.cpp
   LIBS unit_test_support unit::fmuhost)
 if(TARGET host_unit_tests)
@@ -22,6 +23,7 @@ if(TARGET host_unit_tests)
     UNIT_SO_PATH="$<TARGET_FILE:vornwin3264>"
     UNIT_FMU_PATH="${PROJECT_BINARY_DIR}/vornwin3264.fmu"
     FMUHOST_PATH="$<TARGET_FILE:fmuhost>"
+    PROJECT_SOURCE_PATH="${PROJECT_SOURCE_DIR}"
     UNIT_SANITIZED=$<BOOL:${UNIT_SANITIZE}>)
   add_dependencies(host_unit_tests vornwin3264 vornwin3264_fmu fmuhost)
 endif()

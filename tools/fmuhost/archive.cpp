@@ -4,9 +4,11 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include <zip.h>
+
+#include "tools/fmuhost/output.h"
 
 namespace fmuhost {
 
@@ -108,16 +112,24 @@ void extractAll(const std::string &fmuPath, const fs::path &root) {
 
 ExtractedArchive::ExtractedArchive(const std::string &fmuPath) : name_(fmuPath) {
   // An absolute folder: the resource location is a file URI, which a
-  // relative path would turn into a host name.
+  // relative path would turn into a host name.  The folder is made in
+  // TMPDIR as the user gave it, else in /tmp; a failure names it.
+  const char *tmpdir = std::getenv("TMPDIR");
+  const bool fromEnvironment = tmpdir && *tmpdir;
+  const std::string given = fromEnvironment ? tmpdir : "/tmp";
+  const std::string where = fromEnvironment ? "TMPDIR=" + given : given;
   std::error_code ec;
-  fs::path base = fs::absolute(fs::temp_directory_path(ec));
-  if (ec) throw std::runtime_error(fmuPath + ": no temporary folder: " + ec.message());
+  fs::path base = fs::absolute(given, ec);
+  if (ec) throw std::runtime_error(where + ": cannot make the path absolute: " + ec.message());
   std::string pattern = (base / "fmuhost.XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   std::lock_guard<std::mutex> hold(foldersLock());
-  if (!mkdtemp(buffer.data()))
-    throw std::runtime_error(fmuPath + ": cannot create a temporary folder from " + pattern);
+  if (!mkdtemp(buffer.data())) {
+    const int error = errno;
+    throw std::runtime_error(where + ": cannot create the temporary folder " + pattern + ": " +
+                             std::strerror(error));
+  }
   root_ = buffer.data();
   liveFolders().push_back(root_.string());
   try {
@@ -162,7 +174,33 @@ std::string ExtractedArchive::inArchiveTerms(std::string text) const {
   return text;
 }
 
+namespace {
+// SIGPIPE's disposition before removeExtractedFoldersOnSignals ignored it:
+// -1 not yet recorded, 1 it ended the process, 0 the parent had it ignored.
+int brokenPipeWasFatal = -1;
+} // namespace
+
+bool brokenPipeEndsTheProcess() {
+  if (brokenPipeWasFatal >= 0) return brokenPipeWasFatal == 1;
+  struct sigaction current;
+  return sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+}
+
+void endByBrokenPipe() {
+  if (!brokenPipeEndsTheProcess()) return;
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  raise(SIGPIPE);
+}
+
 void removeExtractedFoldersOnSignals() {
+  // A write to a pipe whose reader has gone fails with EPIPE instead of
+  // ending the process in the middle of the run with the folder left behind.
+  brokenPipeWasFatal = brokenPipeEndsTheProcess() ? 1 : 0;
+  std::signal(SIGPIPE, SIG_IGN);
   sigset_t signals;
   sigemptyset(&signals);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -179,6 +217,8 @@ void removeExtractedFoldersOnSignals() {
     foldersLock().lock(); // kept until the process ends
     std::error_code ignored;
     for (const std::string &folder : liveFolders()) fs::remove_all(folder, ignored);
+    // The output ends with a whole line: no write is cut off by the end.
+    holdOutputUntilExit();
     // End by the signal itself: default action, unblocked in this thread.
     std::signal(sig, SIG_DFL);
     sigset_t one;

@@ -10,10 +10,11 @@ namespace fmuhost {
 
 class ExtractedArchive {
 public:
-  // Unpacks `fmuPath` into a new folder under the system's temporary folder
-  // (TMPDIR, made absolute).  Throws std::runtime_error naming the archive
-  // (and the entry, where one is at fault) and the reason: not a zip file, an
-  // entry whose name is absolute or climbs out of the folder (".."), or a
+  // Unpacks `fmuPath` into a new folder under the temporary folder (TMPDIR
+  // made absolute, else /tmp).  Throws std::runtime_error naming TMPDIR and
+  // its value when no folder can be made there, or else naming the archive
+  // (and the entry, where one is at fault), with the reason: not a zip file,
+  // an entry whose name is absolute or climbs out of the folder (".."), or a
   // failed read or write.  Nothing is left behind on failure.
   explicit ExtractedArchive(const std::string &fmuPath);
   ~ExtractedArchive();
@@ -43,8 +44,19 @@ bool isSafeEntryName(const std::string &name);
 // From now on SIGINT, SIGTERM and SIGHUP (those the process does not ignore)
 // remove the folders of the archives unpacked at that moment and then end
 // the process by the same signal, so that its parent sees the usual status.
-// Call once, from main, before any other thread is started: the signals are
-// blocked in every thread and taken by one thread of their own.
+// That thread lets a write to the output end first (holdOutputUntilExit).
+// SIGPIPE is ignored from then on: a write to a pipe whose reader has gone
+// fails with EPIPE, and the run unwinds and removes its folder before
+// endByBrokenPipe ends the process.  Call once, from main, before any other
+// thread is started: the signals are blocked in every thread and taken by
+// one thread of their own.
 void removeExtractedFoldersOnSignals();
+
+// Whether a broken pipe ends the process by SIGPIPE: true unless the parent
+// had SIGPIPE ignored (then a broken pipe is a failed write like any other).
+bool brokenPipeEndsTheProcess();
+// Ends the process by SIGPIPE, as a write to a broken pipe would have ended
+// it; returns only when brokenPipeEndsTheProcess() is false.
+void endByBrokenPipe();
 
 } // namespace fmuhost

@@ -1,5 +1,9 @@
 // fmuhost: runs an FMI 2.0 .fmu and prints its trajectory as CSV (see
 // helpText below for the options, the output and the exit statuses).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -59,10 +63,13 @@ const char helpText[] =
     "\n"
     "Exit status:\n"
     "  0      the stop time was reached, or the model ended the simulation\n"
-    "  1      the archive or the unit cannot be used, or a call ended fmi2Discard, fmi2Error\n"
-    "         or fmi2Fatal\n"
-    "  2      the options are malformed or do not fit the model\n"
-    "  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP), the unpacked archive removed first\n"
+    "  1      the archive or the unit cannot be used, a call ended fmi2Discard, fmi2Error\n"
+    "         or fmi2Fatal, or a write to stdout failed (closed, full, an I/O error)\n"
+    "  2      the options are malformed or do not fit the model (a --mode the unit does not\n"
+    "         declare among them)\n"
+    "  128+N  ended by signal N: SIGINT, SIGTERM or SIGHUP, or SIGPIPE (without a message)\n"
+    "         when the reader of stdout has gone; the unpacked archive is removed first, and\n"
+    "         stdout holds whole rows only\n"
     "\n"
     "Examples:\n"
     "  Co-Simulation with a parameter and an input, a row every 0.5 s:\n"
@@ -71,6 +78,15 @@ const char helpText[] =
     "  Model Exchange with two more variables:\n"
     "    fmuhost --mode me --stop 2 --step 0.001 --interval 0.1 --vars 'der(level),g' \\\n"
     "            vornwin3264.fmu\n";
+
+// The help on stdout; a write that fails is reported, with exit status 1.
+int printHelp() {
+  std::fputs(usage, stdout);
+  std::fputs(helpText, stdout);
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fprintf(stderr, "fmuhost: cannot write to stdout: %s\n", std::strerror(errno));
+  return 1;
+}
 
 bool splitAssignment(const std::string &text, std::string &name, std::string &value) {
   std::size_t eq = text.find('=');
@@ -127,9 +143,7 @@ int main(int argc, char **argv) {
       } else if (arg == "--log") {
         options.loggingOn = true;
       } else if (arg == "--help" || arg == "-h") {
-        std::fputs(usage, stdout);
-        std::fputs(helpText, stdout);
-        return 0;
+        return printHelp();
       } else if (!arg.empty() && arg[0] == '-') {
         throw std::runtime_error("unknown option " + arg);
       } else if (fmu.empty()) {
@@ -143,6 +157,14 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "fmuhost: %s\n%s(fmuhost --help tells more)\n", e.what(), usage);
     return 2;
   }
+  // A closed stdout fails before anything is done, and no file the run
+  // opens can take its place and receive the trajectory.
+  if (fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+    std::fprintf(stderr, "fmuhost: cannot write to stdout: %s\n", std::strerror(errno));
+    return 1;
+  }
   fmuhost::removeExtractedFoldersOnSignals();
-  return fmuhost::runFmu(fmu, options, stdout, stderr);
+  const int status = fmuhost::runFmu(fmu, options, stdout, stderr);
+  if (status == fmuhost::brokenPipeStatus) fmuhost::endByBrokenPipe();
+  return status;
 }

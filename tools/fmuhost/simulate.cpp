@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdarg>
@@ -17,6 +18,7 @@
 #include "tools/fmuhost/archive.h"
 #include "tools/fmuhost/messages.h"
 #include "tools/fmuhost/model_description.h"
+#include "tools/fmuhost/output.h"
 
 namespace fmuhost {
 
@@ -226,15 +228,15 @@ private:
 class Simulation {
 public:
   Simulation(const ModelDescription &md, const ExtractedArchive &archive, const RunOptions &options,
-             FILE *out, MessageLog &log)
+             LineOutput &out, MessageLog &log)
       : md_(md), options_(options), times_(md, options), out_(out),
         log_(log), callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &log} {
     const bool me = options.mode == Mode::ModelExchange;
     const std::optional<std::string> &id =
         me ? md.modelExchangeIdentifier : md.coSimulationIdentifier;
     if (!id)
-      throw RunError(archive.name() + ": the unit does not declare " +
-                     (me ? "Model Exchange" : "Co-Simulation"));
+      throw UsageError(archive.name() + ": the unit does not declare " +
+                       (me ? "Model Exchange" : "Co-Simulation"));
     resolveVariables();
     grid_ = TimeGrid(times_.start, times_.stop, times_.step, times_.interval);
     unit_ = std::make_unique<Unit>(archive, "binaries/linux64/" + *id + ".so", options.mode);
@@ -362,7 +364,7 @@ private:
   void printHeader() {
     std::string line = "time";
     for (const Column &col : columns_) line += "," + csvField(col.name);
-    std::fprintf(out_, "%s\n", line.c_str());
+    out_.line(line);
   }
 
   // One row at `time_`.  A value whose read does not end fmi2OK stays empty:
@@ -395,7 +397,7 @@ private:
           line += csvQuoted(v ? v : "");
       }
     }
-    std::fprintf(out_, "%s\n", line.c_str());
+    out_.line(line);
     rowPrinted_ = true;
     lastRowTime_ = time_;
   }
@@ -619,7 +621,7 @@ private:
   const ModelDescription &md_;
   const RunOptions &options_;
   const Times times_;
-  FILE *out_;
+  LineOutput &out_;
   MessageLog &log_;
   const fmi2CallbackFunctions callbacks_;
   TimeGrid grid_;
@@ -652,14 +654,26 @@ ModelDescription readDescription(const ExtractedArchive &archive) {
 
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err) {
   MessageLog log(err, options.loggingOn);
+  LineOutput output(out, "stdout");
   int status = 0;
+  bool outputFailed = false;
+  // A failed write ends the run like a failed call; a broken pipe ends it
+  // quietly, as the signal would have (see endByBrokenPipe).
+  auto failedWrite = [&](const OutputError &e) {
+    outputFailed = true;
+    if (e.error == EPIPE && brokenPipeEndsTheProcess()) return brokenPipeStatus;
+    std::fprintf(err, "fmuhost: %s\n", e.what());
+    return 1;
+  };
   try {
     ExtractedArchive archive(fmuPath);
     ModelDescription md = readDescription(archive);
-    Simulation simulation(md, archive, options, out, log);
+    Simulation simulation(md, archive, options, output, log);
     simulation.run();
   } catch (const CallFailed &) {
     status = 1;
+  } catch (const OutputError &e) {
+    status = failedWrite(e);
   } catch (const UsageError &e) {
     std::fprintf(err, "fmuhost: %s\n", e.what());
     status = 2;
@@ -667,8 +681,14 @@ int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FIL
     std::fprintf(err, "fmuhost: %s\n", e.what());
     status = 1;
   }
-  std::fflush(out);
-  log.summary();
+  if (!outputFailed) {
+    try {
+      output.flush();
+    } catch (const OutputError &e) {
+      status = failedWrite(e);
+    }
+  }
+  if (status != brokenPipeStatus) log.summary();
   return status;
 }
 

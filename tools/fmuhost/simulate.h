@@ -5,6 +5,7 @@
 // `err`.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,13 +31,21 @@ struct RunOptions {
 // The most steps, and the most output rows, a run takes.
 inline constexpr double maxGridPoints = 1e7;
 
+// What runFmu returns when the reader of a pipe on `out` has gone: the
+// status of a process ended by SIGPIPE, which the caller then ends it by
+// (endByBrokenPipe in archive.h).
+inline constexpr int brokenPipeStatus = 128 + SIGPIPE;
+
 // Unpacks the archive, loads the unit and runs it.  Returns the process exit
 // status: 0 when the run reached the stop time (or the model ended it), 1 when
 // the archive, the unit or the simulation failed (a call returned fmi2Discard,
-// fmi2Error or fmi2Fatal; the reason is on `err`), 2 when the options do not
-// fit the model (unknown variable, not a Real parameter, a step or interval
-// that is not positive, gives more than maxGridPoints points or does not
-// advance the time).
+// fmi2Error or fmi2Fatal; the reason is on `err`) or a write to `out` failed,
+// 2 when the options do not fit the model (unknown variable, not a Real
+// parameter, a kind of unit it does not declare, a step or interval that is
+// not positive, gives more than maxGridPoints points or does not advance the
+// time), brokenPipeStatus with nothing said when a write to `out` found the
+// reader of its pipe gone (unless SIGPIPE is ignored: then a failed write).
+// `out` gets whole lines only (output.h).
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
 
 } // namespace fmuhost
