@@ -135,13 +135,15 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
   // end of step that its time cannot hold (an origin far behind the end)
   // calls for a new origin, the instance time, through a restart there; an
   // end that even that origin cannot hold is refused before anything changes.
-  const bool newOrigin = !std::isfinite(fmiIntegratorTime(solver, tEnd));
-  if (newOrigin && !std::isfinite(tEnd - fmiTimeOriginFor(instance->time))) {
-    fmiLog(instance, instance->instanceName, fmi2Error, "",
-           "%s: end of communication step = %.16e out of the integrator's range from t = "
-           "%.16e, ignoring call",
-           kDoStep, tEnd, instance->time);
-    return fmi2Error;
+  if (solver->timeOrigin != 0.0 && !std::isfinite(fmiIntegratorTime(solver, tEnd))) [[unlikely]] {
+    if (!std::isfinite(tEnd - fmiTimeOriginFor(instance->time))) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: end of communication step = %.16e out of the integrator's range from t = "
+             "%.16e, ignoring call",
+             kDoStep, tEnd, instance->time);
+      return fmi2Error;
+    }
+    if (fmiReinitSolver(instance, 1) != 0) return fmiTerminateOnError(instance);
   }
   // The first step starts from the states that initialization produced.
   if (solver->restartPending && fmiReinitSolver(instance, 0) != 0) {
@@ -159,10 +161,6 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
     if (qiErr != 0) return fmiTerminateOnError(instance);
   }
   solver = instance->solver;
-  if (newOrigin && !std::isfinite(fmiIntegratorTime(solver, tEnd)) &&
-      fmiReinitSolver(instance, 1) != 0) {
-    return fmiTerminateOnError(instance);
-  }
   if (solver->nonZeroCount != 0 && solver->sparseSolverPending &&
       fmiAttachSparseSolver(instance) != 0) {
     return fmiTerminateOnError(instance);

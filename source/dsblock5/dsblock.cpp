@@ -507,15 +507,15 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
     *QiErr = kQiErrDelayAllocation;
   } else {
     runPasses(c, scope);
+    if (qiErrIsSuccess(*QiErr) || *QiErr == kQiErrTerminated) [[likely]]
+      return 0;
   }
   // A failed call computed nothing: the sections it marked computed before
   // the failing equation are to be evaluated again, and a parameter change
   // it saw (and that the model's caches may not yet follow) stays pending
   // for the next call.
-  if (!qiErrIsSuccess(*QiErr) && *QiErr != kQiErrTerminated) {
-    *computedLevel = 0;
-    d->lastChangeCount = changeCountSeen;
-  }
+  *computedLevel = 0;
+  d->lastChangeCount = changeCountSeen;
   return 0;
 }
 
