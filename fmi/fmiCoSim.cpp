@@ -131,6 +131,20 @@ fmi2Status variableSteps(fmiInstance *instance, double tEnd) {
     logTo(instance, fmi2Error, "%s: integration_step failed", kDoStep);
     return fmiTerminateOnError(instance);
   }
+  // The integrator counts its time from an origin (fmiIntegratorTime).  An
+  // end of step that its time cannot hold (an origin far behind the end)
+  // calls for a new origin, the instance time, through a restart there; an
+  // end that even that origin cannot hold is refused before anything changes.
+  if (solver->timeOrigin != 0.0 && !std::isfinite(fmiIntegratorTime(solver, tEnd))) [[unlikely]] {
+    if (!std::isfinite(tEnd - fmiTimeOriginFor(instance->time))) {
+      fmiLog(instance, instance->instanceName, fmi2Error, "",
+             "%s: end of communication step = %.16e out of the integrator's range from t = "
+             "%.16e, ignoring call",
+             kDoStep, tEnd, instance->time);
+      return fmi2Error;
+    }
+    if (fmiReinitSolver(instance, 1) != 0) return fmiTerminateOnError(instance);
+  }
   // The first step starts from the states that initialization produced.
   if (solver->restartPending && fmiReinitSolver(instance, 0) != 0) {
     return fmiTerminateOnError(instance);

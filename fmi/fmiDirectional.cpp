@@ -21,6 +21,12 @@
 // in Model Exchange, is that of an instance that made no call.  Only a call
 // that terminates the instance keeps its end.
 //
+// A terminated instance keeps the values it ended with, and its getters do
+// not evaluate; there the base and both sides are evaluated all the same
+// (forced), so the call returns the derivative at the point where the
+// instance ended, or fails where the model cannot evaluate that point (after
+// a step that failed), and never differences of stored values.
+//
 // The six work arrays and the snapshot record belong to the instance, come
 // from its allocateMemory, only grow (the record is made at first use), and
 // are released by fmi2FreeInstance.
@@ -127,7 +133,13 @@ fmi2Status directionalDerivative(fmiInstance *c, const fmi2ValueReference vUnkno
     saved = true;
     result = fmiGetReal(c, vKnown, nKnown, c->knownBase);
     if (result != fmi2OK) break;
+    // A terminated instance reads its stored values without evaluating;
+    // the derivative is taken at the point where it ended, so the base of a
+    // one-sided difference is evaluated there too (and fails where the
+    // model cannot evaluate that point).
+    c->forceEvaluation = c->state == fmiStateTerminated ? 1 : 0;
     result = fmiGetReal(c, vUnknown, nUnknown, c->unknownBase);
+    c->forceEvaluation = 0;
     if (result != fmi2OK) break;
 
     // Knowns with a zero seed do not limit the step.

@@ -54,13 +54,29 @@ char *fmiSolverFlagText(int flag, bool denseSolver) {
 
 // ---- Inputs during integration -------------------------------------------------------------
 
-void fmiExtrapolateInputs(fmiInstance *instance, double t) {
-  fmiSolverData *solver = instance->solver;
-  if (solver == nullptr || !solver->inputDerivativesValid) return;
-  const double dt = t - solver->inputDerivativeTime;
+namespace {
+
+// u_i := base_i + derivative_i*dt, dt the time since the base was taken.
+void extrapolate(fmiInstance *instance, const fmiSolverData *solver, double dt) {
   for (uint32_t i = 0; i < instance->nu; ++i) {
     instance->u[i] = solver->inputDerivatives[i] * dt + solver->inputBase[i];
   }
+}
+
+} // namespace
+
+void fmiExtrapolateInputs(fmiInstance *instance, double t) {
+  fmiSolverData *solver = instance->solver;
+  if (solver == nullptr || !solver->inputDerivativesValid) return;
+  extrapolate(instance, solver, t - solver->inputDerivativeTime);
+}
+
+void fmiExtrapolateInputsAt(fmiInstance *instance, double tau) {
+  fmiSolverData *solver = instance->solver;
+  if (solver == nullptr || !solver->inputDerivativesValid) return;
+  // The base time is a communication point, which the integrator's time
+  // holds exactly; without an origin this is t - inputDerivativeTime.
+  extrapolate(instance, solver, tau - fmiIntegratorTime(solver, solver->inputDerivativeTime));
 }
 
 void fmiSetInputBase(fmiInstance *instance, int32_t inputIndex) {

@@ -29,6 +29,11 @@ int fmiCheckSolverResult(const void *result, const char *functionName, int mode,
 
 // While input extrapolation is valid: u_i := base_i + derivative_i*(t - t0).
 void fmiExtrapolateInputs(fmiInstance *instance, double t);
+// The same at the integrator's time tau (fmiIntegratorTime): the time since
+// t0 counts in the integrator's time, as fine far from time 0 as near it,
+// not in the instance time that tau stands for, which rounds to the coarse
+// grid of large times.
+void fmiExtrapolateInputsAt(fmiInstance *instance, double tau);
 // A Co-Simulation input set by the host (input inputIndex) becomes the base
 // of its extrapolation.
 void fmiSetInputBase(fmiInstance *instance, int32_t inputIndex);

@@ -65,7 +65,7 @@ int32_t evaluateAt(fmiInstance *instance, double tau, OdeVector y, double *out, 
   const double t = fmiInstanceTime(instance->solver, tau);
   const double savedTime = instance->time;
   double *savedX = instance->x;
-  fmiExtrapolateInputs(instance, t);
+  fmiExtrapolateInputsAt(instance, tau);
   instance->x = OdeVecGetData(y);
   instance->time = t;
   instance->computedLevel = 0;

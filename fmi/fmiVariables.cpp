@@ -218,7 +218,10 @@ fmi2Status getNumeric(fmiInstance *c, const fmi2ValueReference vr[], size_t nvr,
       initializing ||
       (c->computedLevel < static_cast<int32_t>(level) && c->state != fmiStateInitializationMode) ||
       c->forceEvaluation != 0;
-  if (due && c->state != fmiStateTerminated) {
+  // A terminated instance keeps the values it ended with; only the forced
+  // evaluations of a directional derivative compute there (and that call
+  // puts the instance back as it was).
+  if (due && (c->state != fmiStateTerminated || c->forceEvaluation != 0)) {
     const int32_t request =
         c->forceEvaluation != 0 && level < 1 ? kRequestAuxiliaries : static_cast<int32_t>(level);
     const int32_t qiErr =

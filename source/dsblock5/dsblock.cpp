@@ -519,7 +519,8 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
     d->lastChangeCount = 0;
     IUSER[kIuserChangeCount] = increment(IUSER[kIuserChangeCount]);
   }
-  d->parametersChanged = d->lastChangeCount != IUSER[kIuserChangeCount] ? 1 : 0;
+  const int32_t changeCountSeen = d->lastChangeCount;
+  d->parametersChanged = changeCountSeen != IUSER[kIuserChangeCount] ? 1 : 0;
   if (d->parametersChanged != 0) *computedLevel = 0;
   d->lastChangeCount = IUSER[kIuserChangeCount];
   if (d->initial != 0 && IUSER[kIuserCountInitialChanges] != 0)
@@ -536,9 +537,17 @@ int dsblockInstanceIn(ThreadContext *context, int32_t *request, int32_t *compute
 
   if (d->initial != 0 && !prepareInitialCall(c, scope)) {
     *QiErr = kQiErrDelayAllocation;
-    return 0;
+  } else {
+    runPasses(c, scope, memory);
+    if (qiErrIsSuccess(*QiErr) || *QiErr == kQiErrTerminated) [[likely]]
+      return 0;
   }
-  runPasses(c, scope, memory);
+  // A failed call computed nothing: the sections it marked computed before
+  // the failing equation are to be evaluated again, and a parameter change
+  // it saw (and that the model's caches may not yet follow) stays pending
+  // for the next call.
+  *computedLevel = 0;
+  d->lastChangeCount = changeCountSeen;
   return 0;
 }
 
