@@ -184,7 +184,7 @@ struct bim_array_index {
 
 // The loaded or mapped image of a map.
 struct bim_image_record {
-  int descriptor; // file loads: the open file; otherwise -1
+  int descriptor; // -1 (a file load keeps no descriptor: it reads the file)
   void *address;
   size_t size;
 };
