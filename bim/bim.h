@@ -50,6 +50,20 @@
 //            also when the load fails)
 //   bim_load BIM_TO_FD                        int descriptor
 //
+// Files.  bim_dump BIM_TO_FILE writes the image to a new file beside the
+// named one ("<name>.tmp<pid>.<n>") and renames it over the name once every
+// byte is written and flushed.  When the dump fails (-1, reported with the
+// system's reason: a full file system, a file-size limit, an I/O error), an
+// earlier file of that name survives unchanged and the new file is removed;
+// only a process that dies during the dump can leave the new file behind.  A
+// symbolic link is followed (the file it names gets the image), an existing
+// file keeps its permission bits, and a name that exists but is no regular
+// file is refused.  bim_load BIM_TO_FILE reads a regular file of at most
+// UINT32_MAX bytes (the longest image bim_dump writes) completely into memory
+// that the map owns: changes to the file after the load do not reach the
+// loaded image.  Anything that is not a regular file (a FIFO, a device, a
+// directory) is refused without waiting.
+//
 // BIM_FROM_VARIABLES (bim_dump, with any of its modes) writes the image of
 // the mapped variables as they are now: what bim_pack(root, 0) followed by
 // bim_dump would write, without copying the values into the map first (the
@@ -78,6 +92,11 @@ constexpr int32_t BIM_IMAGE_OWNED = 0x20;
 constexpr int BIM_GATHER_BLOCKING_FD = 1;
 constexpr int BIM_GATHER_NONBLOCKING_FD = 2;
 constexpr int BIM_GATHER_MEMORY = 3;
+
+// The deepest nesting of A(...) that bim_map accepts (A(i) is 1 deep); a
+// deeper format is refused as a parse error.  Every walk over the element
+// tree and over the arrays of an image recurses once per level.
+constexpr int BIM_MAX_ARRAY_DEPTH = 64;
 
 // The largest image the gathers accept unless gatherLimit is changed.
 constexpr size_t BIM_DEFAULT_GATHER_LIMIT = size_t{64} << 20;
@@ -165,7 +184,7 @@ struct bim_array_index {
 
 // The loaded or mapped image of a map.
 struct bim_image_record {
-  int descriptor; // file loads: the open file; otherwise -1
+  int descriptor; // -1 (a file load keeps no descriptor: it reads the file)
   void *address;
   size_t size;
 };
@@ -246,7 +265,9 @@ int64_t bim_ser_osz(bim_element *root);
 [[nodiscard]] int bim_load(bim_element *root, int mode, ...);
 // Index 0: copies the root's values into the mapped variables, result 1.
 // Index of an A element: the next element of it, result the number of
-// elements left before the call (0: none left, nothing read).  -1 on error.
+// elements left before the call (0: none left, nothing read).  -1 on error;
+// an element that failed (an allocation) stays the next one, so a call after
+// the failure delivers it and every element after it.
 // Strings and binary blocks are new buffers from the malloc hook that the
 // caller frees; earlier pointers in the mapped variables are overwritten.
 [[nodiscard]] int bim_unpack(bim_element *root, int index);

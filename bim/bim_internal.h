@@ -157,7 +157,14 @@ void bim_release_array(bim_element *array, bim_array_info *record);
 bim_element *bim_array_at(bim_element *root, int index);
 uint64_t bim_ser_osz_checked(bim_element *root, bool fromVariables);
 
-// File-mapping layer.
-int bim_map_output_file(const char *name, size_t length, void **address);
-int bim_map_input_file(const char *name, bim_image_record *image);
-int bim_unmap_input_file(bim_image_record *image);
+// Writes all of buffer to fd, repeating interrupted, partial and would-block
+// writes; false with errno set, the bytes written before it in *written.
+bool bim_write_all(int fd, const unsigned char *buffer, size_t length, size_t *written);
+
+// File layer.  bim_write_output_file writes an image to a new file and
+// renames it over name (0, or -1 reported with the earlier file unchanged);
+// bim_read_input_file reads a regular file into memory of the image record's
+// own (0, or -1 reported); bim_release_input_file releases that memory.
+int bim_write_output_file(const char *name, const unsigned char *image, size_t length);
+int bim_read_input_file(const char *name, bim_image_record *image);
+int bim_release_input_file(bim_image_record *image);

@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +26,7 @@ static void bim_wait_fd(int fd, short events) {
   ::poll(&p, 1, -1);
 }
 
-// Writes all of buffer; the bytes written before a failure go to *written.
-static bool bim_write_all(int fd, const unsigned char *buffer, size_t length, size_t *written) {
+bool bim_write_all(int fd, const unsigned char *buffer, size_t length, size_t *written) {
   *written = 0;
   while (*written < length) {
     ssize_t n = platform::sys.write(fd, buffer + *written, length - *written);
@@ -54,26 +52,10 @@ struct bim_buffer_guard {
 
 static int bim_dump_to_file(bim_element *root, const char *name, size_t length,
                             bool fromVariables) {
-  void *address = nullptr;
-  int fd = bim_map_output_file(name, length, &address);
-  if (fd < 0) return -1;
-  int result = 0;
-  try {
-    bim_write_image(root, static_cast<unsigned char *>(address), length, fromVariables);
-  } catch (const bim_failure &) {
-    result = -1;
-  }
-  if (result == 0 && platform::sys.msync(address, length, MS_SYNC) != 0) {
-    int err = errno;
-    bim_active_hooks.report("msync failed on fd %d: %s\n", fd, std::strerror(err));
-    result = -1; // the file may not hold the image
-  }
-  if (platform::sys.munmap(address, length) != 0) {
-    int err = errno;
-    bim_active_hooks.report("munmap failed on fd %d: %s\n", fd, std::strerror(err));
-  }
-  ::close(fd);
-  return result;
+  bim_buffer_guard buffer{bim_alloc(length)};
+  auto *bytes = static_cast<unsigned char *>(buffer.address);
+  bim_write_image(root, bytes, length, fromVariables);
+  return bim_write_output_file(name, bytes, length);
 }
 
 static int bim_dump_to_fd(bim_element *root, int fd, size_t length, bool fromVariables) {
@@ -209,7 +191,7 @@ static int bim_load_memory(bim_element *root, void *address, size_t size, int mo
 
 static int bim_load_file(bim_element *root, const char *name, int mode) {
   bim_root_info *ri = bim_info(root);
-  if (bim_map_input_file(name, &ri->image) != 0) {
+  if (bim_read_input_file(name, &ri->image) != 0) {
     bim_active_hooks.report("bim_load failed for file %s\n", name);
     return -1;
   }
@@ -221,7 +203,7 @@ static int bim_load_file(bim_element *root, const char *name, int mode) {
       bim_active_hooks.report("%s: array lengths mismatch\n", name);
     else
       bim_active_hooks.report("%s: not a valid bim file\n", name);
-    bim_unmap_input_file(&ri->image);
+    bim_release_input_file(&ri->image);
     return -1;
   }
   ri->flags =
@@ -368,14 +350,18 @@ static int bim_unpack_checked(bim_element *root, int index) {
     if (record->elementCount == 0) return 0;
     if (!record->readPosition) bim_fail("must unpack parent of node before node itself\n");
     result = record->elementCount > uint32_t(INT32_MAX) ? INT32_MAX : int(record->elementCount);
-    record->elementCount -= 1;
     r.pos = record->readPosition;
     owner = array;
   }
   bim_walk(owner->children, [&](bim_element *e, int32_t rep, size_t stride) {
     bim_unpack_element(e, rep, stride, r);
   });
-  if (record) record->readPosition = r.pos;
+  // Only an element that was delivered counts: after a failure (an
+  // allocation) the next call delivers the same element again.
+  if (record) {
+    record->elementCount -= 1;
+    record->readPosition = r.pos;
+  }
   return result;
 }
 

@@ -139,6 +139,7 @@ struct Parser {
   bim_element *lastElement = nullptr; // the element a '#' multiplies
   bim_element *lastRepeat = nullptr;  // repetition element of the closed S
   int hashRun = 0;
+  int arrayDepth = 0; // A elements open around the current position
 
   bim_root_info *info() { return bim_info(root); }
 
@@ -248,6 +249,11 @@ struct Parser {
     }
     case 'A': {
       if (inStruct) return false;
+      if (arrayDepth == BIM_MAX_ARRAY_DEPTH) {
+        bim_active_hooks.report("arrays nested deeper than %d levels\n", BIM_MAX_ARRAY_DEPTH);
+        return false;
+      }
+      ++arrayDepth;
       bim_element *e = addElement(BIM_ARRAY);
       e->data = bim_alloc_zero(sizeof(bim_array_info));
       auto *entry = static_cast<bim_array_index *>(bim_alloc_zero(sizeof(bim_array_index)));
@@ -306,6 +312,7 @@ struct Parser {
         last = Last::StructClose;
       } else if (parent != root) {
         parent = parent->parent;
+        --arrayDepth;
         last = Last::None;
       } else {
         return false;
@@ -459,7 +466,7 @@ static void bim_release_children(bim_element *first, bool destroy) {
 void bim_release_loaded(bim_element *root) {
   bim_root_info *ri = bim_info(root);
   if (ri->flags & BIM_LOADED_FROM_FILE) {
-    bim_unmap_input_file(&ri->image);
+    bim_release_input_file(&ri->image);
   } else if (ri->flags & BIM_IMAGE_OWNED) {
     bim_release(ri->image.address);
   }

@@ -267,7 +267,10 @@ void OdeDestroy(OdeMemory **ode_mem);
 // caller releases it with free().
 [[nodiscard]] char *OdeFlagText(int flag);
 
-// Integration and interpolation.
+// Integration and interpolation.  OdeSolve refuses a tout that is no finite
+// number (ODE_ILL_INPUT).  A root is returned once (ODE_ROOT_RETURN with
+// rootInfo its direction); a call again with the same tout goes on from it,
+// also when the root lies exactly at tout.
 [[nodiscard]] int OdeSolve(OdeMemory *ode_mem, double tout, OdeVector yout, double *tret,
                            int itask);
 [[nodiscard]] int OdeGetDky(OdeMemory *ode_mem, double t, int k, OdeVector dky);

@@ -216,6 +216,10 @@ int odeRcheck3(OdeMemory *mem) {
     mem->tHigh = mem->toutCopy;
     (void)odeInterpolate(mem, mem->tHigh, 0, mem->yout);
   }
+  // Nothing lies between the start of the search and tout (a call again with
+  // the tout of a root just returned): no search, so that a root at tout is
+  // not found a second time.  The search resumes from tLow on the next call.
+  if ((mem->tHigh - mem->tLow) * mem->h <= 0.0) return ODE_SUCCESS;
   if (evalG(mem, mem->tHigh, mem->yout, mem->gHigh) != 0) return ODE_RTFUNC_FAIL;
   computeRootTol(mem);
   int r = odeLocateRoot(mem);

@@ -413,6 +413,12 @@ int OdeSolve(OdeMemory *mem, double tout, OdeVector yout, double *tret, int itas
     odeReportError(mem, ODE_ILL_INPUT, "ODE", "OdeSolve", "Illegal value for itask.");
     return ODE_ILL_INPUT;
   }
+  // A time that is no finite number would become a step to the end of the
+  // double range (or no step at all): refused before anything is evaluated.
+  if (!std::isfinite(tout)) {
+    odeReportError(mem, ODE_ILL_INPUT, "ODE", "OdeSolve", "tout = %lg illegal.", tout);
+    return ODE_ILL_INPUT;
+  }
   if (itask == ODE_NORMAL) {
     mem->toutCopy = tout;
   }

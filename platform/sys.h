@@ -24,6 +24,7 @@ struct SystemCalls {
   int (*rmdir)(const char *path);
   int (*stat)(const char *path, struct stat *info);
   int (*renameNoReplace)(const char *oldName, const char *newName);
+  int (*rename)(const char *oldName, const char *newName); // replaces newName
   int (*unlink)(const char *path);
   char *(*mkdtemp)(char *pattern);
   DIR *(*opendir)(const char *path);
@@ -51,6 +52,7 @@ struct SystemCalls {
   ssize_t (*read)(int fd, void *buffer, std::size_t count);
   ssize_t (*write)(int fd, const void *buffer, std::size_t count);
   int (*ftruncate)(int fd, off_t length);
+  int (*fsync)(int fd);
   // Working directory and environment.
   char *(*getcwd)(char *buffer, std::size_t size);
   int (*chdir)(const char *path);

@@ -214,4 +214,92 @@ TEST_F(BimFormat, AnAllocationFailureAnywhereIsAFailedCall) {
   }
 }
 
+std::string nested(int depth, const char *inner, bool closed) {
+  std::string f;
+  for (int k = 0; k < depth; ++k) f += "A(";
+  f += inner;
+  if (closed) f += std::string(size_t(depth), ')');
+  return f;
+}
+
+// Formats nest arrays up to BIM_MAX_ARRAY_DEPTH; deeper ones are refused
+// while parsing, whether they are well formed or not, so that no walk over
+// the tree (releasing, measuring, writing) recurses without bound.
+TEST_F(BimFormat, ArraysNestedDeeperThanTheLimitAreRefused) {
+  const struct {
+    int depth;
+    bool closed;
+  } refused[] = {{BIM_MAX_ARRAY_DEPTH + 1, true}, {100000, true}, {100000, false}};
+  for (const auto &tc : refused) {
+    SCOPED_TRACE(tc.depth);
+    reports().clear();
+    const std::string format = nested(tc.depth, "i", tc.closed);
+    int32_t i = 0;
+    bim_element *m = bim_map(format.c_str(), &i);
+    EXPECT_EQ(m, nullptr);
+    if (m) continue; // destroying it could overflow the stack
+    ASSERT_EQ(reports().size(), 2u);
+    EXPECT_EQ(reports()[0],
+              "arrays nested deeper than " + std::to_string(BIM_MAX_ARRAY_DEPTH) + " levels\n");
+    EXPECT_TRUE(reports()[1].starts_with("failed to parse A(A(")) << reports()[1];
+  }
+
+  // At the limit: one element in every level, through an image and back.
+  reports().clear();
+  const std::string format = nested(BIM_MAX_ARRAY_DEPTH, "i", true);
+  int32_t i = 7;
+  bim_element *m = bim_map(format.c_str(), &i);
+  ASSERT_NE(m, nullptr);
+  for (int index = BIM_MAX_ARRAY_DEPTH; index >= 1; --index) ASSERT_EQ(bim_pack(m, index), 0);
+  ASSERT_EQ(bim_pack(m, 0), 0);
+  void *image = nullptr;
+  size_t length = 0;
+  ASSERT_EQ(bim_dump(m, BIM_TO_MEMORY, &image, &length), 0);
+  EXPECT_EQ(length, 9 + format.size() + 4 * size_t(BIM_MAX_ARRAY_DEPTH) + 4);
+  ASSERT_EQ(bim_load(m, BIM_TO_MEMORY | BIM_OWN_BUFFER, image, length), 0);
+  i = 0;
+  ASSERT_EQ(bim_unpack(m, 0), 1);
+  for (int index = 1; index <= BIM_MAX_ARRAY_DEPTH; ++index) ASSERT_EQ(bim_unpack(m, index), 1);
+  EXPECT_EQ(i, 7);
+  bim_destroy(m);
+  EXPECT_EQ(allReports(), "");
+}
+
+// An element whose unpacking fails (here its string's allocation) is not
+// used up: the next call delivers it, and then every element after it.
+TEST_F(BimFormat, AnUnpackAfterAFailedAllocationDeliversEveryElementLeft) {
+  char *s = nullptr;
+  bim_element *m = bim_map("A(s)", &s);
+  ASSERT_NE(m, nullptr);
+  for (const char *text : {"one", "two", "three"}) {
+    s = const_cast<char *>(text);
+    ASSERT_EQ(bim_pack(m, 1), 0);
+  }
+  ASSERT_EQ(bim_pack(m, 0), 0);
+  ASSERT_EQ(bim_unpack(m, 0), 1);
+  s = nullptr;
+  ASSERT_EQ(bim_unpack(m, 1), 3);
+  EXPECT_STREQ(s, "one");
+  std::free(s);
+  s = nullptr;
+
+  const bim_hooks working = bim_active_hooks;
+  failAllocationAt(1);
+  EXPECT_EQ(bim_unpack(m, 1), -1);
+  EXPECT_EQ(allReports(), "[out of memory\n]");
+  EXPECT_EQ(s, nullptr);
+  bim_active_hooks = working;
+
+  for (const auto &[left, text] : {std::pair{2, "two"}, std::pair{1, "three"}}) {
+    SCOPED_TRACE(text);
+    ASSERT_EQ(bim_unpack(m, 1), left);
+    EXPECT_STREQ(s, text);
+    std::free(s);
+    s = nullptr;
+  }
+  EXPECT_EQ(bim_unpack(m, 1), 0);
+  EXPECT_EQ(s, nullptr);
+  bim_destroy(m);
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // caller's vector after a failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 
@@ -54,6 +55,46 @@ TEST(OdeErrors, BadArgumentsOfOdeSolve) {
   }
   // Nothing was started: the next call is still a first call and works.
   ASSERT_EQ(ode.solve(1.0, &tret), ODE_SUCCESS);
+}
+
+// An output time that is no finite number is refused before anything is
+// evaluated, on the first call and on later ones; the integration goes on
+// normally afterwards.
+TEST(OdeErrors, NonFiniteOutputTimesAreRefused) {
+  for (const double tout : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+    for (const bool later : {false, true}) {
+      SCOPED_TRACE(tout);
+      SCOPED_TRACE(later ? "later call" : "first call");
+      Problem p = decay();
+      double farthest = 0.0;
+      p.rhs = [&farthest](double t, const double *y, double *yd) {
+        farthest = std::max(farthest, std::fabs(t));
+        yd[0] = -y[0];
+        return 0;
+      };
+      Integrator ode(p, ODE_BDF, ODE_NEWTON, 0.0, {1.0});
+      double tret = 0.0;
+      if (later) {
+        ASSERT_EQ(ode.solve(0.5, &tret), ODE_SUCCESS);
+      }
+      const int rhsCalls = p.rhsCalls;
+      const double y = ode[0];
+      for (const int itask : {ODE_NORMAL, ODE_ONE_STEP}) {
+        ode.reports.clear();
+        tret = -1.0;
+        EXPECT_EQ(ode.solve(tout, &tret, itask), ODE_ILL_INPUT);
+        expectOneReport(ode, ODE_ILL_INPUT, "OdeSolve", format("tout = %lg illegal.", tout));
+        EXPECT_EQ(p.rhsCalls, rhsCalls);
+        EXPECT_EQ(ode[0], y);
+        EXPECT_EQ(tret, -1.0);
+      }
+      // The integration goes on from where it was.
+      ASSERT_EQ(ode.solve(1.0, &tret), ODE_SUCCESS);
+      EXPECT_EQ(tret, 1.0);
+      EXPECT_NEAR(ode[0], std::exp(-1.0), 1e-5);
+      EXPECT_LE(farthest, 1e300);
+    }
+  }
 }
 
 TEST(OdeErrors, FirstCallSetUpFailures) {

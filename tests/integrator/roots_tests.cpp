@@ -281,3 +281,42 @@ TEST(OdeRoots, TwoFunctionsChangingSignTogetherAreBothMarked) {
   EXPECT_EQ(ode.mem->rootInfo[0], 0);
   EXPECT_EQ(ode.mem->rootInfo[2], 1);
 }
+
+// An event loop that calls again with the same output time after a root
+// return, where the root lies exactly on an output time (a time event on a
+// communication point): the root is reported once, rising, and the next call
+// returns the output time.
+TEST(OdeRoots, ARootOnAnOutputTimeIsReportedOnce) {
+  for (int lmm : {ODE_BDF, ODE_ADAMS}) {
+    SCOPED_TRACE(lmm);
+    Problem p = oscillatorWithRoots();
+    p.roots = [](double t, const double *, double *g) {
+      g[0] = t - 3.0;
+      return 0;
+    };
+    p.rtol = 1e-10;
+    p.atol = {1e-12, 1e-12};
+    Integrator ode(p, lmm, ODE_NEWTON, 0.0, {1.0, 0.0}, 1);
+    int roots = 0;
+    for (int k = 1; k <= 10; ++k) {
+      const double tout = 0.5 * k;
+      SCOPED_TRACE(tout);
+      double tret = 0.0;
+      int flag = ODE_ROOT_RETURN;
+      for (int call = 0; call < 4 && flag == ODE_ROOT_RETURN; ++call) {
+        flag = ode.solve(tout, &tret);
+        if (flag == ODE_ROOT_RETURN) {
+          ++roots;
+          EXPECT_EQ(tret, 3.0);
+          EXPECT_EQ(ode.mem->rootInfo[0], 1);
+        }
+      }
+      ASSERT_EQ(flag, ODE_SUCCESS);
+      EXPECT_EQ(tret, tout);
+      EXPECT_NEAR(ode[0], std::cos(tout), 1e-7);
+      EXPECT_NEAR(ode[1], -std::sin(tout), 1e-7);
+    }
+    EXPECT_EQ(roots, 1);
+    EXPECT_TRUE(ode.reports.empty());
+  }
+}
