@@ -31,6 +31,8 @@ void changeDirectory(const char *directory) {
     ModelicaFormatError("Not possible to change current working directory to\n\"%s\":\n%s",
                         directory, systemErrorText(err));
   }
+  // Relative names of the open-file cache now designate other files.
+  modelica::dropRelativeCacheEntries();
 }
 
 const char *getCurrentDirectory() {
