@@ -141,7 +141,10 @@ void amatFreeText(char **rows, int n);
 // typeHint 2 or 3 makes a voidMatrix request of a float matrix float32 or
 // float64.  resume: null, or the position (fgetpos) right after the data of
 // an earlier read of the same row matrix, whose rows m still holds; the stream
-// is then at the matrix's header again and only the new rows are read.
+// is then at the matrix's header again and only the new rows are read.  The
+// header and the rows are read from the file as it is now (never from what
+// the stream buffered before); a file that no longer holds the rows read
+// before fails the refresh.
 // stripBlanks: trailing blanks (1) or trailing NULs (0) are removed from
 // binary text rows.
 // 0 read; 2 not the matrix required; 3 no further matrix; 4 error.  On 2, 3
@@ -166,7 +169,9 @@ void amatGetClose(AmatGetFile *file);
 // Writes one matrix.  Text files: comment (a line before the declaration),
 // rowComments (one per row, after its values; with indent > 0 escaped and
 // preceded by indent - 1 blanks and "# ").  pad: padding of binary text rows.
-// 0 written; 1 failure; 4 null file, name or data.
+// A text file takes names of 1 to 100 characters without '(' and white
+// space, which its reader reads back; any other name is refused (1) before
+// anything is written.  0 written; 1 failure; 4 null file, name or data.
 [[nodiscard]] int32_t amatPutMatrixGen(AmatPutFile *file, AmatMatrix m, const char *comment,
                                        char **rowComments, int indent, char pad);
 [[nodiscard]] int32_t amatPutMatrix(AmatPutFile *file, AmatMatrix m);

@@ -304,6 +304,21 @@ int32_t refresh(AmatGetFile *file, AmatMatrix *m, AmatMatrix &cur, int32_t store
   return 0;
 }
 
+// A refresh reads a file that has changed since the stream last read it, at
+// a position the stream has read before.  The C library answers a position
+// inside the range it still holds in its read buffer from that buffer, so a
+// header read there would be the stale one.  Flushing a read stream gives
+// its buffer up; setting the position again then makes the next read come
+// from the file as it is now.
+int32_t dropReadBuffer(AmatGetFile *file) {
+  std::fpos_t here;
+  if (platform::sys.fgetpos(file->fp, &here) != 0 || platform::sys.fflush(file->fp) != 0 ||
+      platform::sys.fsetpos(file->fp, &here) != 0) {
+    return amatFail(4, amatHeaderMessage, file->fileName, amatErrorText());
+  }
+  return 0;
+}
+
 } // namespace
 
 // ---- reading the next matrix ----------------------------------------------------------
@@ -318,6 +333,11 @@ int32_t amatGetMatrix(AmatGetFile *file, AmatMatrix *m, int typeHint, std::fpos_
   char nameBuffer[101];
   int precision = 0;
   int32_t r = 0;
+  // A row matrix read before, to be refreshed from the file.
+  const bool refreshing = resume != nullptr && m->data != nullptr && amatIsRowType(m->type);
+  if (resume != nullptr) {
+    if (int32_t s = dropReadBuffer(file); s != 0) return s;
+  }
   if (file->format == 0) {
     r = amatGetTextHeader(file, &cur, nameBuffer, 100);
   } else if (file->format == 1) {
@@ -326,6 +346,12 @@ int32_t amatGetMatrix(AmatGetFile *file, AmatMatrix *m, int typeHint, std::fpos_
     return amatFail(4,
                     "Error should never occur when reading file \"%.400s\"\n(FileFormat = %d).\n",
                     file->fileName, file->format);
+  }
+  if (r == 3 && refreshing) {
+    return amatFail(4,
+                    "Error when reading matrix \"%.400s\" from file \"%.400s\",\nbecause the file "
+                    "ends before the matrix read before (%d,%d).\n",
+                    m->name != nullptr ? m->name : "", file->fileName, m->nrow, m->ncol);
   }
   if (r != 0) return r;
 

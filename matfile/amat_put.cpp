@@ -64,6 +64,22 @@ struct Output {
   }
 };
 
+// The names that a text declaration holds and its reader reads back: 1 to
+// 100 characters, without '(' (which ends the name) and without white space
+// (which ends it too, or is skipped before it, or ends the line).  Null for
+// such a name, else the rule, as the reason of the refusal.
+const char *textNameFault(const char *name) {
+  const std::size_t length = std::strlen(name);
+  bool fits = length >= 1 && length <= 100;
+  for (std::size_t k = 0; fits && k < length; ++k) {
+    const auto c = static_cast<unsigned char>(name[k]);
+    fits = c != '(' && isspaceC(c) == 0;
+  }
+  return fits ? nullptr
+              : "The name of a matrix in a text file must have 1 to 100 characters, none of them "
+                "'(' or white space.";
+}
+
 int32_t writeFailed(const AmatPutFile *file, const AmatMatrix &m, const char *reason) {
   return amatFail(1, kWriteFailed, m.name, m.nrow, m.ncol, target(file), reason);
 }
@@ -452,6 +468,7 @@ int32_t putMatrix(AmatPutFile *file, const AmatMatrix &m, const char *comment, c
   }
   if (file->format == 1) return putBinary(file, m, pad);
   if (file->format != 0) return amatFail(1, kNeverFormat, m.name, target(file), file->format);
+  if (const char *fault = textNameFault(m.name)) return writeFailed(file, m, fault);
   if (m.type == charMatrix) return putTextRows(file, m, comment);
   return putTextNumeric(file, m, comment, rowComments, indent);
 }
@@ -577,6 +594,14 @@ int32_t amatPutMatrixPad(AmatPutFile *file, AmatMatrix m, char pad) {
 
 int32_t amatPutMatrixFile(const char *fileName, int format, AmatMatrix m) {
   AmatPutFile file;
+  // A name the text file cannot hold leaves the file as it was.
+  if (format == 0 && m.name != nullptr) {
+    if (const char *fault = textNameFault(m.name)) {
+      amatFail(1, kWriteFailed, m.name, m.nrow, m.ncol,
+               fileName != nullptr && fileName[0] != '\0' ? fileName : "stdout", fault);
+      return 1;
+    }
+  }
   if (amatPutOpen(fileName, format, binNormal, "", "", "", &file) != 0) return 1;
   int32_t written = amatPutMatrix(&file, m);
   if (written != 0) {
@@ -631,6 +656,10 @@ int32_t amatPutRinit(AmatPutFile *file, const char *name, int ncol, int type) {
   if (file->format != 0 && file->format != 1) {
     return amatFail(1, kNeverFormat, name, target(file), file->format);
   }
+  if (file->format == 0) {
+    if (const char *fault = textNameFault(name))
+      return amatFail(1, kRowWiseFailed, name, target(file), fault);
+  }
   const std::size_t nameLength = std::strlen(name);
   if (nameLength >= INT32_MAX)
     return amatFail(1, kRowWiseFailed, "", target(file), "name too long");
@@ -648,8 +677,11 @@ int32_t amatPutRinit(AmatPutFile *file, const char *name, int ncol, int type) {
   if (file->format == 0) {
     out.print("%s %s", flat == doubleMatrix ? "double" : "float", name);
     out.check(platform::sys.fgetpos(file->fp, &file->rowHeaderPos) == 0);
-    // Room for any row count: 29 blanks after the dimensions.
-    out.print(" (0,%d)%29s\n", ncol, "");
+    // The dimensions follow the name directly, as a declaration has them;
+    // 30 blanks after them leave room for any row count (every rewrite
+    // writes '(rows,ncol) ' at the same place, so that from the first row on
+    // the line is what it always was).
+    out.print("(0,%d)%30s\n", ncol, "");
   } else {
     out.check(platform::sys.fgetpos(file->fp, &file->rowHeaderPos) == 0);
     const int32_t header[5] = {flat == doubleMatrix ? 0 : 10, ncol, 0, 0,

@@ -111,7 +111,9 @@ int countLines(const char *fileName);
 void readFile(const char *fileName, const char **strings, std::size_t nLines);
 // Line lineNumber (>= 1) of fileName, or "" with *endOfFile = 1 when it does
 // not exist.  The reading stream stays open between calls, so reading lines
-// 1, 2, 3, ... reads every character once.
+// 1, 2, 3, ... reads every character once.  A cached stream is used only
+// while the name designates the same, unchanged file; otherwise the file is
+// read anew, as the name designates it now.
 const char *readLine(const char *fileName, int lineNumber, int *endOfFile);
 // Closes the cached reading stream of fileName, if any.
 void closeFile(const char *fileName);
@@ -151,7 +153,8 @@ void changeDirectory(const char *directory);
 // At most 1023 characters.
 const char *getCurrentDirectory();
 // *content: the value (every '\' made '/' when convertToSlash is 1) with
-// *exist 1, or "" with *exist 0 for an undefined variable.
+// *exist 1, or "" with *exist 0 for an undefined variable (also for an
+// empty name or a name with '=').
 void ModelicaInternal_getenv(const char *name, int convertToSlash, const char **content,
                              int *exist);
 // Sets the variable (every '/' made '\' when convertFromSlash is 1).  An

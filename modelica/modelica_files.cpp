@@ -171,19 +171,30 @@ int statFileKind(const char *name) {
 
 int fileStat(const char *name) { return statFileKind(name); }
 
+// Removing, renaming and copying drop the open-file cache's entries of the
+// names they change (and of the file they move, under any name), so that no
+// cached stream outlives the file its name designated.
+
 void renameFile(const char *oldName, const char *newName) {
+  struct stat before;
+  const bool known = sys.stat(oldName, &before) == 0;
   if (sys.renameNoReplace(oldName, newName) != 0) {
     const int err = errno;
     ModelicaFormatError("renaming \"%s\" to \"%s\" failed:\n%s", oldName, newName,
                         systemErrorText(err));
   }
+  modelica::dropStaleCacheEntries(oldName, known ? &before : nullptr);
+  modelica::dropStaleCacheEntries(newName, nullptr);
 }
 
 void removeFile(const char *fileName) {
+  struct stat before;
+  const bool known = sys.stat(fileName, &before) == 0;
   if (sys.unlink(fileName) != 0) {
     const int err = errno;
     ModelicaFormatError("Not possible to remove file \"%s\":\n%s", fileName, systemErrorText(err));
   }
+  modelica::dropStaleCacheEntries(fileName, known ? &before : nullptr);
 }
 
 void copyFile(const char *oldName, const char *newName) {
@@ -211,6 +222,8 @@ void copyFile(const char *oldName, const char *newName) {
     ModelicaFormatError("\"%s\" cannot be copied to \"%s\":\n%s", oldName, newName,
                         systemErrorText(err));
   }
+  // The name designates the new file from here on.
+  modelica::dropStaleCacheEntries(newName, nullptr);
   char block[kCopyBlockSize] = {};
   bool written = true;
   // A read error ends the reading like the end of the file; it must not pass

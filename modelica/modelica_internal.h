@@ -2,6 +2,8 @@
 // Private helpers of the external functions, and the open-file cache's own
 // operations (exposed for the tests).
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -50,6 +52,15 @@ OwnedStream openCachedForReading(const char *fileName, int skipLines);
 
 // Closes and removes fileName's entry; nothing without one.
 void closeCachedFile(const char *fileName);
+
+// Drops the entries that a change of fileName made stale: the entry of that
+// name, and with `before` (the file's stat from before the change) every
+// entry whose stream is on that file under another name.
+void dropStaleCacheEntries(const char *fileName, const struct stat *before);
+
+// Drops the entries of relative names, whose files change with the working
+// directory.
+void dropRelativeCacheEntries();
 
 // Opens fileName for appending after closing its cached reading stream;
 // an empty name and failure to open are errors.

@@ -8,6 +8,15 @@
 // (the entry holds null meanwhile) and hands it back afterwards, so the table
 // lock is held only for the lookups, never for reading.
 //
+// A cached stream is used only while its file is still the one it was
+// opened on and unchanged since the stream was handed back: the entry keeps
+// the file's identity (device and inode), size and modification and change
+// times, and the name is examined anew before each use; any difference
+// closes the stream and the file is opened again, as reading it from the
+// start would.  The library's own operations that make entries stale
+// (removing, renaming and copying files, changing the working directory)
+// drop them at once.
+//
 // The table runs out of memory softly: an entry that cannot be stored is not
 // stored and its stream is closed; the next call opens the file again.  All
 // of the table's memory comes from the system-call record, so that tests can
@@ -33,10 +42,33 @@ using platform::sys;
 
 namespace {
 
+// What tells a file apart from its earlier self.
+struct FileStamp {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+  timespec changed;
+};
+
+FileStamp stampOf(const struct stat &info) {
+  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool sameTime(const timespec &a, const timespec &b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool sameStamp(const FileStamp &a, const FileStamp &b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         sameTime(a.modified, b.modified) && sameTime(a.changed, b.changed);
+}
+
 struct OpenFileEntry {
   char *fileName;    // heap copy of the name; the key
   std::FILE *stream; // reading stream, null while a caller holds it
   int line;          // lines read through stream: it stands at line + 1
+  FileStamp stamp;   // the file of stream when it was handed back
   UT_hash_handle hh; // table link
 };
 
@@ -81,6 +113,21 @@ struct CacheRelease {
     }
   }
 } cacheRelease;
+
+// Closes and removes every entry that stale says is stale.  The streams are
+// closed under the lock: they are only read streams, and no list of them
+// needs storage that could run out.
+template <class Stale> void dropEntriesWhere(Stale stale) {
+  std::lock_guard<std::mutex> lock(cacheLock);
+  OpenFileEntry *entry = nullptr;
+  OpenFileEntry *next = nullptr;
+  HASH_ITER(hh, OpenFileCache, entry, next) {
+    if (!stale(static_cast<const OpenFileEntry &>(*entry))) continue;
+    HASH_DEL(OpenFileCache, entry);
+    if (entry->stream != nullptr) sys.fclose(entry->stream);
+    freeEntry(entry);
+  }
+}
 
 enum class LineStatus { ok, atEnd, noMemory, seekFailed, shortRead, readFailed };
 
@@ -153,6 +200,14 @@ void cacheStream(std::FILE *stream, const char *fileName, int line) {
     if (stream != nullptr) sys.fclose(stream);
     return;
   }
+  // A stream whose file cannot be examined could never be checked before
+  // its next use: it is not kept.
+  struct stat info;
+  if (stream != nullptr && sys.fstat(sys.fileno(stream), &info) != 0) {
+    sys.fclose(stream);
+    return;
+  }
+  const FileStamp stamp = stream != nullptr ? stampOf(info) : FileStamp{};
   std::FILE *unused = nullptr;
   {
     std::lock_guard<std::mutex> lock(cacheLock);
@@ -160,6 +215,7 @@ void cacheStream(std::FILE *stream, const char *fileName, int line) {
       unused = entry->stream;
       entry->stream = stream;
       entry->line = line;
+      entry->stamp = stamp;
     } else {
       const std::size_t length = std::strlen(fileName);
       entry = static_cast<OpenFileEntry *>(sys.malloc(sizeof(OpenFileEntry)));
@@ -171,6 +227,7 @@ void cacheStream(std::FILE *stream, const char *fileName, int line) {
         entry->fileName = name;
         entry->stream = stream;
         entry->line = line;
+        entry->stamp = stamp;
         HASH_ADD_KEYPTR(hh, OpenFileCache, entry->fileName, length, entry);
       }
       if (addFailed) {
@@ -186,15 +243,23 @@ void cacheStream(std::FILE *stream, const char *fileName, int line) {
 OwnedStream openCachedForReading(const char *fileName, int skipLines) {
   std::FILE *stream = nullptr;
   int line = 0;
+  FileStamp stamp{};
   {
     std::lock_guard<std::mutex> lock(cacheLock);
     if (OpenFileEntry *entry = findEntry(fileName)) {
       stream = entry->stream;
       line = entry->line;
+      stamp = entry->stamp;
       entry->stream = nullptr;
     }
   }
   OwnedStream owned(stream);
+  if (owned) {
+    // The name may designate another file by now, or the file may have
+    // changed: then the stream's position and buffer tell nothing.
+    struct stat info;
+    if (sys.stat(fileName, &info) != 0 || !sameStamp(stampOf(info), stamp)) owned.reset();
+  }
   if (owned) {
     if (skipLines > 0 && skipLines >= line) {
       passOverLines(owned.get(), skipLines - line);
@@ -226,6 +291,18 @@ void closeCachedFile(const char *fileName) {
   if (entry == nullptr) return;
   if (entry->stream != nullptr) sys.fclose(entry->stream);
   freeEntry(entry);
+}
+
+void dropStaleCacheEntries(const char *fileName, const struct stat *before) {
+  dropEntriesWhere([&](const OpenFileEntry &entry) {
+    const bool sameFile = before != nullptr && entry.stamp.device == before->st_dev &&
+                          entry.stamp.inode == before->st_ino;
+    return sameFile || std::strcmp(entry.fileName, fileName) == 0;
+  });
+}
+
+void dropRelativeCacheEntries() {
+  dropEntriesWhere([](const OpenFileEntry &entry) { return entry.fileName[0] != '/'; });
 }
 
 OwnedStream openForAppend(const char *fileName) {

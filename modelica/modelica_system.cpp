@@ -31,6 +31,8 @@ void changeDirectory(const char *directory) {
     ModelicaFormatError("Not possible to change current working directory to\n\"%s\":\n%s",
                         directory, systemErrorText(err));
   }
+  // Relative names of the open-file cache now designate other files.
+  modelica::dropRelativeCacheEntries();
 }
 
 const char *getCurrentDirectory() {
@@ -51,7 +53,11 @@ void ModelicaInternal_getenv(const char *name, int convertToSlash, const char **
   // be replaced by another thread once the lock is released.
   char *value = nullptr;
   std::size_t size = 0;
-  {
+  // A name with '=' (or none at all) names no variable, as setting one
+  // refuses it; the system's lookup would match it against the start of
+  // another variable's "name=value" entry and answer the rest of its value.
+  const bool validName = name[0] != '\0' && std::strchr(name, '=') == nullptr;
+  if (validName) {
     std::lock_guard<std::mutex> lock(environmentLock);
     if (const char *found = sys.getenv(name)) {
       size = std::strlen(found) + 1;

@@ -17,13 +17,21 @@
 
 namespace {
 
-// Relative tolerances, each scaled by |t| + DUSER[3]: candidates of one time
-// event (6 units of the last place of 1.0), ticks of a sample, and the time
-// relation (whose scale the caller gives).
+// Relative tolerances: candidates of one time event (6 units of the last
+// place of 1.0, scaled by |t| + DUSER[3]), ticks of a sample (scaled by |t|
+// + |start| of the sample), and the time relation (whose scale the caller
+// gives).
 constexpr double kRegisterTolerance = 1.3322676295501878e-15;
 static_assert(kRegisterTolerance == 6.0 * std::numeric_limits<double>::epsilon());
 constexpr double kSampleTolerance = 5e-14;
 constexpr double kRelationTolerance = 4e-14;
+
+// The time scale is the largest start of any clock, so it may lie far above
+// the times of events near zero.  It widens the tolerance of a candidate by
+// at most 2^-32 of the candidate itself (about 2^20 units in its last
+// place): events that lie microseconds apart near zero stay apart, however
+// far away some clock starts.
+constexpr double kRegisterReach = 0x1p-32;
 
 // DUSER[2] at or above this value means that no time event is pending.
 constexpr double kNoTimeEvent = 1e30;
@@ -43,8 +51,6 @@ ModelInstanceData *orDefault(ModelInstanceData *instance) {
 int32_t *instanceIUSER(const ModelInstanceData *d) {
   return d->iuser != nullptr ? d->iuser : getIUSER();
 }
-
-double timeScale(const double *D) { return D != nullptr ? D[kDuserTimeScale] : 0.0; }
 
 // The bookkeeping of sample index; an index outside the table is a model
 // error.
@@ -88,6 +94,24 @@ double firstTickBeyond(double from, double limit, double start, double interval)
   return n;
 }
 
+// How far beyond t a tick still counts as reached: the rounding that the
+// tick times (start + (n - 1)*interval) and t carry, which grows with |t| and
+// with the clock's own start.  Other clocks do not widen it: a clock that
+// starts far away has no part in the rounding of this one's ticks.  Where
+// the time grid resolves the ticks (an interval of more than two units in
+// the last place of the larger of |t| and |start|), the tolerance stays
+// below half an interval, so that reaching one tick never passes the next;
+// ticks closer than that fall onto the same few grid times and are passed
+// together.
+double sampleTolerance(double t, double start, double interval) {
+  const double magnitude = std::fabs(t) + std::fabs(start);
+  const double tol = magnitude * kSampleTolerance;
+  const double larger = std::max(std::fabs(t), std::fabs(start));
+  const double spacing = std::nextafter(larger, std::numeric_limits<double>::infinity()) - larger;
+  if (interval > 2.0 * spacing) return std::min(tol, 0.5 * interval);
+  return tol;
+}
+
 // The tick set-up: the time scale grows to |start|, and the next tick becomes
 // the first one at or after max(t, start) (with mode 0 only when it lies
 // further on).
@@ -100,10 +124,9 @@ void setUpTick(SampleBookkeeping &s, double *D, double t, double start, double i
 
 // Moves the working tick past t (within the sample tolerance) and commits it
 // in an event call.  True when a tick was reached.
-bool reachTicks(SampleBookkeeping &s, const ModelInstanceData *d, const double *D, double t,
-                double start, double interval) {
-  const double tol = (std::fabs(t) + timeScale(D)) * kSampleTolerance;
-  const double limit = t + tol;
+bool reachTicks(SampleBookkeeping &s, const ModelInstanceData *d, double t, double start,
+                double interval) {
+  const double limit = t + sampleTolerance(t, start, interval);
   const bool reached = tickTime(s.sampleNextTick, start, interval) <= limit;
   s.sampleLastTick = firstTickBeyond(s.sampleNextTick, limit, start, interval);
   if (d->eventFlag != 0) s.sampleNextTick = s.sampleLastTick;
@@ -170,7 +193,7 @@ int32_t sampleIn(SampleTable table, ModelInstanceData *instance, double t, doubl
     setUpTick(s, D, t, start, interval, mode);
   }
   if (evaluate == 0) return 0;
-  const bool reached = reachTicks(s, d, D, t, start, interval);
+  const bool reached = reachTicks(s, d, t, start, interval);
   return sampleResult(s, d, D, t, start, interval, reached,
                       tickTime(s.sampleLastTick, start, interval));
 }
@@ -185,7 +208,7 @@ int32_t sampleSubIn(SampleTable table, ModelInstanceData *instance, double t, do
   if (mode != 2 && (mode != 0 || (evaluate != 0 && s.sampleNextTick == 0.0)))
     setUpTick(s, D, t, start, interval, mode);
   if (evaluate == 0) return 0;
-  bool reached = reachTicks(s, d, D, t, start, interval);
+  bool reached = reachTicks(s, d, t, start, interval);
   // The base tick just passed has the zero-based number lastTick - 2; the
   // sub-sampled clock takes the base ticks g, g + factor, g + 2*factor, ...
   const double f = factor;
@@ -208,7 +231,7 @@ int32_t sampleModelIn(SampleTable table, ModelInstanceData *instance, double t, 
     s.sampleInitialized = 1;
   }
   if (evaluate == 0) return 0;
-  const bool reached = reachTicks(s, d, D, t, start, interval);
+  const bool reached = reachTicks(s, d, t, start, interval);
   return sampleResult(s, d, D, t, start, interval, reached,
                       tickTime(s.sampleLastTick, start, interval));
 }
@@ -245,7 +268,8 @@ extern "C" {
 
 void registerTimeEvent(double t, double *D) {
   if (D == nullptr) return;
-  const double tol = (std::fabs(t) + D[kDuserTimeScale]) * kRegisterTolerance;
+  const double tol = std::min((std::fabs(t) + D[kDuserTimeScale]) * kRegisterTolerance,
+                              std::fabs(t) * kRegisterReach);
   double &next = D[kDuserNextTimeEvent];
   double &earliest = D[kDuserEarliestCandidate];
   if (next >= kNoTimeEvent) earliest = next;

@@ -131,6 +131,9 @@ TEST(RegisterTimeEvent, CandidatesWithinTheToleranceOfTheEarliestBecomeOneEventA
         {5.0 + 1e-12, 5.0 + 1e-12, 5.0},
         {5.0 - 2e-13, 5.0 + 1e-12, 5.0 - 2e-13},   // the latest still covers it
         {5.0 - 1e-12, 5.0 - 1e-12, 5.0 - 1e-12}}}, // too far: a new event
+      {"a far time scale does not merge events near zero",
+       1e9,
+       {{1e-6, 1e-6, 1e-6}, {2e-6, 1e-6, 1e-6}, {1e-6 + 1e-20, 1e-6 + 1e-20, 1e-6}}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -235,6 +238,68 @@ TEST_F(EventTest, ManyPassedTicksAreSkippedInOneCall) {
     EXPECT_LE((before - 1.0) * c.interval, limit);
     EXPECT_EQ(DUSER[kDuserNextTimeEvent], (n - 1.0) * c.interval);
   }
+}
+
+// Event calls at every time the runtime reports as the next time event: a
+// clock fires at each of its ticks in turn, wherever it starts and whatever
+// other clock is declared beside it (evaluated first, at every event, as
+// sample index 1), as long as the time grid resolves its ticks.
+TEST_F(EventTest, AClockFiresAtEveryTickTheTimeGridResolves) {
+  struct Clock {
+    double start, interval;
+  };
+  struct Case {
+    const char *name;
+    Clock clock;
+    double t0;
+    bool other; // a clock beside it
+    Clock otherClock;
+  };
+  const Case cases[] = {
+      {"start 1e9, interval 1e-5 (84 units in the last place)", {1e9, 1e-5}, 1e9, false, {}},
+      {"start 1e15, interval 1", {1e15, 1.0}, 1e15, false, {}},
+      {"start 0, interval 3, from 1e15", {0.0, 3.0}, 1e15, false, {}},
+      {"start 0, interval 1e-5 beside a clock from 1e9", {0.0, 1e-5}, 0.0, true, {1e9, 1.0}},
+      {"start 0, interval 0.1 beside a clock from -1e13", {0.0, 0.1}, 0.0, true, {-1e13, 7.0}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    entries[0] = entries[1] = {};
+    DUSER[kDuserTimeScale] = 0.0;
+    const double first = sampleTickCount(c.t0, c.clock.start, c.clock.interval);
+    const auto eventCall = [&](double t) {
+      eventAt(t);
+      if (c.other) sampleIn(table, &record, t, c.otherClock.start, c.otherClock.interval, 1, 0, 1);
+      return sampleIn(table, &record, t, c.clock.start, c.clock.interval, 0, 0, 1);
+    };
+    double t = c.t0;
+    if (t != (first - 1.0) * c.clock.interval + c.clock.start) {
+      // Not a tick: the first call only registers the first tick.
+      ASSERT_EQ(eventCall(t), 0);
+      t = DUSER[kDuserNextTimeEvent];
+    }
+    for (int k = 0; k < 50; ++k) {
+      const double tick = (first + k - 1.0) * c.clock.interval + c.clock.start;
+      ASSERT_EQ(t, tick) << "event " << k;
+      ASSERT_EQ(eventCall(t), 1) << "event " << k;
+      t = DUSER[kDuserNextTimeEvent];
+      ASSERT_GT(t, tick);
+    }
+  }
+}
+
+TEST_F(EventTest, AFarClockDoesNotMakeAnotherFireBetweenItsTicks) {
+  eventAt(0.0);
+  sampleIn(table, &record, 0.0, 1e9, 1.0, 1, 0, 1);
+  ASSERT_EQ(sampleIn(table, &record, 0.0, 0.0, 1e-5, 0, 0, 1), 1);
+  // An event of another kind between two ticks.
+  eventAt(7.6e-6);
+  sampleIn(table, &record, 7.6e-6, 1e9, 1.0, 1, 0, 1);
+  EXPECT_EQ(sampleIn(table, &record, 7.6e-6, 0.0, 1e-5, 0, 0, 1), 0);
+  EXPECT_EQ(DUSER[kDuserNextTimeEvent], 1e-5);
+  eventAt(1e-5);
+  sampleIn(table, &record, 1e-5, 1e9, 1.0, 1, 0, 1);
+  EXPECT_EQ(sampleIn(table, &record, 1e-5, 0.0, 1e-5, 0, 0, 1), 1);
 }
 
 TEST_F(EventTest, WithoutWorkArraysOfItsOwnAnInstanceRegistersIntoTheKernelPairOrNowhere) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -526,6 +527,103 @@ TEST_F(Read, RefreshReadsOnlyTheRowsAppendedMeanwhile) {
     EXPECT_EQ(static_cast<float **>(m->data)[0], firstRow) << "old rows are kept";
     for (int i = 0; i < 25; ++i) {
       for (int j = 0; j < 3; ++j) EXPECT_EQ(m.at(i, j), 10 * i + j) << i << "," << j;
+    }
+  }
+}
+
+// A reader follows a file while it is written, as a result viewer does: it
+// reads the row matrix from the moment it is started, and refreshes after
+// every appended row, after its end and after the file is closed.  Every
+// refresh holds exactly the rows on disk.
+TEST_F(Read, RefreshAfterEveryRowHoldsTheRowsOnDisk) {
+  for (int format : {1, 0}) {
+    SCOPED_TRACE(format);
+    const std::string file = path(format ? "bin" : "txt");
+    Writer w;
+    ASSERT_EQ(amatPutOpen(file.c_str(), format, binTrans, "C", "1", "d", w.get()), 0);
+    ASSERT_EQ(amatPutRinit(w.get(), "R", 3, realMatrix), 0);
+
+    Reader r;
+    ASSERT_EQ(amatGetOpen(file.c_str(), "C", nullptr, r.get()), 0) << message();
+    std::fpos_t at{}, resume{};
+    ASSERT_EQ(std::fgetpos(r->fp, &at), 0);
+    Matrix m;
+    m->type = realRowMatrix;
+    ASSERT_EQ(amatGetMatrixDefault(r.get(), m.get()), 0) << message();
+    ASSERT_EQ(m->nrow, 0);
+    ASSERT_EQ(m->ncol, 3);
+    ASSERT_EQ(std::fgetpos(r->fp, &resume), 0);
+    auto refresh = [&](int rows) {
+      ASSERT_EQ(std::fsetpos(r->fp, &at), 0);
+      ASSERT_EQ(amatGetMatrix(r.get(), m.get(), 0, &resume, 1), 0) << message();
+      ASSERT_EQ(std::fgetpos(r->fp, &resume), 0);
+      ASSERT_EQ(m->nrow, rows);
+      for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < 3; ++j) ASSERT_EQ(m.at(i, j), 10 * i + j) << i << "," << j;
+      }
+    };
+    for (int rows = 1; rows <= 40; ++rows) {
+      SCOPED_TRACE(rows);
+      appendRows(w.get(), rows - 1, rows);
+      refresh(rows);
+      if (rows % 7 == 0) refresh(rows); // nothing new
+    }
+    ASSERT_EQ(amatPutRend(w.get()), 0);
+    refresh(40);
+    ASSERT_EQ(amatPutClose(w.get()), 0);
+    for (int k = 0; k < 3; ++k) refresh(40);
+  }
+}
+
+// The file was written anew with fewer rows than the reader holds, or cut
+// before the matrix: the refresh fails and says so, in binary and text files
+// alike.
+TEST_F(Read, RefreshOfAFileThatNoLongerHoldsTheRowsReadFails) {
+  for (int format : {1, 0}) {
+    const std::string file = path(format ? "bin" : "txt");
+    auto write = [&](int rows) {
+      Writer w;
+      ASSERT_EQ(amatPutOpen(file.c_str(), format, binTrans, "C", "1", "d", w.get()), 0);
+      ASSERT_EQ(amatPutRinit(w.get(), "R", 3, realMatrix), 0);
+      appendRows(w.get(), 0, rows);
+      ASSERT_EQ(amatPutRend(w.get()), 0);
+    };
+    struct Case {
+      const char *name;
+      std::function<void()> shorten;
+      int32_t result;
+      std::string text;
+    };
+    const Case cases[] = {
+        {"rewritten with 5 rows", [&] { write(5); }, 2,
+         "Error when reading matrix \"R(5,3)\" from file \"" + file +
+             "\",\nbecause the matrix on file no longer extends the matrix read before "
+             "(13,3).\n"},
+        {"emptied", [&] { writeBytes(file, ""); }, 4,
+         "Error when reading matrix \"R\" from file \"" + file +
+             "\",\nbecause the file ends before the matrix read before (13,3).\n"},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::to_string(format) + " " + c.name);
+      write(13);
+      Reader r;
+      ASSERT_EQ(amatGetOpen(file.c_str(), "C", nullptr, r.get()), 0) << message();
+      std::fpos_t at{}, resume{};
+      ASSERT_EQ(std::fgetpos(r->fp, &at), 0);
+      Matrix m;
+      m->type = realRowMatrix;
+      ASSERT_EQ(amatGetMatrixDefault(r.get(), m.get()), 0) << message();
+      ASSERT_EQ(m->nrow, 13);
+      ASSERT_EQ(std::fgetpos(r->fp, &resume), 0);
+      // A refresh that finds nothing new, as a viewer makes them.
+      ASSERT_EQ(std::fsetpos(r->fp, &at), 0);
+      ASSERT_EQ(amatGetMatrix(r.get(), m.get(), 0, &resume, 1), 0) << message();
+      ASSERT_EQ(std::fgetpos(r->fp, &resume), 0);
+      c.shorten();
+      ASSERT_EQ(std::fsetpos(r->fp, &at), 0);
+      EXPECT_EQ(amatGetMatrix(r.get(), m.get(), 0, &resume, 1), c.result);
+      EXPECT_EQ(message(), c.text);
+      EXPECT_EQ(m->nrow, 13);
     }
   }
 }

@@ -461,6 +461,63 @@ TEST_F(Write, MatrixFileWritesOneMatrix) {
             "#1\ndouble v(2,1)\n  1.5000000000000000E+00\n  2.5000000000000000E+00\n\n");
 }
 
+// A text declaration holds a name of 1 to 100 characters without '(' and
+// white space; any other name is refused before anything is written, since
+// the reader could not read it back.
+TEST_F(Write, TextMatricesTakeOnlyNamesTheirReaderReadsBack) {
+  const std::string single = path("single"), open = path("open"), rows = path("rows");
+  const std::string rule = "The name of a matrix in a text file must have 1 to 100 characters, "
+                           "none of them '(' or white space.\n";
+  double one = 1.0;
+  for (const std::string &name :
+       {std::string(""), std::string(101, 'n'), std::string("a b"), std::string("a\tb"),
+        std::string("a(b"), std::string("a\nb"), std::string("\vx"), std::string("x\r")}) {
+    SCOPED_TRACE("\"" + name + "\"");
+    AmatMatrix m{};
+    amatSetMatrix(name.c_str(), 1, 1, doubleMatrix, &one, &m);
+    std::remove(single.c_str());
+    EXPECT_EQ(amatPutMatrixFile(single.c_str(), 0, m), 1);
+    EXPECT_EQ(message(), "Error when writing matrix \"" + name + "(1,1)\" to file \"" + single +
+                             "\":\n" + rule);
+    EXPECT_EQ(std::fopen(single.c_str(), "r"), nullptr) << "no file is made";
+
+    Writer w;
+    ASSERT_EQ(amatPutOpen(open.c_str(), 0, binTrans, "", "", "", w.get()), 0);
+    EXPECT_EQ(amatPutMatrixComment(w.get(), m, "# comment", nullptr, 0), 1);
+    EXPECT_EQ(message(),
+              "Error when writing matrix \"" + name + "(1,1)\" to file \"" + open + "\":\n" + rule);
+    char text[] = "x";
+    char *textRows[1] = {text};
+    AmatMatrix t{};
+    amatSetMatrix(name.c_str(), 1, 1, charMatrix, textRows, &t);
+    EXPECT_EQ(amatPutMatrix(w.get(), t), 1);
+    EXPECT_EQ(amatPutRinit(w.get(), name.c_str(), 2, realMatrix), 1);
+    EXPECT_EQ(message(), "Error when writing matrix \"" + name + "\" row-wise to file \"" + open +
+                             "\":\n" + rule);
+    ASSERT_EQ(amatPutClose(w.get()), 0);
+    EXPECT_EQ(readBytes(open), "#1\n") << "nothing of the matrix is written";
+
+    // Binary files hold any name.
+    EXPECT_EQ(amatPutMatrixFile(single.c_str(), 1, m), 0) << message();
+  }
+  // The names at the edges of the rule are written and read back.
+  const std::string file = path("names");
+  for (const std::string &name : {std::string("x"), std::string(100, 'n'), std::string("a)b,c#d"),
+                                  std::string("\xC3\xA4:/")}) {
+    SCOPED_TRACE(name);
+    double value = 2.5;
+    AmatMatrix m{};
+    amatSetMatrix(name.c_str(), 1, 1, doubleMatrix, &value, &m);
+    ASSERT_EQ(amatPutMatrixFile(file.c_str(), 0, m), 0) << message();
+    Reader r;
+    ASSERT_EQ(amatGetOpen(file.c_str(), "NoClass", nullptr, r.get()), 0) << message();
+    Matrix back;
+    ASSERT_EQ(amatGetMatrixDefault(r.get(), back.get()), 0) << message();
+    EXPECT_EQ(std::string(back->name), name);
+    EXPECT_EQ(back.at(0, 0), 2.5);
+  }
+}
+
 TEST_F(Write, EscapedText) {
   const std::string file = path("e");
   std::FILE *f = std::fopen(file.c_str(), "w");

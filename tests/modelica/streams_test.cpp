@@ -9,6 +9,8 @@
 #include "source/runtime.h"
 #include "tests/modelica/support.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 using StreamTest = ModelicaTest;
@@ -104,6 +106,168 @@ TEST_F(StreamTest, ReadingLinesInOrderReadsEachCharacterOnce) {
     ASSERT_EQ(lineOf(file, i), (Line{"line " + std::to_string(999 + i), 0}));
   }
   EXPECT_EQ(countingGetcCalls, static_cast<int>(content.size()));
+  closeFile(file.c_str());
+}
+
+// The cache keeps a stream only while its name still designates the same,
+// unchanged file: whatever happens to the file in between, through the
+// library's own file functions or another program, the next read gives what
+// opening the file anew would give.
+TEST_F(StreamTest, TheCacheNeverReadsAFileTheNameNoLongerDesignates) {
+  const std::string p = path("p.txt"), q = path("q.txt"), other = path("other.txt");
+  const std::string missing =
+      "Not possible to open file \"" + p + "\" for reading:\nNo such file or directory\n";
+  struct Case {
+    const char *name;
+    std::function<void()> change;
+    Line line1;
+    int lines;           // countLines afterwards (-1: not asked)
+    std::string failure; // the error of reading line 1 instead
+  };
+  const Case cases[] = {
+      {"removeFile, then a new file",
+       [&] {
+         removeFile(p.c_str());
+         writeFile(p, "new1");
+       },
+       {"new1", 0},
+       1,
+       ""},
+      {"renameFile", [&] { renameFile(p.c_str(), q.c_str()); }, {}, -1, missing},
+      {"renameFile, then a new file",
+       [&] {
+         renameFile(p.c_str(), q.c_str());
+         writeFile(p, "new1\nnew2\nnew3\n");
+       },
+       {"new1", 0},
+       3,
+       ""},
+      {"copyFile onto the name after another program removed it",
+       [&] {
+         writeFile(other, "copied");
+         fs::remove(p);
+         copyFile(other.c_str(), p.c_str());
+       },
+       {"copied", 0},
+       1,
+       ""},
+      {"another program removes it and writes a new file",
+       [&] {
+         fs::remove(p);
+         writeFile(p, "new1");
+       },
+       {"new1", 0},
+       1,
+       ""},
+      {"another program renames another file onto it",
+       [&] {
+         writeFile(other, "moved\n");
+         fs::rename(other, p);
+       },
+       {"moved", 0},
+       1,
+       ""},
+      {"another program rewrites it in place", [&] { writeFile(p, "only"); }, {"only", 0}, 1, ""},
+      {"another program empties it", [&] { writeFile(p, ""); }, {"", 1}, 0, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(p, "old1\nold2");
+    ASSERT_EQ(lineOf(p, 1), (Line{"old1", 0}));
+    c.change();
+    if (c.failure.empty()) {
+      EXPECT_EQ(lineOf(p, 1), c.line1);
+      EXPECT_EQ(countLines(p.c_str()), c.lines);
+    } else {
+      EXPECT_EQ(errorText([&] { lineOf(p, 1); }), c.failure);
+    }
+    closeFile(p.c_str());
+    fs::remove(p);
+    fs::remove(q);
+  }
+}
+
+TEST_F(StreamTest, AFileRewrittenShorterEndsWhereItNowEnds) {
+  const std::string t = path("t.txt");
+  writeFile(t, "l1\nl2\nl3\n");
+  EXPECT_EQ(lineOf(t, 2), (Line{"l2", 0}));
+  writeFile(t, "only");
+  EXPECT_EQ(lineOf(t, 3), (Line{"", 1}));
+  EXPECT_EQ(modelica::cachedFileLine(t.c_str()), -1);
+  // Lengthened: the lines after the ones read come from the new text.
+  writeFile(t, "a\nb\n");
+  EXPECT_EQ(lineOf(t, 1), (Line{"a", 0}));
+  writeFile(t, "A\nB\nC\n");
+  EXPECT_EQ(lineOf(t, 2), (Line{"B", 0}));
+  const char *strings[3] = {};
+  EXPECT_EQ(errorText([&] { readFile(t.c_str(), strings, 3); }), "<completed>");
+  EXPECT_STREQ(strings[0], "A");
+  EXPECT_STREQ(strings[2], "C");
+  closeFile(t.c_str());
+}
+
+TEST_F(StreamTest, RelativeNamesFollowTheWorkingDirectory) {
+  fs::create_directory(path("d1"));
+  fs::create_directory(path("d2"));
+  writeFile(path("d1/f.txt"), "in d1\n");
+  writeFile(path("d2/f.txt"), "in d2\nsecond\n");
+  WorkingDirectory inFolder(folder());
+  changeDirectory("d1");
+  EXPECT_EQ(lineOf("f.txt", 1), (Line{"in d1", 0}));
+  changeDirectory("../d2");
+  EXPECT_EQ(modelica::cachedFileLine("f.txt"), -1);
+  EXPECT_EQ(lineOf("f.txt", 1), (Line{"in d2", 0}));
+  EXPECT_EQ(countLines("f.txt"), 2);
+  closeFile("f.txt");
+}
+
+// The library's own file functions drop the entries they make stale at
+// once, also under another name of the same file.
+TEST_F(StreamTest, RemovingOrRenamingAFileDropsItsEntries) {
+  const std::string p = path("p.txt"), q = path("q.txt");
+  const std::string sameFile = folder() + "/./p.txt";
+  writeFile(p, "a\nb\n");
+  EXPECT_EQ(lineOf(p, 1), (Line{"a", 0}));
+  EXPECT_EQ(lineOf(sameFile, 2), (Line{"b", 0}));
+  EXPECT_EQ(modelica::cachedFileCount(), 2);
+  removeFile(p.c_str());
+  EXPECT_EQ(modelica::cachedFileCount(), 0);
+
+  writeFile(p, "a\nb\n");
+  EXPECT_EQ(lineOf(sameFile, 1), (Line{"a", 0}));
+  renameFile(p.c_str(), q.c_str());
+  EXPECT_EQ(modelica::cachedFileCount(), 0);
+  EXPECT_EQ(lineOf(q, 2), (Line{"b", 0}));
+  writeFile(p, "c\n");
+  copyFile(p.c_str(), path("r.txt").c_str());
+  EXPECT_EQ(modelica::cachedFileLine(q.c_str()), 2) << "an entry of another file stays";
+  closeFile(q.c_str());
+}
+
+int refusedFstat(int, struct stat *) {
+  errno = EIO;
+  return -1;
+}
+int refusedStat(const char *, struct stat *) {
+  errno = EIO;
+  return -1;
+}
+
+// A stream whose file cannot be examined is not trusted: it is not kept, or
+// it is not used, and the file is read anew.
+TEST_F(StreamTest, AStreamWhoseFileCannotBeExaminedIsReadAnew) {
+  const std::string file = path("f");
+  writeFile(file, "1\n2\n3\n");
+  platform::sys.fstat = refusedFstat;
+  EXPECT_EQ(lineOf(file, 1), (Line{"1", 0}));
+  EXPECT_EQ(modelica::cachedFileLine(file.c_str()), -1);
+  platform::sys.fstat = platform::defaultSystemCalls().fstat;
+  EXPECT_EQ(lineOf(file, 2), (Line{"2", 0}));
+  EXPECT_EQ(modelica::cachedFileLine(file.c_str()), 2);
+  countStreams();
+  platform::sys.stat = refusedStat;
+  EXPECT_EQ(lineOf(file, 3), (Line{"3", 0}));
+  EXPECT_EQ(openStreams(), 0) << "the cached stream is closed, another one kept";
   closeFile(file.c_str());
 }
 

@@ -89,6 +89,24 @@ TEST_F(EnvironmentTest, InvalidNamesAreErrors) {
   EXPECT_EQ(std::getenv(kVariable), nullptr);
 }
 
+// The environment holds "MODELICA_TEST_VARIABLE=x=y": a name with '=' is
+// never matched against part of that entry.
+TEST_F(EnvironmentTest, NamesWithAnEqualsSignAreNotDefined) {
+  setenv(kVariable, "x=y", 1);
+  const std::string withValue = std::string(kVariable) + "=x";
+  const std::string withEquals = std::string(kVariable) + "=";
+  for (const std::string &name : {withValue, withEquals, std::string("=x"), std::string("")}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(valueOf(name.c_str(), 0), (Value{"", 0}));
+    GetenvResult result = getenvCall(name.c_str(), 0);
+    EXPECT_STREQ(result.content, "");
+    EXPECT_EQ(result.exist, 0);
+    EXPECT_EQ(errorText([&] { setEnvironmentVariable(name.c_str(), "z", 0); }),
+              "Not possible to set environment variable:\nInvalid argument");
+  }
+  EXPECT_EQ(valueOf(kVariable, 0), (Value{"x=y", 1}));
+}
+
 TEST_F(EnvironmentTest, ValuesBeyondTheCharacterAreaAreErrors) {
   setenv(kVariable, std::string(50, 'v').c_str(), 1);
   ModelicaAllocateString(static_cast<std::size_t>(SimplestringSize) - 20);
