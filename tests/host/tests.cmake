@@ -70,3 +70,9 @@ endfunction()
 # (ball_unit.fmu, written in C), for fmuhost's event handling.
 host_test_fmu(fake_unit fake_unit.cpp fake_unit)
 host_test_fmu(ball_unit ball.c ball_unit)
+
+# A unit of both kinds with one probe per run (probe_unit.fmu): a value that
+# changes on every row, chattering state events, an event just before an
+# output point, a long message, a step size it counts bit for bit, names with
+# a comma and an '='.
+host_test_fmu(probe_unit probe_unit.cpp probe_unit)

@@ -72,8 +72,10 @@ const char helpText[] =
     "    fmuhost --mode me --stop 2 --step 0.001 --interval 0.1 --vars 'der(level),g' \\\n"
     "            vornwin3264.fmu\n";
 
+// NAME=VALUE split at the last '=': a value is a number, so a name may hold
+// '=' itself.
 bool splitAssignment(const std::string &text, std::string &name, std::string &value) {
-  std::size_t eq = text.find('=');
+  std::size_t eq = text.rfind('=');
   if (eq == std::string::npos || eq == 0) return false;
   name = text.substr(0, eq);
   value = text.substr(eq + 1);
@@ -116,14 +118,7 @@ int main(int argc, char **argv) {
         if (!splitAssignment(text, name, value)) value = text;
         options.inputs.emplace_back(name, value);
       } else if (arg == "--vars") {
-        std::string list = next();
-        std::size_t begin = 0;
-        while (begin <= list.size()) {
-          std::size_t end = list.find(',', begin);
-          if (end == std::string::npos) end = list.size();
-          if (end > begin) options.extraVariables.push_back(list.substr(begin, end - begin));
-          begin = end + 1;
-        }
+        options.variableLists.push_back(next());
       } else if (arg == "--log") {
         options.loggingOn = true;
       } else if (arg == "--help" || arg == "-h") {

@@ -23,7 +23,9 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>>
       parameters;                                          // name=value, set before initialization
   std::vector<std::pair<std::string, std::string>> inputs; // name=value; "" = every input
-  std::vector<std::string> extraVariables;                 // printed after time and the outputs
+  // Each --vars argument as given: a variable's whole name, else a list of
+  // names separated by commas (RFC 4180 quoting); printed after the outputs.
+  std::vector<std::string> variableLists;
   bool loggingOn = false; // loggingOn of the instance, and every message shown as it comes
 };
 
@@ -36,7 +38,7 @@ inline constexpr double maxGridPoints = 1e7;
 // fmi2Error or fmi2Fatal; the reason is on `err`), 2 when the options do not
 // fit the model (unknown variable, not a Real parameter, a step or interval
 // that is not positive, gives more than maxGridPoints points or does not
-// advance the time).
+// advance the time, a step the unit cannot take).
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
 
 } // namespace fmuhost
