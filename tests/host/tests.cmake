@@ -15,6 +15,7 @@ unit_test(host_unit_tests
           ${PROJECT_SOURCE_DIR}/tests/host/fmu_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_events_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_probe_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/unload_test.cpp
   LIBS unit_test_support unit::fmuhost)
 if(TARGET host_unit_tests)
