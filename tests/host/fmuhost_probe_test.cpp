@@ -49,8 +49,8 @@ TEST(FmuhostProbe, ModelIdentifierThatLeadsOutOfTheArchiveIsRefused) {
       replaced(slurp(PROBE_UNIT_DESCRIPTION), "modelIdentifier=\"probe_unit\"",
                "modelIdentifier=\"" + id + "\"");
   const fs::path fmu = dir.path / "evil.fmu";
-  writeArchive(fmu, {{"modelDescription.xml", description},
-                     {"binaries/linux64/placeholder", "nothing"}});
+  writeArchive(
+      fmu, {{"modelDescription.xml", description}, {"binaries/linux64/placeholder", "nothing"}});
   for (const char *mode : {"me", "cs"}) {
     SCOPED_TRACE(mode);
     Result r = runFmuhost(std::string("--mode ") + mode + " " + fmu.string());
@@ -83,9 +83,9 @@ TEST(FmuhostProbe, ChatteringStateEventsEndTheRun) {
 // own value.
 TEST(FmuhostProbe, RowsFarFromZeroPrintDistinctTimes) {
   ScratchFolder dir;
-  const fs::path fmu = probeArchive(
-      dir, {{"startTime=\"0\" stopTime=\"1\" stepSize=\"0.01\"",
-             "startTime=\"1e9\" stopTime=\"1000000000.01\" stepSize=\"0.001\""}});
+  const fs::path fmu =
+      probeArchive(dir, {{"startTime=\"0\" stopTime=\"1\" stepSize=\"0.01\"",
+                          "startTime=\"1e9\" stopTime=\"1000000000.01\" stepSize=\"0.001\""}});
   Result r = runFmuhost("--mode me --vars x " + fmu.string());
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   Csv t = parseCsv(r.out);
@@ -163,9 +163,9 @@ TEST(FmuhostProbe, CommunicationStepIsTakenAsGiven) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.options) + (c.canVary ? " (can vary)" : " (cannot vary)"));
-    Result r = runFmuhost(std::string("--mode cs --vars x ") + c.options + " " +
-                          (c.canVary ? std::string(PROBE_UNIT_FMU_PATH)
-                                     : "--set fixedStep=1 " + fixed.string()));
+    Result r = runFmuhost(
+        std::string("--mode cs --vars x ") + c.options + " " +
+        (c.canVary ? std::string(PROBE_UNIT_FMU_PATH) : "--set fixedStep=1 " + fixed.string()));
     ASSERT_EQ(r.exitStatus, c.exitStatus) << r.err;
     if (c.exitStatus != 0) {
       EXPECT_THAT(r.err, HasSubstr(c.message));
@@ -196,8 +196,8 @@ TEST(FmuhostProbe, NamesWithACommaOrAnEqualsSign) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.options);
-    Result r = runFmuhost(std::string("--mode cs --stop 0.02 ") + c.options + " " +
-                          PROBE_UNIT_FMU_PATH);
+    Result r =
+        runFmuhost(std::string("--mode cs --stop 0.02 ") + c.options + " " + PROBE_UNIT_FMU_PATH);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     Csv t = parseCsv(r.out);
     std::vector<std::string> header = {"time", "events", "steps", "otherSteps"};
