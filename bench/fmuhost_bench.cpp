@@ -39,8 +39,7 @@ std::string description(long outputs) {
             std::to_string(100 + i) +
             "\" causality=\"output\" variability=\"continuous\"><Real/></ScalarVariable>\n";
   text += "</ModelVariables><ModelStructure><Outputs>\n";
-  for (long i = 0; i < outputs; ++i)
-    text += "<Unknown index=\"" + std::to_string(i + 1) + "\"/>\n";
+  for (long i = 0; i < outputs; ++i) text += "<Unknown index=\"" + std::to_string(i + 1) + "\"/>\n";
   return text + "</Outputs></ModelStructure></fmiModelDescription>\n";
 }
 
