@@ -534,9 +534,10 @@ private:
   // fmi2CompletedIntegratorStep) are handled at the end of their step.
   //
   // State events that come again and again without moving the time on (an
-  // indicator that chatters about zero, each event a few event tolerances
-  // after the one before) would run for ever: more than
-  // maxStateEventsInPlace of them in a row end the run.
+  // indicator that chatters about zero, each event about an event tolerance
+  // after the one before) would run for days: more than
+  // maxStateEventsInPlace of them in a row, each within stateEventsApart()
+  // of the one before, end the run.
   void runModelExchange() {
     const std::size_t nx = md_.numberOfContinuousStates;
     const std::size_t nz = md_.numberOfEventIndicators;
