@@ -475,7 +475,10 @@ private:
 
   void printHeader() {
     std::string line = "time";
-    for (const Column &col : columns_) line += "," + csvField(col.name);
+    for (const Column &col : columns_) {
+      line += ',';
+      line += csvField(col.name);
+    }
     std::fprintf(out_, "%s\n", line.c_str());
   }
 
