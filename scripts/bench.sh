@@ -3,7 +3,8 @@
 # CMakePresets.json) and runs them: the integrator on its test problems, a
 # Co-Simulation run of the vessel, matrix files beside SciPy, array operations
 # beside plain loops, and the cost of instances and FMU states through the
-# shared library beside memcpy.
+# shared library beside memcpy, and fmuhost setting up a run of a unit with
+# many outputs.
 #
 # The build and the benchmarks' own output go to build-bench/bench.log; each
 # program's raw Google Benchmark results to build-bench/results/<program>.json.
@@ -49,7 +50,8 @@ TEXT
 fi
 log=build-bench/bench.log
 results=build-bench/results
-programs=(integrator_bench cosim_bench matfile_bench arrays_bench arrays_matrix_bench instance_bench)
+programs=(integrator_bench cosim_bench matfile_bench arrays_bench arrays_matrix_bench instance_bench
+  fmuhost_bench)
 mkdir -p "$results"
 : >"$log"
 

@@ -96,6 +96,9 @@ ROWS = [
      r"FMU state: fmi2\1", lambda b: seconds(b, b["op_ns"]),
      [("memcpy of the image", lambda b: b["x_memcpy"]),
       ("one fmi2DoStep", lambda b: b.get("x_doStep"))]),
+    ("fmuhost_bench", r"BM_FmuhostManyOutputs/(\d+)$",
+     r"fmuhost: set up a run and print one row, \1 outputs",
+     lambda b: f"{seconds(b, real_ns(b))}, {seconds(b, b['s_per_output'] * 1e9)} per output", []),
 ]
 
 HOW_TO_READ = ("How to read: each ratio is this unit's figure divided by the baseline's, "

@@ -159,6 +159,25 @@ TEST(ModelDescriptionReader, RefusesMalformedDescriptions) {
       {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
        "<DefaultExperiment stopTime=\"ten\"/></fmiModelDescription>",
        "DefaultExperiment stopTime: not a number"},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+       "<ModelExchange modelIdentifier=\"../../../tmp/outside/Evil\"/></fmiModelDescription>",
+       "the modelIdentifier \"../../../tmp/outside/Evil\" of <ModelExchange> is not a C "
+       "identifier"},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+       "<CoSimulation modelIdentifier=\"/tmp/Evil\"/></fmiModelDescription>",
+       "the modelIdentifier \"/tmp/Evil\" of <CoSimulation> is not a C identifier"},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+       "<CoSimulation modelIdentifier=\"2fast\"/></fmiModelDescription>",
+       "the modelIdentifier \"2fast\" of <CoSimulation> is not a C identifier"},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\" numberOfEventIndicators=\"1 2\"/>",
+       "bad numberOfEventIndicators \"1 2\""},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\" numberOfEventIndicators=\"+\"/>",
+       "bad numberOfEventIndicators \"+\""},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\" numberOfEventIndicators=\"-1\"/>",
+       "bad numberOfEventIndicators \"-1\""},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+       "<DefaultExperiment startTime=\" \"/></fmiModelDescription>",
+       "DefaultExperiment startTime: not a number"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
@@ -203,6 +222,52 @@ TEST(ModelDescriptionReader, ReadsKindsVariablesAndDefaults) {
   EXPECT_EQ(md.find("x")->causality, "local");
   EXPECT_EQ(md.find("x")->variability, "continuous");
   EXPECT_EQ(md.find("y"), nullptr);
+}
+
+// Numbers as XML Schema reads them: white space around them (as an
+// attribute value may be written), and a '+' before an unsigned integer.
+TEST(ModelDescriptionReader, ReadsNumbersWithWhiteSpaceAndPlus) {
+  auto md = fmuhost::parseModelDescription(
+      "<fmiModelDescription fmiVersion=\"2.0\" guid=\"{g}\" numberOfEventIndicators=\" 1\">"
+      "<CoSimulation modelIdentifier=\"_m2\"/>"
+      "<DefaultExperiment startTime=\" 0\" stopTime=\"+1 \" stepSize=\"\n\t0.5e-1 \""
+      " tolerance=\" +1e-6\"/>"
+      "<ModelVariables>"
+      "<ScalarVariable name=\"a\" valueReference=\"+5\"><Real/></ScalarVariable>"
+      "<ScalarVariable name=\"der(a)\" valueReference=\" 6 \"><Real/></ScalarVariable>"
+      "</ModelVariables><ModelStructure><Derivatives><Unknown index=\" +2\"/></Derivatives>"
+      "</ModelStructure></fmiModelDescription>",
+      "md.xml");
+  EXPECT_EQ(md.coSimulationIdentifier, "_m2");
+  EXPECT_EQ(md.numberOfEventIndicators, 1u);
+  EXPECT_EQ(md.numberOfContinuousStates, 1u);
+  EXPECT_EQ(md.startTime, 0.0);
+  EXPECT_EQ(md.stopTime, 1.0);
+  EXPECT_EQ(md.stepSize, 0.05);
+  EXPECT_EQ(md.tolerance, 1e-6);
+  EXPECT_EQ(md.find("a")->valueReference, 5u);
+  EXPECT_EQ(md.find("der(a)")->valueReference, 6u);
+}
+
+// canHandleVariableCommunicationStepSize: false unless the description says
+// "true" (or "1", as xs:boolean allows).
+TEST(ModelDescriptionReader, ReadsWhetherTheStepMayVary) {
+  struct Case {
+    const char *attribute;
+    bool variable;
+  } cases[] = {{"", false},
+               {" canHandleVariableCommunicationStepSize=\"false\"", false},
+               {" canHandleVariableCommunicationStepSize=\"true\"", true},
+               {" canHandleVariableCommunicationStepSize=\" 1 \"", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.attribute);
+    auto md = fmuhost::parseModelDescription(
+        std::string("<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+                    "<CoSimulation modelIdentifier=\"m\"") +
+            c.attribute + "/></fmiModelDescription>",
+        "md.xml");
+    EXPECT_EQ(md.canHandleVariableCommunicationStepSize, c.variable);
+  }
 }
 
 } // namespace

@@ -260,6 +260,11 @@ TEST(Fmuhost, HelpDescribesEveryOptionTheOutputAndTheExitStatuses) {
                            "default", "Real variables only", "Output (stdout)", "RFC 4180",
                            "Exit status:", "  0 ", "  1 ", "  2 ", "128+N", "Examples:"})
     EXPECT_THAT(r.out, HasSubstr(text));
+  // How names are given, the step, the events, the numbers and the messages.
+  for (const char *text :
+       {"--vars 'A[1,2]'", "follows the last '='", "canHandleVariableCommunicationStepSize",
+        "shortest text", "chatters", "whole however long", "not a C"})
+    EXPECT_THAT(r.out, HasSubstr(text));
 
   // Both examples run as they stand, on the vessel's archive.
   std::istringstream lines(r.out);

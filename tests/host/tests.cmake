@@ -16,6 +16,7 @@ unit_test(host_unit_tests
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_events_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_shell_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/host/fmuhost_probe_test.cpp
           ${PROJECT_SOURCE_DIR}/tests/host/unload_test.cpp
   LIBS unit_test_support unit::fmuhost)
 if(TARGET host_unit_tests)
@@ -72,3 +73,9 @@ endfunction()
 # (ball_unit.fmu, written in C), for fmuhost's event handling.
 host_test_fmu(fake_unit fake_unit.cpp fake_unit)
 host_test_fmu(ball_unit ball.c ball_unit)
+
+# A unit of both kinds with one probe per run (probe_unit.fmu): a value that
+# changes on every row, chattering state events, an event just before an
+# output point, a long message, a step size it counts bit for bit, names with
+# a comma and an '='.
+host_test_fmu(probe_unit probe_unit.cpp probe_unit)

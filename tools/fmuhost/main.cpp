@@ -32,14 +32,20 @@ const char helpText[] =
     "                        fixed-step RK4 and locates state events inside the step\n"
     "  --stop T              stop time (default: the default experiment's stopTime, else 10)\n"
     "  --step H              ME integration step or CS communication step (default: the\n"
-    "                        default experiment's stepSize, else 0.01)\n"
+    "                        default experiment's stepSize, else 0.01); fmi2DoStep gets H\n"
+    "                        exactly as given on every step from step point to step point\n"
     "  --interval D          a row every D from the start time (default: every step); a step\n"
     "                        that would pass an output point is shortened to end there\n"
-    "  --set NAME=VALUE      the Real parameter NAME set before initialization (repeatable)\n"
+    "  --set NAME=VALUE      the Real parameter NAME set before initialization (repeatable;\n"
+    "                        VALUE follows the last '=', so NAME may hold '=': --set 'k=1=2')\n"
     "  --input [NAME=]VALUE  the Real input NAME held at VALUE; without NAME, every input\n"
-    "                        (repeatable; default: the inputs' start values)\n"
-    "  --vars A,B,...        further variables printed after the outputs, each once (quote\n"
-    "                        names with parentheses in the shell: --vars 'der(level),g')\n"
+    "                        (repeatable; default: their start values; NAME as for --set)\n"
+    "  --vars A,B,...        further variables printed after the outputs, each once\n"
+    "                        (repeatable): the whole argument when it names a variable, even\n"
+    "                        one with commas (--vars 'A[1,2]'), else names separated by\n"
+    "                        commas, a name with a comma or a quote in double quotes with\n"
+    "                        inner quotes doubled as RFC 4180 does (--vars 'x,\"A[1,2]\"');\n"
+    "                        quote names with parentheses in the shell: --vars 'der(level),g'\n"
     "  --log                 the unit's logging switched on, and every message shown as it\n"
     "                        comes (default: off; messages of calls that end fmi2OK are only\n"
     "                        counted, see below)\n"
@@ -47,24 +53,36 @@ const char helpText[] =
     "\n"
     "--set and --input take Real variables only.  A run takes at most 10000000 steps and\n"
     "rows, and a step or interval must advance the time at the start and the stop time.\n"
+    "A Co-Simulation unit that cannot vary its communication step (its description's\n"
+    "canHandleVariableCommunicationStepSize is false, the FMI 2.0 default) gets H on every\n"
+    "call; a run is refused when its stop time, or its interval, is not a whole number of\n"
+    "steps.  Other units get a shorter step only to reach an output point or the stop time.\n"
+    "In Model Exchange, more than 100 state events in a row, each less than a millionth of\n"
+    "the step after the one before (an event indicator that chatters about zero), end the\n"
+    "run with a message naming the time, the count and the last event indicator.\n"
     "\n"
     "Output (stdout): a header line, then one row per output point: the time, every output\n"
     "of the model in the order of its model description, then the --vars variables.  Rows\n"
     "at the start time, at every start + k*interval and at the stop time; after an event at\n"
-    "an output point (Model Exchange) the values after the event.  Names and String values\n"
-    "are quoted as RFC 4180 does; a value that the unit did not return with fmi2OK is left\n"
-    "empty.\n"
+    "an output point (Model Exchange) the values after the event; an event found just\n"
+    "before an output point is handled at its own time, and the point's row follows at the\n"
+    "point's time.  Times and Real values are the shortest text that reads back as the same\n"
+    "double (so rows apart in time never print alike), e.g. 0.1, 1e+09, 1000000000.001.\n"
+    "Names and String values are quoted as RFC 4180 does; a value that the unit did not\n"
+    "return with fmi2OK is left empty.\n"
     "\n"
     "Messages (stderr): a call that does not end fmi2OK is reported with its name, status\n"
-    "and time, followed by the unit's messages from that call (a message repeated in a row\n"
-    "is shown once with its count).  fmi2Warning lets the run go on; fmi2Discard, fmi2Error\n"
-    "and fmi2Fatal end it.  At the end, one line says how many messages of calls that ended\n"
-    "fmi2OK were not shown, when there were any.\n"
+    "and time, followed by the unit's messages from that call, each whole however long (a\n"
+    "message repeated in a row is shown once with its count).  fmi2Warning lets the run go\n"
+    "on; fmi2Discard, fmi2Error and fmi2Fatal end it.  At the end, one line says how many\n"
+    "messages of calls that ended fmi2OK were not shown, when there were any.\n"
     "\n"
     "Exit status:\n"
     "  0      the stop time was reached, or the model ended the simulation\n"
-    "  1      the archive or the unit cannot be used, a call ended fmi2Discard, fmi2Error\n"
-    "         or fmi2Fatal, or a write to stdout failed (closed, full, an I/O error)\n"
+    "  1      the archive or the unit cannot be used (a modelIdentifier that is not a C\n"
+    "         identifier, as FMI 2.0 requires, is refused), a call ended fmi2Discard,\n"
+    "         fmi2Error or fmi2Fatal, the events run away (see above), or a write to\n"
+    "         stdout failed (closed, full, an I/O error)\n"
     "  2      the options are malformed or do not fit the model (a --mode the unit does not\n"
     "         declare among them)\n"
     "  128+N  ended by signal N: SIGINT, SIGTERM or SIGHUP, or SIGPIPE (without a message)\n"
@@ -88,8 +106,10 @@ int printHelp() {
   return 1;
 }
 
+// NAME=VALUE split at the last '=': a value is a number, so a name may hold
+// '=' itself.
 bool splitAssignment(const std::string &text, std::string &name, std::string &value) {
-  std::size_t eq = text.find('=');
+  std::size_t eq = text.rfind('=');
   if (eq == std::string::npos || eq == 0) return false;
   name = text.substr(0, eq);
   value = text.substr(eq + 1);
@@ -132,14 +152,7 @@ int main(int argc, char **argv) {
         if (!splitAssignment(text, name, value)) value = text;
         options.inputs.emplace_back(name, value);
       } else if (arg == "--vars") {
-        std::string list = next();
-        std::size_t begin = 0;
-        while (begin <= list.size()) {
-          std::size_t end = list.find(',', begin);
-          if (end == std::string::npos) end = list.size();
-          if (end > begin) options.extraVariables.push_back(list.substr(begin, end - begin));
-          begin = end + 1;
-        }
+        options.variableLists.push_back(next());
       } else if (arg == "--log") {
         options.loggingOn = true;
       } else if (arg == "--help" || arg == "-h") {

@@ -17,11 +17,25 @@ namespace {
   throw std::runtime_error(origin + ": " + why);
 }
 
+// An attribute's text without the white space XML Schema allows around a
+// number (xs:double, xs:unsignedInt collapse it).
+std::string trimmed(const char *text) {
+  const char *space = " \t\r\n";
+  std::string s = text;
+  const std::size_t first = s.find_first_not_of(space);
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(space) - first + 1);
+}
+
+// An xs:unsignedInt (or a count of that kind): digits with an optional '+'.
 std::size_t parseCount(const char *text, const std::string &origin, const char *what) {
+  const std::string number = trimmed(text);
+  const char *begin = number.data(), *end = begin + number.size();
+  if (begin != end && *begin == '+') ++begin; // from_chars takes no leading '+'
   std::size_t value = 0;
-  const char *end = text + std::strlen(text);
-  auto [p, ec] = std::from_chars(text, end, value);
-  if (ec != std::errc() || p != end) fail(origin, std::string("bad ") + what + " \"" + text + "\"");
+  auto [p, ec] = std::from_chars(begin, end, value);
+  if (ec != std::errc() || p != end || begin == end)
+    fail(origin, std::string("bad ") + what + " \"" + text + "\"");
   return value;
 }
 
@@ -29,7 +43,21 @@ std::optional<double> optionalReal(const pugi::xml_node &node, const char *attri
                                    const std::string &origin) {
   pugi::xml_attribute a = node.attribute(attribute);
   if (!a) return std::nullopt;
-  return parseReal(a.value(), origin + ": DefaultExperiment " + attribute);
+  return parseReal(trimmed(a.value()), origin + ": DefaultExperiment " + attribute);
+}
+
+// FMI 2.0 requires a modelIdentifier to be a C identifier: it names the
+// library inside binaries/<platform>/ and prefixes the functions.  Anything
+// else ("../", "/") could lead the loader out of the archive.
+bool isCIdentifier(const std::string &text) {
+  if (text.empty()) return false;
+  auto letter = [](char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || ch == '_';
+  };
+  if (!letter(text[0])) return false;
+  for (char ch : text)
+    if (!letter(ch) && !(ch >= '0' && ch <= '9')) return false;
+  return true;
 }
 
 } // namespace
@@ -74,8 +102,16 @@ ModelDescription parseModelDescription(const std::string &text, const std::strin
     if (!node) continue;
     std::string id = node.attribute("modelIdentifier").value();
     if (id.empty()) fail(origin, std::string("<") + kind + "> has no modelIdentifier");
+    if (!isCIdentifier(id))
+      fail(origin, std::string("the modelIdentifier \"") + id + "\" of <" + kind +
+                       "> is not a C identifier");
     (std::strcmp(kind, "ModelExchange") == 0 ? md.modelExchangeIdentifier
                                              : md.coSimulationIdentifier) = id;
+  }
+  if (pugi::xml_node cs = root.child("CoSimulation")) {
+    const std::string variable =
+        trimmed(cs.attribute("canHandleVariableCommunicationStepSize").value());
+    md.canHandleVariableCommunicationStepSize = variable == "true" || variable == "1";
   }
 
   if (pugi::xml_node e = root.child("DefaultExperiment")) {

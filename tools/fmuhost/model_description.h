@@ -25,8 +25,9 @@ struct ModelDescription {
   std::string fmiVersion;
   std::string modelName;
   std::string guid;
-  std::optional<std::string> modelExchangeIdentifier; // set when <ModelExchange> is present
-  std::optional<std::string> coSimulationIdentifier;  // set when <CoSimulation> is present
+  std::optional<std::string> modelExchangeIdentifier;  // set when <ModelExchange> is present
+  std::optional<std::string> coSimulationIdentifier;   // set when <CoSimulation> is present
+  bool canHandleVariableCommunicationStepSize = false; // of <CoSimulation>; FMI 2.0's default
   std::size_t numberOfEventIndicators = 0;
   std::size_t numberOfContinuousStates = 0; // entries of ModelStructure/Derivatives
   std::optional<double> startTime, stopTime, stepSize, tolerance; // DefaultExperiment

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -12,6 +13,9 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fmi/fmi2.h"
 #include "fmi/fmi2Names.h"
@@ -36,10 +40,20 @@ struct UsageError : std::runtime_error {
 };
 struct CallFailed {};
 
+// A number in a message: twelve significant digits read best.
 std::string formatNumber(double v) {
   char text[64];
   std::snprintf(text, sizeof text, "%.12g", v);
   return text;
+}
+
+// A time or Real value in the CSV: the shortest text that reads back as the
+// same double, so that no two rows apart in time print alike and no digit
+// of a value is lost.
+std::string csvNumber(double v) {
+  char text[64];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+  return ec == std::errc() ? std::string(text, end) : formatNumber(v);
 }
 
 // ---- The loaded unit ------------------------------------------------------------
@@ -54,6 +68,12 @@ public:
     const std::string where = archive.name() + ": " + member + ": ";
     const std::filesystem::path path = archive.root() / member;
     if (!std::filesystem::is_regular_file(path)) throw RunError(where + "not in the archive");
+    // The description's modelIdentifier is a C identifier; this makes sure
+    // no link inside the unpacked folder leads the loader elsewhere either.
+    const std::filesystem::path real = std::filesystem::canonical(path);
+    const std::filesystem::path root = std::filesystem::canonical(archive.root());
+    if (std::mismatch(root.begin(), root.end(), real.begin(), real.end()).first != root.end())
+      throw RunError(where + "leads out of the archive");
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle_) {
       const char *why = dlerror();
@@ -89,12 +109,24 @@ std::vector<fmi2Component> &abandonedInstances() {
 
 void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                 fmi2String category, fmi2String message, ...) {
-  char text[8192];
-  text[0] = '\0';
+  // Formatted whole, however long: into a buffer of the stack when it fits,
+  // else again into one of its length.
+  char buffer[1024];
+  std::string longText;
+  const char *text = "";
   if (message) {
-    va_list args;
+    va_list args, again;
     va_start(args, message);
-    std::vsnprintf(text, sizeof text, message, args);
+    va_copy(again, args);
+    const int n = std::vsnprintf(buffer, sizeof buffer, message, args);
+    if (n >= 0 && static_cast<std::size_t>(n) < sizeof buffer) {
+      text = buffer;
+    } else if (n > 0) {
+      longText.resize(static_cast<std::size_t>(n));
+      std::vsnprintf(longText.data(), longText.size() + 1, message, again);
+      text = longText.c_str();
+    }
+    va_end(again);
     va_end(args);
   }
   if (env) static_cast<MessageLog *>(env)->add(status, instanceName, category, text);
@@ -147,14 +179,24 @@ public:
     double t = std::min(stepTime(step_k_), rowTime(row_j_));
     return t >= stop_ - slack_ ? stop_ : t;
   }
-  // The run has reached `t`: every step point up to it is passed.
-  void passSteps(double t) {
-    while (stepTime(step_k_) <= t + slack_) ++step_k_;
+  // Whether the next point is a step point (and not only an output point
+  // or the stop time before it).
+  bool nextIsStepPoint() const { return std::fabs(stepTime(step_k_) - next()) <= slack_; }
+  // The run has reached `t`: every step point up to it is passed.  `exact`:
+  // `t` is not a point of the grid but an event's time, which passes only
+  // the points up to it, not those just after it (their rows come after
+  // the event, at their own time).
+  void passSteps(double t, bool exact = false) {
+    const double slack = exact ? 0 : slack_;
+    while (stepTime(step_k_) <= t + slack) ++step_k_;
   }
   // A row is due at `t`: an output point lies there, or `t` is the stop time.
-  bool rowDue(double t) const { return rowTime(row_j_) <= t + slack_ || t >= stop_; }
-  void passRows(double t) {
-    while (rowTime(row_j_) <= t + slack_) ++row_j_;
+  bool rowDue(double t, bool exact = false) const {
+    return rowTime(row_j_) <= t + (exact ? 0 : slack_) || t >= stop_;
+  }
+  void passRows(double t, bool exact = false) {
+    const double slack = exact ? 0 : slack_;
+    while (rowTime(row_j_) <= t + slack) ++row_j_;
   }
 
 private:
@@ -180,17 +222,17 @@ double optionReal(const std::string &text, const std::string &what) {
 // the default it came from) and says why.
 struct Times {
   double start = 0, stop = 0, step = 0, interval = 0;
+  std::string stopName, stepName; // where the stop time and the step came from
 
   Times(const ModelDescription &md, const RunOptions &options) {
     start = md.startTime.value_or(0.0);
-    const std::string stopName =
-        options.stopTime ? "--stop " + formatNumber(*options.stopTime)
-        : md.stopTime    ? "the default experiment's stopTime " + formatNumber(*md.stopTime)
-                         : "the stop time 10";
-    const std::string stepName = options.step  ? "--step " + formatNumber(*options.step)
-                                 : md.stepSize ? "the default experiment's stepSize " +
-                                                     formatNumber(*md.stepSize) + " (see --step)"
-                                               : "the step 0.01";
+    stopName = options.stopTime ? "--stop " + formatNumber(*options.stopTime)
+               : md.stopTime    ? "the default experiment's stopTime " + formatNumber(*md.stopTime)
+                                : "the stop time 10";
+    stepName = options.step  ? "--step " + formatNumber(*options.step)
+               : md.stepSize ? "the default experiment's stepSize " + formatNumber(*md.stepSize) +
+                                   " (see --step)"
+                             : "the step 0.01";
     stop = options.stopTime ? *options.stopTime : md.stopTime.value_or(10.0);
     step = options.step ? *options.step : md.stepSize.value_or(0.01);
     interval = options.outputInterval.value_or(step);
@@ -206,6 +248,28 @@ struct Times {
     checkSpacing(step, stepName, "steps", "--step");
     if (options.outputInterval)
       checkSpacing(interval, "--interval " + formatNumber(interval), "output rows", "--interval");
+  }
+
+  // A Co-Simulation unit that cannot vary its communication step takes the
+  // same step on every call, so every output point and the stop time must
+  // be step points.  The output interval becomes that whole number of steps
+  // (the rows then fall on the steps, as far from the start as they go).
+  void fixStep(const RunOptions &options) {
+    const std::string why = ": the unit cannot vary its communication step "
+                            "(canHandleVariableCommunicationStepSize is false), so ";
+    const double slack = TimeGrid(start, stop, step, step).slack();
+    const double steps = std::nearbyint((stop - start) / step);
+    if (std::fabs(start + steps * step - stop) > slack)
+      throw UsageError(stopName + why + "the stop time must lie a whole number of steps " +
+                       formatNumber(step) + " after the start time " + formatNumber(start));
+    if (!options.outputInterval) return;
+    const double perRow = std::nearbyint(interval / step);
+    const double rows = std::floor((stop - start) / interval);
+    const auto off = [&](double j) { return std::fabs(j * interval - j * perRow * step) > slack; };
+    if (perRow < 1 || off(1) || off(rows))
+      throw UsageError("--interval " + formatNumber(interval) + why +
+                       "the interval must be a whole number of steps " + formatNumber(step));
+    interval = perRow * step;
   }
 
 private:
@@ -229,7 +293,7 @@ class Simulation {
 public:
   Simulation(const ModelDescription &md, const ExtractedArchive &archive, const RunOptions &options,
              LineOutput &out, MessageLog &log)
-      : md_(md), options_(options), times_(md, options), out_(out),
+      : md_(md), options_(options), times_(runTimes(md, options)), out_(out),
         log_(log), callbacks_{&hostLogger, &hostAllocate, &hostFree, nullptr, &log} {
     const bool me = options.mode == Mode::ModelExchange;
     const std::optional<std::string> &id =
@@ -248,6 +312,14 @@ public:
       throw CallFailed{};
     }
     log_.callEnded("fmi2Instantiate", fmi2OK, times_.start);
+  }
+
+  static Times runTimes(const ModelDescription &md, const RunOptions &options) {
+    Times times(md, options);
+    if (options.mode == Mode::CoSimulation && md.coSimulationIdentifier &&
+        !md.canHandleVariableCommunicationStepSize)
+      times.fixStep(options);
+    return times;
   }
 
   // An instance is terminated only once initialized and not after fmi2Error
@@ -304,23 +376,31 @@ private:
 
   // Every output, then the chosen variables, each once, the time only as the
   // first column; each by its model-description entry.  Checked before the
-  // unit is loaded.
+  // unit is loaded.  Names are looked up in a table, so that a unit with
+  // many outputs costs time in proportion to their number.
   void resolveVariables() {
-    auto listed = [&](const std::string &name) {
-      return std::any_of(columns_.begin(), columns_.end(),
-                         [&](const Column &c) { return c.name == name; });
+    std::unordered_map<std::string_view, const ScalarVariable *> byName;
+    byName.reserve(md_.variables.size());
+    for (const ScalarVariable &v : md_.variables) byName.emplace(v.name, &v); // the first of a name
+    const auto find = [&](const std::string &name) -> const ScalarVariable * {
+      const auto it = byName.find(name);
+      return it == byName.end() ? nullptr : it->second;
     };
+    std::unordered_set<std::string_view> listed; // names of the columns so far
     for (const ScalarVariable &v : md_.variables)
-      if (v.causality == "output" && !listed(v.name)) columns_.push_back({v.name, &v});
-    for (const std::string &name : options_.extraVariables) {
-      if (name == "time" || listed(name)) continue;
-      const ScalarVariable *v = md_.find(name);
-      if (!v) throw UsageError("--vars: no variable named \"" + name + "\"");
-      if (v->causality == "independent") continue;
-      columns_.push_back({name, v});
+      if (v.causality == "output" && listed.insert(v.name).second) columns_.push_back({v.name, &v});
+    for (const std::string &list : options_.variableLists) {
+      for (const std::string &name : variableNames(list, find)) {
+        if (name == "time" || listed.count(name)) continue;
+        const ScalarVariable *v = find(name);
+        if (!v) throw UsageError("--vars: no variable named \"" + name + "\"");
+        if (v->causality == "independent") continue;
+        listed.insert(v->name);
+        columns_.push_back({name, v});
+      }
     }
     for (const auto &[name, value] : options_.parameters) {
-      const ScalarVariable *v = md_.find(name);
+      const ScalarVariable *v = find(name);
       if (!v) throw UsageError("--set: no variable named \"" + name + "\"");
       if (v->causality != "parameter" || v->variability == "constant")
         throw UsageError("--set: \"" + name + "\" is not a parameter");
@@ -340,6 +420,40 @@ private:
         throw UsageError(name.empty() ? std::string("--input: the model has no input")
                                       : "--input: no input named \"" + name + "\"");
     }
+  }
+
+  // The names in one --vars argument: the whole argument when it names a
+  // variable (so a name with a comma needs no quotes), else the fields of a
+  // list separated by commas, each quoted as RFC 4180 does where it holds a
+  // comma or a quote ("A[1,2]", "x""y").  Empty fields are skipped.
+  template <class Find>
+  static std::vector<std::string> variableNames(const std::string &list, const Find &find) {
+    if (list == "time" || find(list)) return {list};
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    while (i <= list.size()) {
+      std::string name;
+      if (i < list.size() && list[i] == '"') {
+        for (++i;; ++i) {
+          if (i >= list.size())
+            throw UsageError("--vars: the quote in \"" + list + "\" is not closed");
+          if (list[i] == '"' && (i + 1 >= list.size() || list[i + 1] != '"')) break;
+          if (list[i] == '"') ++i;
+          name += list[i];
+        }
+        ++i; // the closing quote
+        if (i < list.size() && list[i] != ',')
+          throw UsageError("--vars: a comma must follow the quoted name \"" + name + "\" in \"" +
+                           list + "\"");
+      } else {
+        const std::size_t end = std::min(list.find(',', i), list.size());
+        name = list.substr(i, end - i);
+        i = end;
+      }
+      if (!name.empty()) names.push_back(name);
+      ++i; // the comma
+    }
+    return names;
   }
 
   // The status of a call: fmi2OK and fmi2Warning go on (a warning is
@@ -363,14 +477,17 @@ private:
 
   void printHeader() {
     std::string line = "time";
-    for (const Column &col : columns_) line += "," + csvField(col.name);
+    for (const Column &col : columns_) {
+      line += ',';
+      line += csvField(col.name);
+    }
     out_.line(line);
   }
 
   // One row at `time_`.  A value whose read does not end fmi2OK stays empty:
   // the unit has not vouched for it.
   void printRow() {
-    std::string line = formatNumber(time_);
+    std::string line = csvNumber(time_);
     for (const Column &col : columns_) {
       const fmi2ValueReference vr = col.variable->valueReference;
       line += ',';
@@ -379,7 +496,7 @@ private:
         fmi2Real v = 0;
         if (check(unit_->fmi2GetReal(c_, &vr, 1, &v), "fmi2GetReal", time_,
                   " (" + col.name + ")") == fmi2OK)
-          line += formatNumber(v);
+          line += csvNumber(v);
       } else if (type == "Integer" || type == "Enumeration") {
         fmi2Integer v = 0;
         if (check(unit_->fmi2GetInteger(c_, &vr, 1, &v), "fmi2GetInteger", time_,
@@ -402,10 +519,12 @@ private:
     lastRowTime_ = time_;
   }
 
-  void printRowIfDue() {
-    if (!grid_.rowDue(time_)) return;
+  // `exact`: time_ is an event's time, not a point of the grid (see
+  // TimeGrid::passSteps).
+  void printRowIfDue(bool exact = false) {
+    if (!grid_.rowDue(time_, exact)) return;
     printRow();
-    grid_.passRows(time_);
+    grid_.passRows(time_, exact);
   }
 
   // ---- Model Exchange -----------------------------------------------------------
@@ -415,8 +534,15 @@ private:
   // sign over a step, the crossing is located by bisection, each trial
   // integrated afresh from the start of the step, until it is known to within
   // the grid's event tolerance; the step then ends just after the crossing
-  // and the event is handled there.  Step events (enterEventMode of
+  // and the event is handled there; the point the step was to reach then
+  // comes next, with its row.  Step events (enterEventMode of
   // fmi2CompletedIntegratorStep) are handled at the end of their step.
+  //
+  // State events that come again and again without moving the time on (an
+  // indicator that chatters about zero, each event about an event tolerance
+  // after the one before) would run for days: more than
+  // maxStateEventsInPlace of them in a row, each within stateEventsApart()
+  // of the one before, end the run.
   void runModelExchange() {
     const std::size_t nx = md_.numberOfContinuousStates;
     const std::size_t nz = md_.numberOfEventIndicators;
@@ -427,7 +553,9 @@ private:
     enterContinuousTime(true);
     printRowIfDue();
 
-    int eventsInPlace = 0; // time events in a row that do not advance the time
+    int eventsInPlace = 0;      // time events in a row that do not advance the time
+    int stateEventsInPlace = 0; // state events in a row, each close to the one before
+    double lastStateEvent = 0;
     while (time_ < grid_.stop()) {
       double target = grid_.next();
       bool timeEvent = false;
@@ -446,14 +574,29 @@ private:
       x0 = x_;
       integrate(t0, x0, target, x_);
       moveTo(target, x_);
-      bool stateEvent = false;
+      bool stateEvent = false, inside = false;
       if (nz) {
         indicators(zNew, target);
         if (crossed(zNew)) {
           const double at = locateCrossing(t0, x0, target, x_, zNew);
           stateEvent = true;
-          timeEvent = timeEvent && at == target;
+          inside = at != target;
+          timeEvent = timeEvent && !inside;
           target = at;
+          if (stateEventsInPlace > 0 && at - lastStateEvent <= stateEventsApart()) {
+            if (++stateEventsInPlace > maxStateEventsInPlace)
+              throw RunError("the state events do not move the time on: " +
+                             std::to_string(stateEventsInPlace) +
+                             " events in a row at t = " + formatNumber(at) + ", each within " +
+                             formatNumber(stateEventsApart()) +
+                             " of the one before, the last by event indicator " +
+                             std::to_string(firstCrossed(zNew)) + " (counted from 0)");
+          } else {
+            stateEventsInPlace = 1;
+          }
+          lastStateEvent = at;
+        } else {
+          stateEventsInPlace = 0;
         }
         z_ = zNew;
       }
@@ -462,15 +605,20 @@ private:
       check(unit_->fmi2CompletedIntegratorStep(c_, fmi2True, &enterEventMode, &terminateSimulation),
             "fmi2CompletedIntegratorStep");
       if (terminateSimulation) return finishEarly();
-      grid_.passSteps(time_);
+      grid_.passSteps(time_, inside);
       if (timeEvent || stateEvent || enterEventMode) {
         check(unit_->fmi2EnterEventMode(c_), "fmi2EnterEventMode");
         if (!eventIteration()) return finishEarly();
         enterContinuousTime(statesChanged_);
       }
-      printRowIfDue();
+      printRowIfDue(inside);
     }
   }
+
+  static constexpr int maxStateEventsInPlace = 100;
+  // State events closer than this count as not moving the time on: a
+  // millionth of the step, a thousand event tolerances.
+  double stateEventsApart() const { return 1000 * grid_.eventTolerance(); }
 
   // From Event Mode into Continuous-Time Mode, reading the states when the
   // initialization or a pass of the event iteration changed them.
@@ -519,10 +667,12 @@ private:
 
   // A state event: an indicator has left the domain z > 0 or z <= 0 it had
   // at the start of the step.
-  bool crossed(const std::vector<double> &z) const {
+  bool crossed(const std::vector<double> &z) const { return firstCrossed(z) < z.size(); }
+  // The index of the first indicator that has, z.size() when none has.
+  std::size_t firstCrossed(const std::vector<double> &z) const {
     for (std::size_t i = 0; i < z.size(); ++i)
-      if ((z_[i] > 0) != (z[i] > 0)) return true;
-    return false;
+      if ((z_[i] > 0) != (z[i] > 0)) return i;
+    return z.size();
   }
 
   // Bisection between the start of the step (no crossing) and `t1` (a
@@ -581,15 +731,24 @@ private:
 
   // ---- Co-Simulation ------------------------------------------------------------
   // Communication points at the grid's points, the inputs set before each
-  // step.  fmi2Discard with the terminated status set means the model ended
-  // the simulation; any other failure ends the run.
+  // step.  A step from one step point to the next is the step exactly as
+  // given (not the difference of the two points, which may differ from it in
+  // its last bits); only a step to or from an output point or the stop time
+  // between step points is that difference, and a unit that cannot vary its
+  // step never gets one (see Times::fixStep).  fmi2Discard with the
+  // terminated status set means the model ended the simulation; any other
+  // failure ends the run.
   void runCoSimulation() {
     printRowIfDue();
+    bool atStepPoint = true; // the start time is one
     while (time_ < grid_.stop()) {
       const double target = grid_.next();
+      const bool toStepPoint = grid_.nextIsStepPoint();
+      const double h = atStepPoint && toStepPoint ? times_.step : target - time_;
+      atStepPoint = toStepPoint;
       setInputs(true);
-      const std::string detail = " (communication step " + formatNumber(target - time_) + ")";
-      fmi2Status s = unit_->fmi2DoStep(c_, time_, target - time_, fmi2True);
+      const std::string detail = " (communication step " + formatNumber(h) + ")";
+      fmi2Status s = unit_->fmi2DoStep(c_, time_, h, fmi2True);
       if (s == fmi2Discard) {
         // The step's messages belong to the step, not to the status queries.
         MessageLog::Held stepMessages = log_.takeHeld();

@@ -24,7 +24,9 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>>
       parameters;                                          // name=value, set before initialization
   std::vector<std::pair<std::string, std::string>> inputs; // name=value; "" = every input
-  std::vector<std::string> extraVariables;                 // printed after time and the outputs
+  // Each --vars argument as given: a variable's whole name, else a list of
+  // names separated by commas (RFC 4180 quoting); printed after the outputs.
+  std::vector<std::string> variableLists;
   bool loggingOn = false; // loggingOn of the instance, and every message shown as it comes
 };
 
@@ -43,9 +45,9 @@ inline constexpr int brokenPipeStatus = 128 + SIGPIPE;
 // 2 when the options do not fit the model (unknown variable, not a Real
 // parameter, a kind of unit it does not declare, a step or interval that is
 // not positive, gives more than maxGridPoints points or does not advance the
-// time), brokenPipeStatus with nothing said when a write to `out` found the
-// reader of its pipe gone (unless SIGPIPE is ignored: then a failed write).
-// `out` gets whole lines only (output.h).
+// time, a step the unit cannot take), brokenPipeStatus with nothing said when
+// a write to `out` found the reader of its pipe gone (unless SIGPIPE is
+// ignored: then a failed write).  `out` gets whole lines only (output.h).
 int runFmu(const std::string &fmuPath, const RunOptions &options, FILE *out, FILE *err);
 
 } // namespace fmuhost
