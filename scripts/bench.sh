@@ -24,9 +24,10 @@ $usage
 Builds the benchmarks in build-bench/ (Release, the preset bench) and runs
 them: the integrator on its test problems, Co-Simulation steps of the vessel
 through the shared library, instance and FMU-state cost beside memcpy and
-fmi2DoStep, matrix files beside SciPy, array operations beside plain loops;
-then the instructions per fmi2DoStep under callgrind, where valgrind is
-installed.  Packages are installed first when missing (scripts/setup.sh).
+fmi2DoStep, matrix files beside SciPy, array operations beside plain loops,
+fmuhost setting up a run of a unit with many outputs; then the instructions
+per fmi2DoStep under callgrind, where valgrind is installed.  Packages are
+installed first when missing (scripts/setup.sh).
 
 Output: the build's and the benchmarks' own in build-bench/bench.log; each
 program's Google Benchmark JSON in build-bench/results/<program>.json; on
