@@ -178,6 +178,9 @@ TEST(ModelDescriptionReader, RefusesMalformedDescriptions) {
       {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
        "<DefaultExperiment startTime=\" \"/></fmiModelDescription>",
        "DefaultExperiment startTime: not a number"},
+      {"<fmiModelDescription fmiVersion=\"2.0\" guid=\"g\">"
+       "<DefaultExperiment stopTime=\"+-1\"/></fmiModelDescription>",
+       "DefaultExperiment stopTime: not a number"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);

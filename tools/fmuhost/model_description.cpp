@@ -66,7 +66,12 @@ double parseReal(const std::string &text, const std::string &what) {
   double value = 0;
   const char *begin = text.data();
   const char *end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin; // from_chars takes no leading '+'
+  // from_chars takes no leading '+'; one '+' may stand before the digits,
+  // not before a '-'.
+  if (begin != end && *begin == '+') {
+    ++begin;
+    if (begin != end && *begin == '-') begin = end;
+  }
   auto [p, ec] = std::from_chars(begin, end, value);
   if (ec != std::errc() || p != end || begin == end || !std::isfinite(value))
     throw std::runtime_error(what + ": not a number: \"" + text + "\"");
