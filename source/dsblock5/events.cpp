@@ -27,8 +27,8 @@ constexpr double kSampleTolerance = 5e-14;
 constexpr double kRelationTolerance = 4e-14;
 
 // The time scale is the largest start of any clock, so it may lie far above
-// the times of events near zero.  It widens the tolerance of a candidate by
-// at most 2^-32 of the candidate itself (about 2^20 units in its last
+// the times of events near zero.  It widens the tolerance of a candidate (and
+// of the time relation) by at most 2^-32 of the candidate itself (about 2^20 units in its last
 // place): events that lie microseconds apart near zero stay apart, however
 // far away some clock starts.
 constexpr double kRegisterReach = 0x1p-32;
@@ -313,7 +313,12 @@ int32_t sampleModel(ModelInstanceData *instance, double t, double start, double 
 int32_t timeEvent(double t0, int32_t, double *duser, double time, double scale, int32_t *changed,
                   int32_t *eventOccurred, int32_t logOn, int32_t markChanged, int32_t *state) {
   if (changed == nullptr || state == nullptr) return 0;
-  if (time < t0 - (std::fabs(time) + scale) * kRelationTolerance) {
+  // The scale widens the tolerance by at most 2^-32 of the times compared,
+  // as in the registration: a far time scale must not make time >= 1e-6 true
+  // at time 0, nor two relations that the time grid tells apart true together.
+  const double tol = std::min((std::fabs(time) + scale) * kRelationTolerance,
+                              std::max(std::fabs(time), std::fabs(t0)) * kRegisterReach);
+  if (time < t0 - tol) {
     registerTimeEvent(t0, duser);
     if (*state == 1) {
       if (eventOccurred != nullptr) *eventOccurred = 1;

@@ -103,7 +103,9 @@ int32_t sampleModel(ModelInstanceData *instance, double t, double start, double 
                     int32_t index, int32_t mode, int32_t evaluate);
 
 // The relation time >= t0 into *state (0 false, 1 true), with the tolerance
-// (|time| + scale)*4e-14; while false, t0 is registered into duser.  Returns
+// (|time| + scale)*4e-14, but at most 2^-32 of the larger of |time| and |t0|
+// (a far scale does not make a time event near zero true before it is
+// reached); while false, t0 is registered into duser.  Returns
 // 0; nothing when changed or state is null.  The second argument is unused.
 int32_t timeEvent(double t0, int32_t ignored, double *duser, double time, double scale,
                   int32_t *changed, int32_t *eventOccurred, int32_t logOn, int32_t markChanged,

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/ModelInstanceData.h"
@@ -477,6 +478,28 @@ TEST(TimeEvent, EvaluatesTimeAtOrAfterT0WithinItsTolerance) {
     EXPECT_EQ(occurred, c.occurred);
     EXPECT_EQ(D[kDuserNextTimeEvent], c.next);
   }
+}
+
+// Two relations time >= 1e-6 and time >= 2e-6, evaluated as generated code
+// does at every event call with the time scale as their scale, while a clock
+// far away has raised it to 1e9: each becomes true at its own time, which is
+// the next time event reported before it.
+TEST_F(EventTest, AFarTimeScaleDoesNotMakeTimeEventsNearZeroTrueEarly) {
+  DUSER[kDuserTimeScale] = 1e9;
+  const double t0[2] = {1e-6, 2e-6};
+  int32_t state[2] = {0, 0};
+  std::vector<std::pair<int, double>> became; // relation, time
+  double t = 0.0;
+  for (int call = 0; call < 5 && t < 1e30; ++call) {
+    eventAt(t);
+    for (int k = 0; k < 2; ++k) {
+      int32_t changed = 0, occurred = 0;
+      timeEvent(t0[k], 0, DUSER, t, DUSER[kDuserTimeScale], &changed, &occurred, 0, 1, &state[k]);
+      if (occurred != 0) became.emplace_back(k, t);
+    }
+    t = DUSER[kDuserNextTimeEvent];
+  }
+  EXPECT_EQ(became, (std::vector<std::pair<int, double>>{{0, 1e-6}, {1, 2e-6}}));
 }
 
 TEST_F(EventTest, TimeEventLogsWhenItBecomesTrueAndNeedsItsOutputs) {
