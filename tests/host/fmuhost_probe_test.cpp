@@ -182,6 +182,17 @@ TEST(FmuhostProbe, CommunicationStepIsTakenAsGiven) {
   }
 }
 
+// A failed step's message names the step as it was passed, every digit: a
+// step shortened to reach an output point is the difference of two times
+// and may differ from the round number in its last bits.
+TEST(FmuhostProbe, FailedStepIsNamedAsPassed) {
+  Result r = runFmuhost(std::string("--mode cs --set fixedStep=1 --step 0.1 --interval 0.25 ") +
+                        PROBE_UNIT_FMU_PATH);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_THAT(r.err, HasSubstr("fmuhost: fmi2DoStep returned fmi2Error at t = 0.2 (communication "
+                               "step 0.04999999999999999)\n"));
+}
+
 // --vars takes a name with a comma as a whole, or in RFC 4180 quotes inside
 // a list; --set takes a name with an '=' (the value follows the last '=').
 TEST(FmuhostProbe, NamesWithACommaOrAnEqualsSign) {

@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <chrono>
@@ -140,45 +142,83 @@ TEST(FmuhostShell, TmpdirThatCannotBeUsedIsNamed) {
   }
 }
 
-// SIGINT, SIGTERM or SIGHUP while rows pour out into a file: the process
-// ends by the signal, the unpacked archive is removed, and the file holds
-// whole rows only, the last one ending with its line break.
+// fmuhost started on a long run of the vessel, with TMPDIR=`tmp` and
+// `actions` giving it its stdout; its process id.
+pid_t spawnLongRun(const fs::path &tmp, const posix_spawn_file_actions_t &actions) {
+  std::vector<std::string> words = {FMUHOST_PATH, "--stop", "9000",    "--step", "0.001",
+                                    "--interval", "0.001",  "--input", "1",      UNIT_FMU_PATH};
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
+  for (char **e = environ; *e; ++e)
+    if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
+  std::vector<char *> envp;
+  for (std::string &e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+  return pid;
+}
+
+// SIGINT, SIGTERM or SIGHUP while rows pour out into a file, or into a pipe
+// whose reader does not read until the process has ended (the last write
+// waits for it when the signal comes): the process ends by the signal, the
+// unpacked archive is removed, and the output holds whole rows only, the
+// last one ending with its line break.
 TEST(FmuhostShell, SignalMidRunLeavesOnlyWholeRows) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
+  struct Case {
+    int sig;
+    bool pipe;
+  } cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGTERM, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + (c.pipe ? " (pipe)" : " (file)"));
     ScratchFolder dir("signal");
     const fs::path tmp = dir.path / "tmp", out = dir.path / "out.csv";
     fs::create_directories(tmp);
-    std::vector<std::string> words = {FMUHOST_PATH, "--stop", "9000",    "--step", "0.001",
-                                      "--interval", "0.001",  "--input", "1",      UNIT_FMU_PATH};
-    std::vector<char *> argv;
-    for (std::string &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
-    for (char **e = environ; *e; ++e)
-      if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    int ends[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    if (c.pipe) {
+      ASSERT_EQ(::pipe(ends), 0);
+      posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+      posix_spawn_file_actions_addclose(&actions, ends[0]);
+      posix_spawn_file_actions_addclose(&actions, ends[1]);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
+    const pid_t pid = spawnLongRun(tmp, actions);
     posix_spawn_file_actions_destroy(&actions);
+    if (c.pipe) ::close(ends[1]);
+    ASSERT_GT(pid, 0);
 
-    // Rows are being written: the file has grown, and grows on.
-    for (int i = 0; i < 3000 && fs::file_size(out) == 0; ++i)
+    // Rows are being written: the file has grown and grows on, or the pipe
+    // has filled up.
+    auto written = [&]() -> std::size_t {
+      int n = 0;
+      if (c.pipe) return ::ioctl(ends[0], FIONREAD, &n) == 0 ? static_cast<std::size_t>(n) : 0;
+      return fs::file_size(out);
+    };
+    for (int i = 0; i < 3000 && written() == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(::kill(pid, sig), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.pipe ? 300 : 100));
+    ASSERT_EQ(::kill(pid, c.sig), 0);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_EQ(WTERMSIG(status), c.sig);
     EXPECT_TRUE(fs::is_empty(tmp));
 
-    const std::string text = slurp(out);
+    std::string text;
+    if (c.pipe) {
+      char buffer[65536];
+      for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+      ::close(ends[0]);
+    } else {
+      text = slurp(out);
+    }
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n') << text.substr(text.size() > 80 ? text.size() - 80 : 0);
     Csv t = parseCsv(text); // every row has the header's fields

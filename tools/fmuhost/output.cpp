@@ -1,9 +1,11 @@
 #include "tools/fmuhost/output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -30,6 +32,8 @@ OutputError::OutputError(const std::string &name, int errorNumber)
 
 LineOutput::LineOutput(FILE *out, std::string name)
     : out_(out), name_(std::move(name)), eachLine_(fileno(out) >= 0 && isatty(fileno(out))) {
+  struct stat st;
+  pipe_ = !eachLine_ && fileno(out) >= 0 && fstat(fileno(out), &st) == 0 && S_ISFIFO(st.st_mode);
   pending_.reserve(blockSize + 256);
 }
 
@@ -42,11 +46,37 @@ void LineOutput::line(std::string_view text) {
 void LineOutput::flush() {
   std::lock_guard<std::timed_mutex> hold(outputLock());
   errno = 0;
-  const bool written = std::fwrite(pending_.data(), 1, pending_.size(), out_) == pending_.size() &&
-                       std::fflush(out_) == 0;
+  const bool written =
+      pipe_ ? writeToPipe()
+            : std::fwrite(pending_.data(), 1, pending_.size(), out_) == pending_.size() &&
+                  std::fflush(out_) == 0;
   const int error = errno;
   pending_.clear();
   if (!written || std::ferror(out_)) throw OutputError(name_, error ? error : EIO);
+}
+
+bool LineOutput::writeToPipe() {
+  if (std::fflush(out_) != 0) return false;
+  const int fd = fileno(out_);
+  const std::size_t size = pending_.size();
+  std::size_t at = 0;
+  while (at < size) {
+    // Whole lines of at most PIPE_BUF bytes together, or one longer line.
+    std::size_t end = at;
+    while (end < size) {
+      const std::size_t lineBreak = pending_.find('\n', end);
+      const std::size_t next = lineBreak == std::string::npos ? size : lineBreak + 1;
+      if (next - at > PIPE_BUF && end > at) break;
+      end = next;
+    }
+    while (at < end) {
+      const ssize_t n = ::write(fd, pending_.data() + at, end - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+  }
+  return true;
 }
 
 void holdOutputUntilExit() {

@@ -5,7 +5,12 @@
 // (archive.h).  So the lines are collected and handed to the stream in
 // blocks of whole lines, each written and flushed while the output lock is
 // held; the signal thread takes that lock before it ends the process, so the
-// output never ends inside a line.
+// output never ends inside a line.  A pipe takes a write of at most PIPE_BUF
+// bytes whole or not at all, so a block goes to a pipe in writes of whole
+// lines of that size: a write that waits for a reader who does not read
+// (and is not waited for, see holdOutputUntilExit) leaves no line cut in the
+// pipe either.  A line longer than PIPE_BUF goes out alone, and only such a
+// line can be cut there.
 #pragma once
 
 #include <cstdio>
@@ -36,9 +41,13 @@ public:
   void flush();
 
 private:
+  // pending_ to the pipe out_ is, in writes of whole lines; false with errno
+  // set when one fails.
+  bool writeToPipe();
+
   FILE *out_;
   std::string name_, pending_;
-  bool eachLine_;
+  bool eachLine_, pipe_;
 };
 
 // For the thread that ends the process on a signal: waits until the write

@@ -747,7 +747,9 @@ private:
       const double h = atStepPoint && toStepPoint ? times_.step : target - time_;
       atStepPoint = toStepPoint;
       setInputs(true);
-      const std::string detail = " (communication step " + formatNumber(h) + ")";
+      // The step as passed, every digit: a shortened step may differ from the
+      // step given only in its last bits.
+      const std::string detail = " (communication step " + csvNumber(h) + ")";
       fmi2Status s = unit_->fmi2DoStep(c_, time_, h, fmi2True);
       if (s == fmi2Discard) {
         // The step's messages belong to the step, not to the status queries.
