@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,20 +46,45 @@ struct Result {
   std::string out, err;
 };
 
-// fmuhost with `arguments` (shell words), in the environment `environment`
-// ("NAME=value ..." put before the command).  A run that hangs is ended after
-// two minutes (exit status 124), so that a hang fails the test instead of
-// stalling it.
-inline Result runFmuhost(const std::string &arguments, const std::string &environment = "") {
+// `command` run by the shell, its stdout and stderr captured; a command that
+// hangs is ended after two minutes (exit status 124), so that a hang fails the
+// test instead of stalling it.  `environment` ("NAME=value ...") is put before
+// it.
+inline Result runCaptured(const std::string &command, const std::string &environment = "") {
   ScratchFolder dir("run");
-  std::string command = environment + " timeout 120 " + FMUHOST_PATH + " " + arguments + " > " +
-                        (dir.path / "out").string() + " 2> " + (dir.path / "err").string();
+  const std::string line = environment + " timeout 120 " + command + " > " +
+                           (dir.path / "out").string() + " 2> " + (dir.path / "err").string();
   Result r;
-  int rc = std::system(command.c_str());
+  int rc = std::system(line.c_str());
   r.exitStatus = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   r.out = slurp(dir.path / "out");
   r.err = slurp(dir.path / "err");
   return r;
+}
+
+// fmuhost with `arguments` (shell words), in the environment `environment`.
+inline Result runFmuhost(const std::string &arguments, const std::string &environment = "") {
+  return runCaptured(std::string(FMUHOST_PATH) + " " + arguments, environment);
+}
+
+// fmuhost started with the argument list `words` (after the program) and
+// TMPDIR=`tmp` in an otherwise inherited environment, `actions` giving it its
+// standard streams; its process id, or 0 when it could not be started.
+inline pid_t spawnFmuhost(std::vector<std::string> words, const fs::path &tmp,
+                          const posix_spawn_file_actions_t &actions) {
+  words.insert(words.begin(), FMUHOST_PATH);
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
+  for (char **e = environ; *e; ++e)
+    if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
+  std::vector<char *> envp;
+  for (std::string &e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) return 0;
+  return pid;
 }
 
 // The CSV as RFC 4180 reads it: fields split at commas outside quotes, a

@@ -40,14 +40,7 @@ Result runShell(const std::string &script, const std::string &environment = "") 
   ScratchFolder dir("shell");
   const fs::path file = dir.path / "script.sh";
   std::ofstream(file) << script << "\n";
-  std::string command = environment + " timeout 120 bash " + file.string() + " > " +
-                        (dir.path / "out").string() + " 2> " + (dir.path / "err").string();
-  Result r;
-  int rc = std::system(command.c_str());
-  r.exitStatus = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.out = slurp(dir.path / "out");
-  r.err = slurp(dir.path / "err");
-  return r;
+  return runCaptured("bash " + file.string(), environment);
 }
 
 // The environment that names fmuhost, the vessel's archive and an empty
@@ -145,19 +138,10 @@ TEST(FmuhostShell, TmpdirThatCannotBeUsedIsNamed) {
 // fmuhost started on a long run of the vessel, with TMPDIR=`tmp` and
 // `actions` giving it its stdout; its process id.
 pid_t spawnLongRun(const fs::path &tmp, const posix_spawn_file_actions_t &actions) {
-  std::vector<std::string> words = {FMUHOST_PATH, "--stop", "9000",    "--step", "0.001",
-                                    "--interval", "0.001",  "--input", "1",      UNIT_FMU_PATH};
-  std::vector<char *> argv;
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
-  for (char **e = environ; *e; ++e)
-    if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
-  std::vector<char *> envp;
-  for (std::string &e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+  const pid_t pid = spawnFmuhost(
+      {"--stop", "9000", "--step", "0.001", "--interval", "0.001", "--input", "1", UNIT_FMU_PATH},
+      tmp, actions);
+  EXPECT_NE(pid, 0);
   return pid;
 }
 

@@ -311,24 +311,14 @@ TEST(Fmuhost, RemovesTheUnpackedArchiveWhenInterrupted) {
     // not to end first.
     char input[64];
     std::snprintf(input, sizeof input, "%.17g", 0.1 * std::sqrt(58.86));
-    std::vector<std::string> words = {FMUHOST_PATH, "--mode",  "me",   "--stop",
-                                      "1e5",        "--step",  "0.01", "--interval",
-                                      "1000",       "--input", input,  UNIT_FMU_PATH};
-    std::vector<char *> argv;
-    for (std::string &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"TMPDIR=" + tmp.string()};
-    for (char **e = environ; *e; ++e)
-      if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    const pid_t pid = spawnFmuhost({"--mode", "me", "--stop", "1e5", "--step", "0.01", "--interval",
+                                    "1000", "--input", input, UNIT_FMU_PATH},
+                                   tmp, actions);
     posix_spawn_file_actions_destroy(&actions);
+    ASSERT_NE(pid, 0);
 
     // Running once the archive is unpacked (stdout is a file, so no row
     // shows before its buffer fills).
