@@ -121,6 +121,18 @@ fmi2Status fmiEndedByModel(fmiInstance *c, const char *name) {
   return fmi2Discard;
 }
 
+namespace {
+
+// The model asked to end the run while it was initialized: no error, but
+// the run is over before it began.
+fmi2Status endedByModelInInitialization(fmiInstance *c, const char *name) {
+  (void)fmiEndedByModel(c, name);
+  (void)fmiTerminateOnError(c);
+  return fmi2Discard;
+}
+
+} // namespace
+
 int32_t fmiEvaluateInitialization(fmiInstance *c) {
   c->computedLevel = -1;
   setEventPhase(c->runtime, 2);
@@ -145,11 +157,8 @@ fmi2Status fmiInitialize(fmiInstance *c) {
     setInlineIntegration(c->runtime, 0);
   }
   const int32_t qiErr = fmiEvaluateInitialization(c);
-  if (qiErr == kQiErrTerminated) {
-    (void)fmiEndedByModel(c, fmiFunctionName(fmiFunction::EnterInitializationMode));
-    (void)fmiTerminateOnError(c);
-    return fmi2Discard;
-  }
+  if (qiErr == kQiErrTerminated)
+    return endedByModelInInitialization(c, fmiFunctionName(fmiFunction::EnterInitializationMode));
   if (qiErr != 0) {
     fmiLog(c, c->instanceName, fmi2Error, "", "fmiInitialize: dsblock_ failed, QiErr = %d",
            static_cast<int>(qiErr));
@@ -177,17 +186,9 @@ fmi2Status fmiEnterInitializationModeME(fmiInstance *c) {
 fmi2Status fmiExitInitialization(fmiInstance *c, const char *name, int32_t target) {
   if (!fmiCheckState(c, fmiFunction::ExitInitializationMode, name)) return fmi2Warning;
   setEventPhase(c->runtime, 4);
-  const int32_t qiErr = fmiEvaluate(c, kRequestInitial, nullptr, nullptr);
-  if (qiErr == kQiErrTerminated) {
-    (void)fmiEndedByModel(c, name);
-    (void)fmiTerminateOnError(c);
-    return fmi2Discard;
-  }
-  if (qiErr != 0) {
-    fmiLog(c, c->instanceName, fmi2Error, "", "%s: dsblock_ failed, QiErr = %d", name,
-           static_cast<int>(qiErr));
-    return fmiTerminateOnError(c);
-  }
+  const int32_t qiErr = fmiEvaluate(c, kRequestInitial, name, nullptr);
+  if (qiErr == kQiErrTerminated) return endedByModelInInitialization(c, name);
+  if (qiErr != 0) return fmiTerminateOnError(c);
   setEventPhase(c->runtime, 0);
   fmiResultStore(c, 1);
   c->state = target;

@@ -187,21 +187,22 @@ public:
   // the points up to it, not those just after it (their rows come after
   // the event, at their own time).
   void passSteps(double t, bool exact = false) {
-    const double slack = exact ? 0 : slack_;
-    while (stepTime(step_k_) <= t + slack) ++step_k_;
+    while (stepTime(step_k_) <= t + slackFor(exact)) ++step_k_;
   }
   // A row is due at `t`: an output point lies there, or `t` is the stop time.
   bool rowDue(double t, bool exact = false) const {
-    return rowTime(row_j_) <= t + (exact ? 0 : slack_) || t >= stop_;
+    return rowTime(row_j_) <= t + slackFor(exact) || t >= stop_;
   }
   void passRows(double t, bool exact = false) {
-    const double slack = exact ? 0 : slack_;
-    while (rowTime(row_j_) <= t + slack) ++row_j_;
+    while (rowTime(row_j_) <= t + slackFor(exact)) ++row_j_;
   }
 
 private:
   double stepTime(long k) const { return start_ + static_cast<double>(k) * step_; }
   double rowTime(long j) const { return start_ + static_cast<double>(j) * interval_; }
+  // A point of the grid matches a time within the slack; an event's time
+  // (`exact`) matches only the points up to it.
+  double slackFor(bool exact) const { return exact ? 0.0 : slack_; }
 
   double start_ = 0, stop_ = 0, step_ = 1, interval_ = 1, slack_ = 0, eventTolerance_ = 0;
   long step_k_ = 1, row_j_ = 0; // the next step point and the next output point
